@@ -1,0 +1,448 @@
+#include "Form1.h"
+
+#include "BrowseForFolder.h"
+#include "CompareRun.h"
+#include "ErrorTrap.h"
+#include "Form2.h"
+#include "HandCursor.h"
+#include "MainModule.h"
+#include "Session.h"
+#include "SettingsStore.h"
+#include "SyncRun.h"
+#include "UiYield.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QTreeView>
+
+namespace {
+const QString kApp = QStringLiteral("Tarvex");
+const QString kSection = QStringLiteral("Pellmor");
+
+QString location(const char* procedure) {
+    return QStringLiteral("Gantrel2021/08/31.Form1.") + QLatin1String(procedure);
+}
+
+QFont windowFont() {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(9);
+    f.setBold(true);
+    return f;
+}
+
+QFont buttonFont() {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(11.25);
+    f.setBold(true);
+    return f;
+}
+
+constexpr int kColumnWidths[] = {2800, 2600, 2800};
+} // namespace
+
+Form1::Form1(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(windowFont());
+    buildControls();
+    connectChangeHandlers();
+}
+
+Form1::~Form1() = default;
+
+int Form1::twipsToPixelsX(int twips) const {
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const qreal dpi = s ? s->logicalDotsPerInchX() : 96.0;
+    return qRound(twips * dpi / 1440.0);
+}
+
+int Form1::twipsToPixelsY(int twips) const {
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    const qreal dpi = s ? s->logicalDotsPerInchY() : 96.0;
+    return qRound(twips * dpi / 1440.0);
+}
+
+void Form1::buildControls() {
+    auto place = [this](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width),
+                       twipsToPixelsY(height));
+    };
+    auto frame = [&](const char* name, const QString& caption, int l, int t, int w, int h) {
+        auto* g = new QGroupBox(caption, this);
+        g->setObjectName(QLatin1String(name));
+        g->setMouseTracking(true);
+        place(g, l, t, w, h);
+        return g;
+    };
+    auto label = [&](QWidget* parent, const char* name, const QString& text, int l, int t, int w,
+                     int h) {
+        auto* lb = new QLabel(text, parent);
+        lb->setObjectName(QLatin1String(name));
+        place(lb, l, t, w, h);
+        return lb;
+    };
+    auto box = [&](QWidget* parent, const char* name, const QString& accessibleName, int l, int t,
+                   int w, int h) {
+        auto* e = new QLineEdit(parent);
+        e->setObjectName(QLatin1String(name));
+        e->setAccessibleName(accessibleName);
+        e->installEventFilter(this);
+        place(e, l, t, w, h);
+        return e;
+    };
+    auto button = [&](QWidget* parent, const char* name, const QString& caption, int l, int t,
+                      int w, int h) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(QLatin1String(name));
+        b->setFont(buttonFont());
+        b->setMouseTracking(true);
+        b->installEventFilter(this);
+        place(b, l, t, w, h);
+        return b;
+    };
+
+    setFixedSize(twipsToPixelsX(8760), twipsToPixelsY(8430));
+    setMouseTracking(true);
+
+    Frame2 = frame("Frame2", QStringLiteral("FTP settings"), 120, 120, 8520, 2235);
+    Label1 = label(Frame2, "Label1", QStringLiteral("Host name:"), 240, 345, 1815, 255);
+    Label1->setMouseTracking(true);
+    Label1->installEventFilter(this);
+    txtHostName = box(Frame2, "txtHostName", QStringLiteral("Host name:"), 1320, 300, 5565, 345);
+    Label6 = label(Frame2, "Label6", QStringLiteral("Port:"), 7080, 345, 495, 255);
+    txtPort = box(Frame2, "txtPort", QStringLiteral("Port:"), 7560, 300, 735, 345);
+    txtPort->setText(QStringLiteral("21"));
+    Label2 = label(Frame2, "Label2", QStringLiteral("User name:"), 240, 795, 1335, 255);
+    txtUserName = box(Frame2, "txtUserName", QStringLiteral("User name:"), 1320, 750, 6960, 345);
+    Label3 = label(Frame2, "Label3", QStringLiteral("Password:"), 240, 1245, 1095, 255);
+    txtPassword = box(Frame2, "txtPassword", QStringLiteral("Password:"), 1320, 1200, 6960, 345);
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    PushButton3 =
+        button(Frame2, "PushButton3", QStringLiteral("Test Connection"), 240, 1650, 8055, 405);
+    Label1->setBuddy(txtHostName);
+    Label6->setBuddy(txtPort);
+    Label2->setBuddy(txtUserName);
+    Label3->setBuddy(txtPassword);
+
+    Frame1 = frame("Frame1", QStringLiteral("Local Folder"), 120, 2415, 8520, 820);
+    Text1 = box(Frame1, "Text1", QStringLiteral("Local Folder"), 240, 300, 7245, 345);
+    PushButton2 = button(Frame1, "PushButton2", QStringLiteral("..."), 7560, 300, 720, 345);
+    PushButton2->setAccessibleName(QStringLiteral("Choose local folder"));
+
+    Frame3 = frame("Frame3", QStringLiteral("FTP Folder"), 120, 3315, 8520, 820);
+    txtRemoteFolder =
+        box(Frame3, "txtRemoteFolder", QStringLiteral("FTP Folder"), 240, 300, 7245, 345);
+    PushButton1 = button(Frame3, "PushButton1", QStringLiteral("..."), 7560, 300, 720, 345);
+    PushButton1->setAccessibleName(QStringLiteral("Choose FTP folder"));
+
+    PushButton5 =
+        button(this, "PushButton5", QStringLiteral("1. Start Comparing Local and FTP Folders"), 120,
+               4245, 8520, 405);
+
+    ListView3 = new QTreeView(this);
+    ListView3->setObjectName(QStringLiteral("ListView3"));
+    ListView3->setAccessibleName(QStringLiteral("Result list"));
+    ListView3->setRootIsDecorated(false);
+    ListView3->setItemsExpandable(false);
+    ListView3->setUniformRowHeights(true);
+    ListView3->setAllColumnsShowFocus(true);
+    ListView3->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView3->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "
+                                         "and out of window to reveal full names."));
+    ListView3->setModel(&model_);
+    ListView3->header()->setStretchLastSection(false);
+    ListView3->setMouseTracking(true);
+    ListView3->viewport()->setMouseTracking(true);
+    ListView3->viewport()->installEventFilter(this);
+    place(ListView3, 120, 4740, 8520, 2640);
+
+    PushButton7 = button(this, "PushButton7", QStringLiteral("Check All"), 120, 7470, 4200, 405);
+    PushButton8 = button(this, "PushButton8", QStringLiteral("Uncheck All"), 4440, 7470, 4200, 405);
+    PushButton6 =
+        button(this, "PushButton6", QStringLiteral("2. Start Syncing (Upload Local Files)"), 120,
+               7980, 8520, 405);
+
+    // The window's tab order; frames and labels take no focus.
+    QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
+                        PushButton3, PushButton2, Text1,       PushButton1, txtRemoteFolder,
+                        PushButton5, PushButton7, PushButton8, PushButton6};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
+    connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
+}
+
+void Form1::connectChangeHandlers() {
+    // One keystroke, one store of the box's whole text.
+    const std::pair<QLineEdit*, QString> boxes[] = {
+        {txtHostName, QStringLiteral("HostName")},
+        {txtPort, QStringLiteral("Port")},
+        {txtUserName, QStringLiteral("UserName")},
+        {txtPassword, QStringLiteral("Password")},
+        {txtRemoteFolder, QStringLiteral("Remote Folder")},
+        {Text1, QStringLiteral("Text1")},
+    };
+    for (const auto& [edit, key] : boxes) {
+        connect(edit, &QLineEdit::textChanged, this,
+                [key = key](const QString& text) { SaveSetting(kApp, kSection, key, text); });
+    }
+}
+
+void Form1::Form_Load() {
+    ErrorTrap trap(location("Form_Load"));
+    ApplyDesignColours(this);
+    trap.at(100, [&] { ApplySkin(this); });
+    trap.at(102, [&] {
+        if (FileExists(HandCursorPath()))
+            handCursor_ = LoadCursorFile(HandCursorPath());
+    });
+    trap.at(104, [&] { setWindowTitle(QStringLiteral("Pellmor")); });
+    trap.at(106, [&] { setWindowIcon(ProgramIcon()); });
+    trap.at(108, [&] { SetApplicationTitle(); });
+    trap.at(110, [&] { LoadConnectionSettings(); });
+    trap.at(112, [&] {
+        model_.setColumns(
+            {QStringLiteral("Source"), QStringLiteral("Action"), QStringLiteral("Destination")});
+    });
+    trap.at(114, [&] {
+        for (int c = 0; c < 3; ++c)
+            ListView3->setColumnWidth(c, twipsToPixelsX(kColumnWidths[c]));
+    });
+    trap.at(116, [&] {
+        Text1->setText(GetSetting(kApp, kSection, QStringLiteral("Text1"), GetDesktopFolder()));
+    });
+    trap.at(118, [&] {
+        txtRemoteFolder->setText(
+            GetSetting(kApp, kSection, QStringLiteral("Remote Folder"), QStringLiteral("/")));
+    });
+    trap.at(120,
+            [&] { txtHostName->setText(GetSetting(kApp, kSection, QStringLiteral("HostName"))); });
+    trap.at(122, [&] {
+        txtPort->setText(GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")));
+    });
+    trap.at(124,
+            [&] { txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName"))); });
+    trap.at(126,
+            [&] { txtPassword->setText(GetSetting(kApp, kSection, QStringLiteral("Password"))); });
+
+    // Centred on the screen when first shown.
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+void Form1::LoadConnectionSettings() {
+    txtHostName->setText(GetSetting(kApp, kSection, QStringLiteral("HostName")));
+    txtPort->setText(GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")));
+    txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName")));
+    txtPassword->setText(GetSetting(kApp, kSection, QStringLiteral("Password")));
+    txtRemoteFolder->setText(GetSetting(kApp, kSection, QStringLiteral("FTPFolder")));
+}
+
+QString Form1::hostNameText() const {
+    return txtHostName->text();
+}
+QString Form1::portText() const {
+    return txtPort->text();
+}
+QString Form1::userNameText() const {
+    return txtUserName->text();
+}
+QString Form1::passwordText() const {
+    return txtPassword->text();
+}
+QString Form1::remoteFolderText() const {
+    return txtRemoteFolder->text();
+}
+QString Form1::localFolderText() const {
+    return Text1->text();
+}
+
+void Form1::recreateColumns() {
+    model_.setColumns(
+        {QStringLiteral("Source"), QStringLiteral("Action"), QStringLiteral("Destination")});
+    for (int c = 0; c < 3; ++c)
+        ListView3->setColumnWidth(c, twipsToPixelsX(kColumnWidths[c]));
+}
+
+void Form1::makeRowVisible(int row) {
+    // Scrolling after every one of 100,000 rows would dominate the fill: scroll
+    // on a time budget, and once more to the last requested row when idle.
+    pendingScrollRow_ = row;
+    if (!sinceScroll_.isValid() || sinceScroll_.elapsed() >= 50) {
+        scrollToPendingRow();
+        return;
+    }
+    if (!scrollQueued_) {
+        scrollQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            scrollQueued_ = false;
+            scrollToPendingRow();
+        });
+    }
+}
+
+void Form1::scrollToPendingRow() {
+    sinceScroll_.start();
+    if (pendingScrollRow_ >= 0 && pendingScrollRow_ < model_.rowCount())
+        ListView3->scrollTo(model_.index(pendingScrollRow_, 0));
+}
+
+void Form1::setListOption(bool on) {
+    // Full-row selection: a click anywhere on a row selects the whole row.
+    ListView3->setSelectionBehavior(on ? QAbstractItemView::SelectRows
+                                       : QAbstractItemView::SelectItems);
+    ListView3->setAllColumnsShowFocus(on);
+}
+
+void Form1::setHourglass(bool on) {
+    setPointer(on ? Pointer::Hourglass : Pointer::Ordinary);
+}
+
+void Form1::setPointer(Pointer p) {
+    pointer_ = p;
+    switch (p) {
+    case Pointer::Hourglass:
+        setCursor(Qt::WaitCursor);
+        break;
+    case Pointer::Custom:
+        if (handCursor_)
+            setCursor(*handCursor_);
+        else
+            unsetCursor();
+        break;
+    case Pointer::Ordinary:
+        unsetCursor();
+        break;
+    }
+}
+
+void Form1::hover(Pointer p) {
+    if (pointer_ == Pointer::Hourglass)
+        return;
+    if (pointer_ != p)
+        setPointer(p);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::MouseMove:
+    case QEvent::Enter:
+        if (qobject_cast<QPushButton*>(watched))
+            hover(Pointer::Custom);
+        else if (watched == Label1 || watched == ListView3->viewport())
+            hover(Pointer::Ordinary);
+        break;
+    case QEvent::FocusIn:
+        if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
+            edit->selectAll();
+            // A click places the cursor after focusing; select once more after it.
+            QTimer::singleShot(0, edit, [edit] {
+                if (edit->hasFocus())
+                    edit->selectAll();
+            });
+        }
+        break;
+    default:
+        break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Form1::mouseMoveEvent(QMouseEvent* event) {
+    // Over the window's own background or one of its frames.
+    hover(Pointer::Ordinary);
+    QWidget::mouseMoveEvent(event);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void Form1::Form_Unload() {
+    // End at once, also while a run is yielding: the run unwinds at its next
+    // yield and does not finish.
+    UiYield::requestAbort();
+    QCoreApplication::exit(0);
+}
+
+template <typename Run> void Form1::runGuarded(Run&& run) {
+    try {
+        run();
+    } catch (const RunAborted&) {
+        // The window was closed in the middle of the run.
+    }
+}
+
+void Form1::PushButton1_Click() {
+    ErrorTrap trap(location("PushButton1_Click"));
+    QString result;
+    trap.at(100, [&] {
+        if (!form2_)
+            form2_ = new Form2(this);
+        result = form2_->SelectFTPFolder();
+    });
+    bool nonEmpty = false;
+    trap.at(102, [&] { nonEmpty = !result.isEmpty(); });
+    if (nonEmpty)
+        trap.at(104, [&] { txtRemoteFolder->setText(result); });
+    else
+        trap.at(106, [&] { txtRemoteFolder->setText(QStringLiteral("/")); });
+}
+
+void Form1::PushButton2_Click() {
+    ErrorTrap trap(location("PushButton2_Click"));
+    QString last;
+    QString chosen;
+    trap.at(100, [&] { last = GetSetting(kApp, kSection, QStringLiteral("LastFolder")); });
+    trap.at(102,
+            [&] { chosen = BrowseForFolder(this, QStringLiteral("Please select folder:"), last); });
+    if (chosen.isEmpty())
+        return;
+    trap.at(104, [&] { SaveSetting(kApp, kSection, QStringLiteral("LastFolder"), chosen); });
+    trap.at(106, [&] {
+        const QChar sep = QDir::separator();
+        Text1->setText(chosen.endsWith(sep) ? chosen : chosen + sep);
+    });
+}
+
+void Form1::PushButton3_Click() {
+    TestConnection(txtHostName->text(), txtPort->text(), txtUserName->text(), txtPassword->text());
+}
+
+void Form1::PushButton5_Click() {
+    runGuarded([this] { RunCompare(*this); });
+}
+
+void Form1::PushButton6_Click() {
+    runGuarded([this] { RunSync(*this); });
+}
+
+void Form1::PushButton7_Click() {
+    ErrorTrap trap(location("PushButton7_Click"));
+    trap.at(100, [&] { model_.setAllChecked(true); });
+}
+
+void Form1::PushButton8_Click() {
+    ErrorTrap trap(location("PushButton8_Click"));
+    trap.at(100, [&] { model_.setAllChecked(false); });
+}

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "RemoteTree.h"
+#include "ResultListModel.h"
+#include "RunHost.h"
+
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QWidget>
+
+#include <optional>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeView;
+class Form2;
+
+// The main window. Its event procedures are thin adapters: the runs live in
+// compare/ and sync/ and reach the window through RunHost.
+class Form1 : public QWidget, public RunHost {
+    Q_OBJECT
+public:
+    enum class Pointer { Ordinary, Hourglass, Custom };
+
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up: colours, pointer, caption, title, both settings passes, columns.
+    void Form_Load();
+
+    // Twips (1440 to the inch) to pixels at the screen's logical resolution.
+    int twipsToPixelsX(int twips) const;
+    int twipsToPixelsY(int twips) const;
+
+    Pointer pointerState() const { return pointer_; }
+    bool hasCustomPointer() const { return handCursor_.has_value(); }
+
+    // RunHost
+    QString hostNameText() const override;
+    QString portText() const override;
+    QString userNameText() const override;
+    QString passwordText() const override;
+    QString remoteFolderText() const override;
+    QString localFolderText() const override;
+    ResultListModel& resultList() override { return model_; }
+    void recreateColumns() override;
+    void makeRowVisible(int row) override;
+    void setListOption(bool on) override;
+    FolderQueue& folderQueue() override { return FolderQueue_; }
+    bool isBusy() const override { return IsBusy; }
+    void setBusy(bool busy) override { IsBusy = busy; }
+    void setHourglass(bool on) override;
+
+public slots:
+    void PushButton1_Click();
+    void PushButton2_Click();
+    void PushButton3_Click();
+    void PushButton5_Click();
+    void PushButton6_Click();
+    void PushButton7_Click();
+    void PushButton8_Click();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    void buildControls();
+    void connectChangeHandlers();
+    void LoadConnectionSettings();
+    void setPointer(Pointer p);
+    void hover(Pointer p);
+    void scrollToPendingRow();
+    void Form_Unload();
+    template <typename Run> void runGuarded(Run&& run);
+
+    QGroupBox* Frame1 = nullptr;
+    QGroupBox* Frame2 = nullptr;
+    QGroupBox* Frame3 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label6 = nullptr;
+    QLineEdit* txtHostName = nullptr;
+    QLineEdit* txtPort = nullptr;
+    QLineEdit* txtUserName = nullptr;
+    QLineEdit* txtPassword = nullptr;
+    QLineEdit* txtRemoteFolder = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QPushButton* PushButton1 = nullptr;
+    QPushButton* PushButton2 = nullptr;
+    QPushButton* PushButton3 = nullptr;
+    QPushButton* PushButton5 = nullptr;
+    QPushButton* PushButton6 = nullptr;
+    QPushButton* PushButton7 = nullptr;
+    QPushButton* PushButton8 = nullptr;
+    QTreeView* ListView3 = nullptr;
+
+    ResultListModel model_;
+    FolderQueue FolderQueue_;
+    Form2* form2_ = nullptr;
+    bool IsBusy = false;
+    Pointer pointer_ = Pointer::Ordinary;
+    std::optional<QCursor> handCursor_;
+
+    QElapsedTimer sinceScroll_;
+    int pendingScrollRow_ = -1;
+    bool scrollQueued_ = false;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "VbError.h"
+
+#include <QString>
+
+#include <exception>
+#include <new>
+#include <utility>
+
+// One procedure's error trap. Each guarded statement runs through at(): when it
+// throws, the standard error report is shown (through the message seam) and the
+// procedure carries on with its next statement.
+//
+//     ErrorTrap trap(QStringLiteral("Gantrel2021/08/31.Form1.PushButton3_Click"));
+//     trap.at(100, [&] { ... });
+class ErrorTrap {
+public:
+    explicit ErrorTrap(QString location) : location_(std::move(location)) {}
+
+    // Runs the statement; answers true when it completed, false when it failed
+    // and was reported.
+    template <typename Statement> bool at(int line, Statement&& statement) {
+        try {
+            std::forward<Statement>(statement)();
+            return true;
+        } catch (const VbError& e) {
+            report(e.description(), line);
+        } catch (const std::bad_alloc&) {
+            report(VbError::outOfMemory().description(), line);
+        } catch (const std::exception& e) {
+            report(QString::fromLocal8Bit(e.what()), line);
+        }
+        return false;
+    }
+
+    void report(const QString& description, int line) const;
+
+    const QString& location() const { return location_; }
+
+    // The report's text: description, CR LF, "in <location> at line <n>",
+    // two carriage returns, then the request to write to support.
+    static QString reportText(const QString& description, const QString& location, int line);
+    static QString caption() { return QStringLiteral("Application Error"); }
+
+private:
+    QString location_;
+};

@@ -1,0 +1,13 @@
+#include "Form1.h"
+#include "WidgetMessageBox.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    Form1 form;
+    InstallWidgetMessageBoxes(&form);
+    form.Form_Load();
+    form.show();
+    return app.exec();
+}

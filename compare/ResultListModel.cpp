@@ -1,0 +1,106 @@
+#include "ResultListModel.h"
+
+ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int ResultListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(rows_.size());
+}
+
+int ResultListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(columns_.size());
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= int(rows_.size()))
+        return {};
+    const Row& r = rows_[std::size_t(index.row())];
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        switch (index.column()) {
+        case SourceColumn:
+            return r.source;
+        case ActionColumn:
+            return r.action;
+        case DestinationColumn:
+            return r.destination;
+        default:
+            return {};
+        }
+    }
+    if (role == Qt::CheckStateRole && index.column() == SourceColumn)
+        return r.checked ? Qt::Checked : Qt::Unchecked;
+    return {};
+}
+
+bool ResultListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::CheckStateRole || index.column() != SourceColumn)
+        return false;
+    setChecked(index.row(), value.toInt() == Qt::Checked);
+    return true;
+}
+
+Qt::ItemFlags ResultListModel::flags(const QModelIndex& index) const {
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == SourceColumn)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant ResultListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < columns_.size())
+        return columns_.at(section);
+    return {};
+}
+
+void ResultListModel::setColumns(const QStringList& captions) {
+    beginResetModel();
+    columns_ = captions;
+    endResetModel();
+}
+
+void ResultListModel::clear() {
+    if (rows_.empty())
+        return;
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    endResetModel();
+}
+
+int ResultListModel::addRow(const QString& source, const QString& action,
+                            const QString& destination) {
+    const int row = int(rows_.size());
+    beginInsertRows({}, row, row);
+    rows_.push_back({source, action, destination, true});
+    endInsertRows();
+    return row;
+}
+
+void ResultListModel::setChecked(int row, bool checked) {
+    Row& r = rows_.at(std::size_t(row));
+    if (r.checked == checked)
+        return;
+    r.checked = checked;
+    const QModelIndex i = index(row, SourceColumn);
+    emit dataChanged(i, i, {Qt::CheckStateRole});
+}
+
+void ResultListModel::setAction(int row, const QString& action) {
+    Row& r = rows_.at(std::size_t(row));
+    if (r.action == action)
+        return;
+    r.action = action;
+    const QModelIndex i = index(row, ActionColumn);
+    emit dataChanged(i, i, {Qt::DisplayRole});
+}
+
+void ResultListModel::setAllChecked(bool checked) {
+    if (rows_.empty())
+        return;
+    for (Row& r : rows_)
+        r.checked = checked;
+    emit dataChanged(index(0, SourceColumn), index(int(rows_.size()) - 1, SourceColumn),
+                     {Qt::CheckStateRole});
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// The result list: one row per proposed action with the columns "Source",
+// "Action" and "Destination" and a tick (the check state of the first column).
+// It is the one place rows live; the compare run fills it and the sync run
+// reads the ticks and writes progress into the action column.
+class ResultListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { SourceColumn = 0, ActionColumn = 1, DestinationColumn = 2 };
+
+    explicit ResultListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Removes every column header and adds these, in order.
+    void setColumns(const QStringList& captions);
+    QStringList columns() const { return columns_; }
+
+    void clear();
+    // Appends a ticked row; answers its position (from 0).
+    int addRow(const QString& source, const QString& action, const QString& destination = {});
+
+    QString source(int row) const { return rows_.at(std::size_t(row)).source; }
+    QString action(int row) const { return rows_.at(std::size_t(row)).action; }
+    QString destination(int row) const { return rows_.at(std::size_t(row)).destination; }
+    bool isChecked(int row) const { return rows_.at(std::size_t(row)).checked; }
+
+    void setChecked(int row, bool checked);
+    void setAction(int row, const QString& action);
+    // Ticks or unticks every row.
+    void setAllChecked(bool checked);
+
+private:
+    struct Row {
+        QString source;
+        QString action;
+        QString destination;
+        bool checked = true;
+    };
+    std::vector<Row> rows_;
+    QStringList columns_;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+
+class ResultListModel;
+class FolderQueue;
+
+// The narrow window interface that the compare and sync runs talk to. The
+// main window implements it; tests may implement it without any widget.
+// Messages go through the message seam and yields through UiYield.
+class RunHost {
+public:
+    virtual ~RunHost() = default;
+
+    // The current texts of the six boxes, read at the moment of the call.
+    virtual QString hostNameText() const = 0;
+    virtual QString portText() const = 0;
+    virtual QString userNameText() const = 0;
+    virtual QString passwordText() const = 0;
+    virtual QString remoteFolderText() const = 0;
+    virtual QString localFolderText() const = 0;
+
+    virtual ResultListModel& resultList() = 0;
+    // Removes every column of the list and adds "Source", "Action" and
+    // "Destination" with their widths.
+    virtual void recreateColumns() = 0;
+    // Scrolls the list so that the row is visible (the host may do so lazily).
+    virtual void makeRowVisible(int row) = 0;
+    // The list's boolean display option that the compare run switches on.
+    virtual void setListOption(bool on) = 0;
+
+    virtual FolderQueue& folderQueue() = 0;
+
+    virtual bool isBusy() const = 0;
+    virtual void setBusy(bool busy) = 0;
+    virtual void setHourglass(bool on) = 0;
+};

@@ -1,0 +1,5 @@
+#include "SessionGlobals.h"
+
+HINTERNET hInternet = 0;
+HINTERNET hConnect = 0;
+QString remotePattern;

@@ -1,0 +1,78 @@
+#pragma once
+
+// A small FTP session layer with the handle-based calls the program uses,
+// built on libcurl. Handles are non-zero numbers; 0 means none. A closed or
+// unknown handle is never used: every call on it fails (0 or false).
+//
+// Every call blocks until it completes. Connecting gives up after 20 seconds,
+// a server that stops answering after 60 seconds.
+//
+// Texts are converted to UTF-8 for the server. A remote name whose bytes are
+// not valid UTF-8 arrives with each invalid byte b escaped as the lone
+// surrogate U+DC00 + b, and such a text is turned back into the same bytes when
+// it is sent, so the name round-trips byte for byte.
+
+#include <QString>
+#include <QtGlobal>
+
+using HINTERNET = quint32;
+
+constexpr quint32 INTERNET_OPEN_TYPE_DIRECT = 1;
+constexpr quint32 INTERNET_SERVICE_FTP = 1;
+constexpr quint32 INTERNET_FLAG_RELOAD = 0x80000000u;
+constexpr quint32 INTERNET_FLAG_NO_CACHE_WRITE = 0x04000000u;
+constexpr quint32 INTERNET_FLAG_PASSIVE = 0x08000000u;
+constexpr quint32 GENERIC_WRITE = 0x40000000u;
+constexpr quint32 FTP_TRANSFER_TYPE_BINARY = 2;
+constexpr quint32 FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr int MAX_PATH = 260;
+
+// One listing entry. Sizes are 64-bit: high and low words as the record has
+// them, fileSize() joins them.
+struct WIN32_FIND_DATAA {
+    quint32 dwFileAttributes = 0;
+    quint32 nFileSizeHigh = 0;
+    quint32 nFileSizeLow = 0;
+    QString cFileName;
+
+    qint64 fileSize() const { return (qint64(nFileSizeHigh) << 32) | nFileSizeLow; }
+    bool isDirectory() const { return dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY; }
+};
+
+// Starts a session object; no network traffic yet.
+HINTERNET InternetOpenA(const QString& agent, quint32 accessType, const QString& proxyName,
+                        const QString& proxyBypass, quint32 flags);
+
+// Connects and logs in. Answers 0 when the server cannot be reached, the host
+// name is bad or the log-in is refused. Port 0 means 21.
+HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint16 port,
+                           const QString& userName, const QString& password, quint32 service,
+                           quint32 flags, quintptr context);
+
+// Lists the folder of the pattern (a folder path followed by a name pattern
+// such as "*.*"). Answers a find handle with the first entry in *data, or 0
+// when there is nothing to list. Entries "." and ".." are never delivered.
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32_FIND_DATAA* data,
+                            quint32 flags, quintptr context);
+bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* data);
+
+// The server's current folder. Fails when the connection is unusable or the
+// folder does not fit a buffer of *bufferLength characters (with its NUL).
+bool FtpGetCurrentDirectoryA(HINTERNET hConnect, QString* currentDirectory, quint32* bufferLength);
+
+// Starts an upload. Answers a file handle only once the server has accepted
+// the upload, 0 when it refuses.
+HINTERNET FtpOpenFileA(HINTERNET hConnect, const QString& fileName, quint32 access, quint32 flags,
+                       quintptr context);
+
+// Sends exactly the given bytes of an upload; false when they cannot be sent.
+bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfBytesToWrite,
+                       quint32* numberOfBytesWritten);
+
+bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory);
+bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName);
+
+// Closes any handle. Closing an upload's file handle completes the upload and
+// answers false when the server did not confirm it. Closing a connection
+// closes its open find and file handles too.
+bool InternetCloseHandle(HINTERNET handle);
