@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A real FTP server on 127.0.0.1 at a free port, serving a fresh temporary
+// folder, for the lifetime of this object.
+//
+// Pyftpdlib is the scriptable server (tests/support/ftpserver.py, run by
+// /usr/bin/python3): faults can be injected while it runs. Vsftpd is the
+// production server; it offers no MLSD, so listings go through LIST.
+class FtpTestServer {
+public:
+    enum class Kind { Pyftpdlib, Vsftpd };
+
+    struct Options {
+        bool hideMlsd = false;   // FEAT without MLSD, so clients fall back to LIST
+        bool dosListing = false; // LIST answers in DOS/IIS style
+    };
+
+    // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
+    // "LIST", "MLSD", "PASV", "EPSV", "CWD", ...).
+    //   "refuse"    reply 550 instead of carrying out the command
+    //   "drop"      close the control connection instead of replying
+    //   "drop-data" close the data connection after afterBytes bytes
+    //   "delay"     wait delayMs before handling the command
+    //   "pasv-foreign" (PASV only) name another address in the reply
+    // count: how many times the fault fires (-1: always).
+    struct Fault {
+        QString command;
+        QString action;
+        qint64 afterBytes = 0;
+        int delayMs = 0;
+        int count = -1;
+        QString pathContains; // only when the argument contains this text
+    };
+
+    explicit FtpTestServer(Kind kind = Kind::Pyftpdlib);
+    FtpTestServer(Kind kind, Options options);
+    ~FtpTestServer();
+    FtpTestServer(const FtpTestServer&) = delete;
+    FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+    // Starts the server and waits until it accepts connections. On failure
+    // answers false with a reason (for QSKIP or QFAIL).
+    bool start(QString* reason = nullptr);
+    void stop();
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return port_; }
+    QString user() const;
+    QString password() const;
+    // The local folder that is the FTP root "/" of the account.
+    QString rootPath() const;
+
+    void addFault(const Fault& fault); // pyftpdlib only
+    void clearFaults();
+
+private:
+    Kind kind_;
+    Options options_;
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QProcess> process_;
+    quint16 port_ = 0;
+};
