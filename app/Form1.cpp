@@ -90,6 +90,9 @@ void Form1::buildControls() {
                      int h) {
         auto* lb = new QLabel(text, parent);
         lb->setObjectName(QLatin1String(name));
+        // Moves over a label reach the frame and the window only where the
+        // label has a pointer rule of its own.
+        lb->setAttribute(Qt::WA_NoMousePropagation);
         place(lb, l, t, w, h);
         return lb;
     };
@@ -99,6 +102,7 @@ void Form1::buildControls() {
         e->setObjectName(QLatin1String(name));
         e->setAccessibleName(accessibleName);
         e->installEventFilter(this);
+        e->setAttribute(Qt::WA_NoMousePropagation);
         place(e, l, t, w, h);
         return e;
     };
@@ -109,6 +113,7 @@ void Form1::buildControls() {
         b->setFont(buttonFont());
         b->setMouseTracking(true);
         b->installEventFilter(this);
+        b->setAttribute(Qt::WA_NoMousePropagation);
         place(b, l, t, w, h);
         return b;
     };
