@@ -78,6 +78,18 @@ int ResultListModel::addRow(const QString& source, const QString& action,
     return row;
 }
 
+int ResultListModel::addRows(const QStringList& sources, const QString& action,
+                             const QStringList& destinations) {
+    const int first = int(rows_.size());
+    if (sources.isEmpty())
+        return first;
+    beginInsertRows({}, first, first + int(sources.size()) - 1);
+    for (qsizetype i = 0; i < sources.size(); ++i)
+        rows_.push_back({sources.at(i), action, destinations.value(i), true});
+    endInsertRows();
+    return first;
+}
+
 void ResultListModel::setChecked(int row, bool checked) {
     Row& r = rows_.at(std::size_t(row));
     if (r.checked == checked)

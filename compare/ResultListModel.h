@@ -31,6 +31,11 @@ public:
     void clear();
     // Appends a ticked row; answers its position (from 0).
     int addRow(const QString& source, const QString& action, const QString& destination = {});
+    // Appends ticked rows that share one action, announced to views as one
+    // insertion; destinations may be empty (no destination) or run parallel to
+    // sources. Answers the position of the first new row.
+    int addRows(const QStringList& sources, const QString& action,
+                const QStringList& destinations = {});
 
     QString source(int row) const { return rows_.at(std::size_t(row)).source; }
     QString action(int row) const { return rows_.at(std::size_t(row)).action; }
