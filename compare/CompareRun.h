@@ -1,8 +1,30 @@
 #pragma once
 
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class ErrorTrap;
 class RunHost;
 
 // "1. Start Comparing Local and FTP Folders": walks both trees, matches them
 // and fills the result list with ticked delete, upload and overwrite rows. The
 // session it opens stays open for the sync run.
 void RunCompare(RunHost& host);
+
+// The two trees of one compare run: full paths with parallel byte counts (a
+// missing count is taken as 0).
+struct CompareLists {
+    QStringList localPaths;
+    QList<qint64> localSizes;
+    QStringList remotePaths;
+    QList<qint64> remoteSizes;
+};
+
+// Matches the trees and appends the ticked rows to the host's list: the delete
+// rows in remote order, then the upload rows, then the overwrite rows in local
+// order. Destinations are the remote folder followed by each local path's
+// place below the local folder; both folders end with their separator. A pass
+// that fails is reported through the trap and adds no rows.
+void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
+                     const QString& localFolder, const QString& remoteFolder);

@@ -1,0 +1,433 @@
+// The compare run against real local trees and a loopback FTP server, through
+// a window stand-in.
+
+#include "CompareRun.h"
+#include "FakeHost.h"
+#include "FtpTestServer.h"
+#include "MessageRecorder.h"
+#include "SessionGlobals.h"
+#include "SyncRun.h"
+#include "UiYield.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+const QString kDeleted = QStringLiteral(" could be deleted");
+const QString kUpload = QStringLiteral(" could be uploaded to");
+const QString kOverwrite = QStringLiteral(" could be overwriten");
+const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
+
+// Relative path ("/"-separated) to size in bytes. A trailing "/" makes an
+// empty folder.
+using Tree = QMap<QString, qint64>;
+
+bool makeTree(const QString& root, const Tree& tree) {
+    for (auto it = tree.begin(); it != tree.end(); ++it) {
+        const QString path = root + QLatin1Char('/') + it.key();
+        if (it.key().endsWith(u'/')) {
+            if (!QDir().mkpath(path))
+                return false;
+            continue;
+        }
+        if (!QDir().mkpath(QFileInfo(path).path()))
+            return false;
+        QFile f(path);
+        // Sparse where the size is large: only the length matters here.
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(it.value()))
+            return false;
+    }
+    return true;
+}
+
+// A port on the loopback interface that nothing listens on.
+quint16 closedPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    quint16 port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+struct Row {
+    QString source, action, destination;
+    bool checked;
+    bool operator<(const Row& o) const {
+        return std::tie(action, source, destination) < std::tie(o.action, o.source, o.destination);
+    }
+    bool operator==(const Row& o) const {
+        return source == o.source && action == o.action && destination == o.destination &&
+               checked == o.checked;
+    }
+};
+
+QList<Row> rowsOf(const ResultListModel& m) {
+    QList<Row> rows;
+    for (int i = 0; i < m.rowCount(); ++i)
+        rows.append({m.source(i), m.action(i), m.destination(i), m.isChecked(i)});
+    return rows;
+}
+
+QString describe(const QList<Row>& rows) {
+    QStringList out;
+    for (const Row& r : rows)
+        out.append(r.source + " |" + r.action + "| " + r.destination + (r.checked ? "" : " [ ]"));
+    return out.join(u'\n');
+}
+
+} // namespace
+
+class TestCompareRun : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void busyHostIgnoresRuns_data();
+    void busyHostIgnoresRuns();
+    void missingFolderBox_data();
+    void missingFolderBox();
+    void unusableLocalFolder_data();
+    void unusableLocalFolder();
+    void unreachableServer();
+    void rowsAgainstServer_data();
+    void rowsAgainstServer();
+    void rowOrderAndSessionLeftOpen();
+
+private:
+    bool startServer(FtpTestServer& server);
+    void pointAt(FakeHost& host, const FtpTestServer& server);
+    std::unique_ptr<QTemporaryDir> localRoot_;
+};
+
+void TestCompareRun::init() {
+    localRoot_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(localRoot_->isValid());
+    UiYield::setInterval(15);
+}
+
+void TestCompareRun::cleanup() {
+    UiYield::setHook({});
+    UiYield::setInterval(15);
+}
+
+bool TestCompareRun::startServer(FtpTestServer& server) {
+    QString reason;
+    if (server.start(&reason))
+        return true;
+    qWarning("FTP test server unavailable: %s", qPrintable(reason));
+    return false;
+}
+
+void TestCompareRun::pointAt(FakeHost& host, const FtpTestServer& server) {
+    host.hostName = server.host();
+    host.port = QString::number(server.port());
+    host.userName = server.user();
+    host.password = server.password();
+}
+
+void TestCompareRun::busyHostIgnoresRuns_data() {
+    QTest::addColumn<bool>("sync");
+    QTest::newRow("compare") << false;
+    QTest::newRow("sync") << true;
+}
+
+void TestCompareRun::busyHostIgnoresRuns() {
+    QFETCH(bool, sync);
+    MessageRecorder rec;
+    FakeHost host;
+    host.busy = true;
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder.clear(); // would give a message if the run went ahead
+    host.model.addRow("/l/a", kUpload, "/r/a");
+    host.model.setChecked(0, false);
+
+    if (sync)
+        RunSync(host);
+    else
+        RunCompare(host);
+
+    QVERIFY(host.busy);
+    QVERIFY(!host.hourglass);
+    QCOMPARE(host.model.rowCount(), 1);
+    QVERIFY(!host.model.isChecked(0));
+    QCOMPARE(host.columnsRecreated, 0);
+    QCOMPARE(rec.texts(), QStringList{});
+}
+
+void TestCompareRun::missingFolderBox_data() {
+    QTest::addColumn<bool>("localEmpty");
+    QTest::addColumn<bool>("remoteEmpty");
+    QTest::newRow("local") << true << false;
+    QTest::newRow("remote") << false << true;
+    QTest::newRow("both") << true << true;
+}
+
+void TestCompareRun::missingFolderBox() {
+    QFETCH(bool, localEmpty);
+    QFETCH(bool, remoteEmpty);
+    MessageRecorder rec;
+    FakeHost host;
+    host.port = QString::number(closedPort());
+    host.localFolder = localEmpty ? QString() : localRoot_->path() + '/';
+    host.remoteFolder = remoteEmpty ? QString() : QStringLiteral("/");
+    host.model.addRow("/old", kDeleted);
+    bool hourglassDuringRun = false;
+    rec.onShow = [&](const MessageBoxSpec&) { hourglassDuringRun = host.hourglass; };
+
+    RunCompare(host);
+
+    QCOMPARE(rec.texts(), QStringList{"You forgot to input local/remote folder."});
+    QCOMPARE(rec.boxes().first().icon, MessageBoxSpec::Icon::None);
+    QVERIFY(hourglassDuringRun);
+    QCOMPARE(host.model.rowCount(), 0);
+    QVERIFY(!host.hourglass);
+    QVERIFY(!host.busy);
+    QCOMPARE(host.columnsRecreated, 0);
+}
+
+void TestCompareRun::unusableLocalFolder_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing") << "missing";
+    QTest::newRow("a file") << "file";
+    QTest::newRow("unreadable") << "unreadable";
+}
+
+void TestCompareRun::unusableLocalFolder() {
+    // Nothing may be proposed (and the server is not contacted): an empty
+    // local tree would propose deleting every remote file.
+    QFETCH(QString, kind);
+    QString folder = localRoot_->path() + "/nothere/";
+    if (kind == "file") {
+        folder = localRoot_->path() + "/plain";
+        QVERIFY(makeTree(localRoot_->path(), {{"plain", 3}}));
+    } else if (kind == "unreadable") {
+        folder = localRoot_->path() + "/locked/";
+        QVERIFY(makeTree(localRoot_->path(), {{"locked/a.txt", 3}}));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::WriteOwner));
+        if (QDir(folder).entryList(QDir::Files).size() > 0) {
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ExeOwner);
+            QSKIP("running with rights that read any folder");
+        }
+    }
+    MessageRecorder rec;
+    FakeHost host;
+    host.port = QString::number(closedPort());
+    host.localFolder = folder;
+    host.model.addRow("/old", kDeleted);
+
+    RunCompare(host);
+
+    if (kind == "unreadable")
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+    QCOMPARE(rec.texts(),
+             QStringList{"The local folder does not exist or cannot be read: " + folder});
+    QCOMPARE(host.model.rowCount(), 0);
+    QCOMPARE(host.columnsRecreated, 0);
+    QVERIFY(!host.busy);
+    QVERIFY(!host.hourglass);
+}
+
+void TestCompareRun::unreachableServer() {
+    QVERIFY(makeTree(localRoot_->path(), {{"a.txt", 3}, {"s/b.txt", 4}, {"s/t/c.txt", 5}}));
+    MessageRecorder rec;
+    FakeHost host;
+    host.port = QString::number(closedPort());
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/www/";
+    host.model.addRow("/old", kDeleted);
+    host.model.setColumns({"x"});
+
+    // The local tree is read before the server is contacted: each file costs
+    // a yield request, all of them made before the failure is reported.
+    UiYield::setInterval(0);
+    int yields = 0;
+    int yieldsBeforeMessage = -1;
+    UiYield::setHook([&] { ++yields; });
+    rec.onShow = [&](const MessageBoxSpec&) { yieldsBeforeMessage = yields; };
+
+    RunCompare(host);
+
+    QCOMPARE(rec.texts(), QStringList{"Could not connect."});
+    QVERIFY2(yieldsBeforeMessage >= 3, qPrintable(QString::number(yieldsBeforeMessage)));
+    QCOMPARE(host.model.rowCount(), 0);
+    QCOMPARE(host.columnsRecreated, 0);
+    QCOMPARE(host.model.columns(), QStringList{"x"});
+    QCOMPARE(hConnect, HINTERNET(0));
+    QVERIFY(!host.busy);
+    QVERIFY(!host.hourglass);
+}
+
+void TestCompareRun::rowsAgainstServer_data() {
+    QTest::addColumn<Tree>("local");
+    QTest::addColumn<Tree>("remote");      // below the server's root folder
+    QTest::addColumn<QString>("localSub"); // the local folder box: root + this
+    QTest::addColumn<QString>("remoteFolder");
+    QTest::addColumn<QStringList>("rows"); // "action|source|destination", sorted
+    QTest::addColumn<QStringList>("messages");
+
+    // In rows, "L" stands for the local folder (with its separator).
+    const QString U = kUpload, O = kOverwrite, D = kDeleted;
+    const qint64 big = (qint64(4) << 30) + 10; // low 32 bits: 10
+
+    QTest::newRow("identical trees")
+        << Tree{{"a.txt", 5}, {"s/b.txt", 7}} << Tree{{"www/a.txt", 5}, {"www/s/b.txt", 7}} << "/"
+        << "/www/" << QStringList{} << QStringList{kIdentical};
+    QTest::newRow("tilde files ignored locally")
+        << Tree{{"~a.txt", 5}, {"~lock", 1}, {"b", 1}} << Tree{{"www/~a.txt", 5}, {"www/b", 1}}
+        << "/"
+        << "/www/" << QStringList{D + "|/www/~a.txt|"} << QStringList{};
+    QTest::newRow("names match across folders")
+        << Tree{{"s1/x.txt", 5}} << Tree{{"www/s2/x.txt", 5}} << "/"
+        << "/www/" << QStringList{} << QStringList{kIdentical};
+    QTest::newRow("letter case counts")
+        << Tree{{"Read.me", 5}} << Tree{{"www/read.me", 5}} << "/"
+        << "/www/" << QStringList{D + "|/www/read.me|", U + "|L/Read.me|/www/Read.me"}
+        << QStringList{};
+    QTest::newRow("two smaller namesakes")
+        << Tree{{"a.txt", 100}} << Tree{{"www/x/a.txt", 50}, {"www/y/a.txt", 60}} << "/"
+        << "/www/" << QStringList{O + "|L/a.txt|/www/a.txt", O + "|L/a.txt|/www/a.txt"}
+        << QStringList{};
+    QTest::newRow("equal or larger namesakes")
+        << Tree{{"a.txt", 100}} << Tree{{"www/x/a.txt", 100}, {"www/y/a.txt", 150}} << "/"
+        << "/www/" << QStringList{} << QStringList{kIdentical};
+    QTest::newRow("destination below the remote folder")
+        << Tree{{"a/b.txt", 1}} << Tree{{"www/", 0}} << "/"
+        << "/www/" << QStringList{U + "|L/a/b.txt|/www/a/b.txt"} << QStringList{};
+    QTest::newRow("remote folder without trailing slash")
+        << Tree{{"a/b.txt", 1}} << Tree{{"www/old", 1}} << "/"
+        << "/www" << QStringList{D + "|/www/old|", U + "|L/a/b.txt|/www/a/b.txt"} << QStringList{};
+    QTest::newRow("local folder without trailing separator")
+        << Tree{{"site/a/b.txt", 1}} << Tree{{"www/", 0}} << "/site"
+        << "/www/" << QStringList{U + "|L/a/b.txt|/www/a/b.txt"} << QStringList{};
+    QTest::newRow("server root as remote folder")
+        << Tree{{"a.txt", 1}} << Tree{{"z.txt", 1}} << "/"
+        << "/" << QStringList{D + "|/z.txt|", U + "|L/a.txt|/a.txt"} << QStringList{};
+    QTest::newRow("missing remote folder")
+        << Tree{{"a.txt", 1}, {"s/b.txt", 2}} << Tree{{"www/a.txt", 0}} << "/"
+        << "/nothere/"
+        << QStringList{U + "|L/a.txt|/nothere/a.txt", U + "|L/s/b.txt|/nothere/s/b.txt"}
+        << QStringList{};
+    QTest::newRow("missing remote folder, empty local tree")
+        << Tree{{"empty/", 0}} << Tree{{"www/a.txt", 0}} << "/empty"
+        << "/nothere/" << QStringList{} << QStringList{kIdentical};
+    QTest::newRow("folders get no rows")
+        << Tree{{"a.txt", 1}, {"emptydir/", 0}}
+        << Tree{{"www/a.txt", 1}, {"www/extra/f.txt", 1}, {"www/extra/deeper/", 0}} << "/"
+        << "/www/" << QStringList{D + "|/www/extra/f.txt|"} << QStringList{};
+    QTest::newRow("sizes beyond 32 bits")
+        << Tree{{"big", big}, {"small", 20}} << Tree{{"www/big", 20}, {"www/small", big}} << "/"
+        << "/www/" << QStringList{O + "|L/big|/www/big"} << QStringList{};
+}
+
+void TestCompareRun::rowsAgainstServer() {
+    QFETCH(Tree, local);
+    QFETCH(Tree, remote);
+    QFETCH(QString, localSub);
+    QFETCH(QString, remoteFolder);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, messages);
+
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("no FTP test server");
+    QVERIFY(makeTree(localRoot_->path(), local));
+    QVERIFY(makeTree(server.rootPath(), remote));
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = QDir::toNativeSeparators(localRoot_->path() + localSub);
+    host.remoteFolder = remoteFolder;
+    host.model.addRow("/old", kDeleted);
+
+    RunCompare(host);
+
+    QString localFolder = host.localFolder;
+    if (!localFolder.endsWith(QDir::separator()))
+        localFolder += QDir::separator();
+    QStringList got;
+    for (const Row& r : rowsOf(host.model)) {
+        QVERIFY2(r.checked, qPrintable(r.source));
+        QString source = r.source;
+        if (source.startsWith(localFolder))
+            source = "L/" + QDir::fromNativeSeparators(source.mid(localFolder.size()));
+        got.append(r.action + '|' + source + '|' + r.destination);
+    }
+    got.sort();
+    QStringList want = rows;
+    want.sort();
+    QCOMPARE(got, want);
+    QCOMPARE(rec.texts(), messages);
+    QCOMPARE(host.columnsRecreated, 1);
+    QVERIFY(host.listOption);
+    QVERIFY(!host.busy);
+    QVERIFY(!host.hourglass);
+    // The boxes keep what the user typed.
+    QCOMPARE(host.remoteFolder, remoteFolder);
+    const QString pattern =
+        (remoteFolder.endsWith('/') ? remoteFolder : remoteFolder + '/') + "*.*";
+    QCOMPARE(remotePattern, pattern);
+    QVERIFY(host.queue.count() >= 1);
+    QCOMPARE(host.queue.item(1), pattern);
+    if (!rows.isEmpty())
+        QCOMPARE(host.visibleRows.last(), host.model.rowCount() - 1);
+}
+
+void TestCompareRun::rowOrderAndSessionLeftOpen() {
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("no FTP test server");
+    QVERIFY(makeTree(localRoot_->path(),
+                     {{"n1", 1}, {"s/n2", 1}, {"o1", 9}, {"s/o2", 9}, {"same", 3}}));
+    QVERIFY(makeTree(server.rootPath(),
+                     {{"w/d1", 1}, {"w/s/d2", 1}, {"w/o1", 1}, {"w/o2", 2}, {"w/same", 3}}));
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/w/";
+    RunCompare(host);
+
+    const QList<Row> rows = rowsOf(host.model);
+    QVERIFY2(rows.size() == 6, qPrintable(describe(rows)));
+    // Deletes first, then uploads, then overwrites.
+    QStringList actions;
+    for (const Row& r : rows)
+        actions.append(r.action);
+    QCOMPARE(actions, (QStringList{kDeleted, kDeleted, kUpload, kUpload, kOverwrite, kOverwrite}));
+    // The root folder's files come before those of its subfolders on both sides.
+    QCOMPARE(rows[1].source, QStringLiteral("/w/s/d2"));
+    QCOMPARE(rows[3].source, host.localFolder + "s/n2");
+    QCOMPARE(rows[5].source, host.localFolder + "s/o2");
+    QVERIFY(rec.texts().isEmpty());
+
+    // The session stays logged in for the sync run.
+    QVERIFY(hConnect != 0);
+    QString cwd;
+    quint32 length = MAX_PATH;
+    QVERIFY(FtpGetCurrentDirectoryA(hConnect, &cwd, &length));
+}
+
+QTEST_GUILESS_MAIN(TestCompareRun)
+#include "tst_comparerun.moc"
