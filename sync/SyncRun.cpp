@@ -1,6 +1,338 @@
 #include "SyncRun.h"
 
+#include "ErrorTrap.h"
+#include "MessageSeam.h"
+#include "ResultListModel.h"
 #include "RunHost.h"
+#include "SessionGlobals.h"
+#include "SyncSteps.h"
+#include "UiYield.h"
+#include "VbError.h"
+#include "wininet.h"
 
-// Placeholder; the real run replaces it.
-void RunSync(RunHost&) {}
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton6_Click");
+const QString kDeleteAction = QStringLiteral(" could be deleted");
+const QString kUploadAction = QStringLiteral(" could be uploaded to");
+const QString kOverwriteAction = QStringLiteral(" could be overwriten");
+
+// The file is read and its progress reported in chunks of this size.
+constexpr qint64 kChunk = 1024;
+// Chunks are gathered into writes of this size: one write per 1024 bytes costs
+// a system call and a library round per kilobyte and caps the throughput.
+constexpr qint64 kSendBlock = 256 * 1024;
+
+VbError badFileName() {
+    return VbError(52, QStringLiteral("Bad file name or number"));
+}
+
+// Statement numbers shown by the error report.
+enum Line {
+    LineStart = 100,
+    LineEmptyList = 102,
+    LineRow = 106,
+    LineDelete = 110,
+    LineRemoteName = 112,
+    LineOpenLocal = 114,
+    LineOverwriteDelete = 116,
+    LineCreateFolder = 118,
+    LineOpenRemote = 120,
+    LineRead = 124,
+    LineClose = 130,
+    LineMark = 132,
+    LineEnd = 134,
+};
+
+// Clears the busy flag on every way out, also when a closed window unwinds the run.
+class BusyGuard {
+public:
+    explicit BusyGuard(RunHost& host) : host_(host) { host_.setBusy(true); }
+    ~BusyGuard() { host_.setBusy(false); }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+private:
+    RunHost& host_;
+};
+
+// An upload's remote file handle, closed before the run moves on however the
+// upload ends.
+class RemoteFile {
+public:
+    explicit RemoteFile(HINTERNET handle) : handle_(handle) {}
+    ~RemoteFile() { close(); }
+    RemoteFile(const RemoteFile&) = delete;
+    RemoteFile& operator=(const RemoteFile&) = delete;
+
+    HINTERNET handle() const { return handle_; }
+    // Answers whether the server confirmed the upload.
+    bool close() {
+        if (!handle_)
+            return false;
+        const HINTERNET h = std::exchange(handle_, 0);
+        return InternetCloseHandle(h);
+    }
+
+private:
+    HINTERNET handle_;
+};
+
+// Whether the server verifiably no longer holds the file: its folder lists
+// without it, or cannot be listed over a connection that still answers.
+bool RemoteFileGone(const QString& remotePath) {
+    const QString folder = RemoteParentFolder(remotePath);
+    const QString name = remotePath.mid(folder.size());
+    WIN32_FIND_DATAA data;
+    const HINTERNET find =
+        FtpFindFirstFileA(hConnect, folder + QStringLiteral("*.*"), &data,
+                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (find) {
+        bool present = false;
+        do {
+            present = data.cFileName == name;
+        } while (!present && InternetFindNextFileA(find, &data));
+        InternetCloseHandle(find);
+        return !present;
+    }
+    QString current;
+    quint32 length = 32768;
+    return FtpGetCurrentDirectoryA(hConnect, &current, &length);
+}
+
+class SyncRun {
+public:
+    explicit SyncRun(RunHost& host) : host_(host), model_(host.resultList()), trap_(kLocation) {}
+
+    void run();
+
+private:
+    enum class Outcome { Done, Fail, Stop };
+
+    bool isDeleteRow(int row) const;
+    Outcome deleteRow(int row);
+    Outcome uploadRow(int row);
+    Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath,
+                 const QString& remotePath);
+    bool createFolders(const QString& remotePath, bool again);
+    void mark(int row, Outcome outcome);
+
+    RunHost& host_;
+    ResultListModel& model_;
+    ErrorTrap trap_;
+    // Folders this run has already asked the server to create.
+    QSet<QString> createdFolders_;
+    QByteArray buffer_;
+};
+
+void SyncRun::run() {
+    UiYield::processNow();
+    if (host_.isBusy())
+        return;
+    BusyGuard busy(host_);
+
+    if (model_.rowCount() == 0) {
+        trap_.at(LineEmptyList, [] { MessageSeam::plain(QStringLiteral("No files selected.")); });
+        return;
+    }
+
+    bool stopped = false;
+    const int n = model_.rowCount();
+    for (int i = 0; i < n && !stopped; ++i) {
+        UiYield::processPending();
+        // Nothing removes single rows during a run, but a list emptied behind
+        // the run's back must not be read past its end.
+        if (i >= model_.rowCount())
+            break;
+        if (!model_.isChecked(i))
+            continue;
+        const Outcome outcome = isDeleteRow(i) ? deleteRow(i) : uploadRow(i);
+        if (outcome == Outcome::Stop)
+            stopped = true;
+        else
+            mark(i, outcome);
+    }
+    if (stopped)
+        return;
+
+    trap_.at(LineEnd, [&] {
+        MessageSeam::plain(QStringLiteral("Done."));
+        model_.clear();
+    });
+}
+
+bool SyncRun::isDeleteRow(int row) const {
+    const QString action = model_.action(row);
+    if (action == kDeleteAction)
+        return true;
+    // A delete row marked by an earlier run that stopped: it has no
+    // destination to upload to, and its source is the remote file.
+    return model_.destination(row).isEmpty() && action != kUploadAction &&
+           action != kOverwriteAction;
+}
+
+SyncRun::Outcome SyncRun::deleteRow(int row) {
+    const QString remotePath = model_.source(row);
+    bool gone = false;
+    trap_.at(LineDelete, [&] {
+        if (!IsSendableRemotePath(remotePath))
+            throw badFileName();
+        gone = FtpDeleteFileA(hConnect, remotePath) || RemoteFileGone(remotePath);
+    });
+    return gone ? Outcome::Done : Outcome::Fail;
+}
+
+SyncRun::Outcome SyncRun::uploadRow(int row) {
+    const QString localPath = model_.source(row);
+    const QString remotePath = model_.destination(row);
+    const bool overwrite = model_.action(row) == kOverwriteAction;
+
+    if (!trap_.at(LineRemoteName, [&] {
+            if (!IsSendableRemotePath(remotePath))
+                throw badFileName();
+        }))
+        return Outcome::Fail;
+
+    // The local file is opened before anything changes on the server, so that
+    // a vanished or unreadable file leaves the remote side as it was.
+    QFile file(localPath);
+    if (!trap_.at(LineOpenLocal, [&] {
+            if (QFileInfo(localPath).isDir())
+                throw VbError::permissionDenied();
+            if (!file.open(QIODevice::ReadOnly)) {
+                if (!QFileInfo::exists(localPath))
+                    throw VbError::fileNotFound();
+                throw VbError::permissionDenied();
+            }
+        }))
+        return Outcome::Fail;
+
+    if (overwrite)
+        trap_.at(LineOverwriteDelete, [&] { FtpDeleteFileA(hConnect, remotePath); });
+
+    bool skippedKnown = false;
+    trap_.at(LineCreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
+
+    HINTERNET handle = 0;
+    const auto openRemote = [&] {
+        handle = FtpOpenFileA(hConnect, remotePath, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+    };
+    trap_.at(LineOpenRemote, openRemote);
+    if (!handle && skippedKnown) {
+        // A folder this run created earlier may have gone since; make sure of
+        // every level once before giving up.
+        trap_.at(LineCreateFolder, [&] { createFolders(remotePath, true); });
+        trap_.at(LineOpenRemote, openRemote);
+    }
+    if (!handle) {
+        file.close();
+        trap_.at(LineOpenRemote, [] {
+            MessageSeam::plain(QStringLiteral("Cant create requested file on server"));
+        });
+        return Outcome::Stop;
+    }
+    RemoteFile remote(handle);
+    return send(row, file, remote, localPath, remotePath);
+}
+
+// Answers whether a level was left out because this run had created it already.
+bool SyncRun::createFolders(const QString& remotePath, bool again) {
+    bool skipped = false;
+    for (const QString& level :
+         RemoteFolderLevels(RemoteParentFolder(remotePath), host_.remoteFolderText())) {
+        if (!again && createdFolders_.contains(level)) {
+            skipped = true;
+            continue;
+        }
+        // Refused when the folder exists already, which is what is wanted.
+        FtpCreateDirectoryA(hConnect, level);
+        createdFolders_.insert(level);
+    }
+    return skipped;
+}
+
+SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const QString& localPath,
+                               const QString& remotePath) {
+    const qint64 size = file.size();
+    if (buffer_.size() < kSendBlock)
+        buffer_.resize(kSendBlock);
+    char* const buffer = buffer_.data();
+
+    model_.setAction(row, QStringLiteral("uploading 0%"));
+    UiYield::processPending();
+
+    int shown = 0;
+    qint64 sent = 0;
+    qint64 filled = 0;
+    bool readFailed = false;
+    bool writeFailed = false;
+    while (sent < size) {
+        const qint64 want = std::min(kChunk, size - sent);
+        const bool read = trap_.at(LineRead, [&] {
+            const qint64 got = file.read(buffer + filled, want);
+            if (got < 0)
+                throw VbError::deviceIOError();
+            // The file shrank since it was opened; sending on would fill the
+            // remote copy with bytes that are not the file's.
+            if (got < want)
+                throw VbError(62, QStringLiteral("Input past end of file"));
+        });
+        if (!read) {
+            readFailed = true;
+            break;
+        }
+        filled += want;
+        sent += want;
+        if (filled == kSendBlock || sent == size) {
+            quint32 written = 0;
+            if (!InternetWriteFile(remote.handle(), buffer, quint32(filled), &written)) {
+                writeFailed = true;
+                break;
+            }
+            filled = 0;
+        }
+        const int percent = UploadPercent(sent, size);
+        if (percent != shown) {
+            shown = percent;
+            model_.setAction(row, QStringLiteral("uploading %1%").arg(percent));
+        }
+        UiYield::processPending();
+    }
+    if (size == 0)
+        model_.setAction(row, QStringLiteral("uploading 100%"));
+
+    if (writeFailed)
+        MessageSeam::plain(QStringLiteral("Error uploading file..") + localPath);
+    file.close();
+    bool confirmed = false;
+    trap_.at(LineClose, [&] { confirmed = remote.close(); });
+    if (!readFailed && !writeFailed && !confirmed)
+        MessageSeam::plain(QStringLiteral("Error uploading file..") + localPath);
+    if (readFailed || writeFailed || !confirmed) {
+        // Leave no partial copy behind that looks like the file.
+        trap_.at(LineClose, [&] { FtpDeleteFileA(hConnect, remotePath); });
+        return Outcome::Fail;
+    }
+    return Outcome::Done;
+}
+
+void SyncRun::mark(int row, Outcome outcome) {
+    trap_.at(LineMark, [&] {
+        model_.setAction(row, outcome == Outcome::Done ? QStringLiteral("Done")
+                                                       : QStringLiteral("Fail"));
+    });
+}
+
+} // namespace
+
+void RunSync(RunHost& host) {
+    SyncRun(host).run();
+}

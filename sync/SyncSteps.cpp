@@ -1,0 +1,45 @@
+#include "SyncSteps.h"
+
+#include <cmath>
+
+int UploadPercent(qint64 sent, qint64 size) {
+    if (size <= 0)
+        return 100;
+    // The default floating-point rounding mode rounds halves to the even neighbour.
+    return int(std::nearbyint(double(sent) / double(size) * 100.0));
+}
+
+QString RemoteParentFolder(const QString& remotePath) {
+    const qsizetype slash = remotePath.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : remotePath.left(slash + 1);
+}
+
+QStringList RemoteFolderLevels(const QString& parent, const QString& remoteFolder) {
+    QStringList levels;
+    if (parent.isEmpty())
+        return levels;
+    const bool below = !remoteFolder.isEmpty() && parent.startsWith(remoteFolder);
+    const qsizetype firstLength = below ? remoteFolder.size() : 0;
+    for (qsizetype i = 0; i < parent.size(); ++i) {
+        if (parent.at(i) != QLatin1Char('/'))
+            continue;
+        const qsizetype length = i + 1;
+        if (length == 1 && parent.startsWith(QLatin1Char('/')))
+            continue; // the server root always exists
+        if (length >= firstLength || length == parent.size())
+            levels.append(parent.left(length));
+    }
+    if (!parent.endsWith(QLatin1Char('/')))
+        levels.append(parent);
+    return levels;
+}
+
+bool IsSendableRemotePath(const QString& remotePath) {
+    if (remotePath.isEmpty())
+        return false;
+    for (const QChar c : remotePath) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Small pure steps of the sync run, kept apart so that their rules can be
+// checked without a server.
+
+// The whole percentage of an upload after `sent` of `size` bytes: the ratio
+// times 100, rounded to the nearest whole number, halves to the even one. An
+// empty file counts as complete (100).
+int UploadPercent(qint64 sent, qint64 size);
+
+// The remote path cut after its last "/" (the "/" kept); empty when it has none.
+QString RemoteParentFolder(const QString& remotePath);
+
+// The folders to create, top first, so that `parent` (a remote folder path
+// ending in "/") exists: every level from the remote folder down to `parent`.
+// Levels above the remote folder are taken to exist; when `parent` does not lie
+// below the remote folder (the box was edited since the compare run), every
+// level below the server root is given. The root "/" itself is never given;
+// `parent` always is (unless it is the root).
+QStringList RemoteFolderLevels(const QString& parent, const QString& remoteFolder);
+
+// False when the remote path must not reach the server: it is empty or holds
+// a control character, which would end or split an FTP command line.
+bool IsSendableRemotePath(const QString& remotePath);
