@@ -110,6 +110,7 @@ private slots:
     void rowsAgainstServer_data();
     void rowsAgainstServer();
     void rowOrderAndSessionLeftOpen();
+    void folderEditsDuringTheRun();
 
 private:
     bool startServer(FtpTestServer& server);
@@ -427,6 +428,39 @@ void TestCompareRun::rowOrderAndSessionLeftOpen() {
     QString cwd;
     quint32 length = MAX_PATH;
     QVERIFY(FtpGetCurrentDirectoryA(hConnect, &cwd, &length));
+}
+
+void TestCompareRun::folderEditsDuringTheRun() {
+    // The rows describe the trees that were compared, whatever the user types
+    // into the folder boxes while the run goes on.
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("no FTP test server");
+    Tree local;
+    for (int i = 0; i < 200; ++i)
+        local.insert(QString("s/f%1").arg(i), 1);
+    QVERIFY(makeTree(localRoot_->path(), local));
+    QVERIFY(makeTree(server.rootPath(), {{"www/", 0}}));
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/www/";
+    const QString typedLocal = host.localFolder;
+    UiYield::setInterval(0);
+    UiYield::setHook([&] {
+        host.localFolder = "/elsewhere/";
+        host.remoteFolder = "/other/";
+    });
+    RunCompare(host);
+    UiYield::setHook({});
+
+    QCOMPARE(host.model.rowCount(), 200);
+    for (int i = 0; i < host.model.rowCount(); ++i) {
+        QVERIFY(host.model.source(i).startsWith(typedLocal + "s/f"));
+        QCOMPARE(host.model.destination(i), "/www/" + host.model.source(i).mid(typedLocal.size()));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCompareRun)
