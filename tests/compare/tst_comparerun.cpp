@@ -109,6 +109,7 @@ private slots:
     void unreachableServer();
     void rowsAgainstServer_data();
     void rowsAgainstServer();
+    void rowOrderAndSessionLeftOpen_data();
     void rowOrderAndSessionLeftOpen();
     void folderEditsDuringTheRun();
 
@@ -394,8 +395,15 @@ void TestCompareRun::rowsAgainstServer() {
         QCOMPARE(host.visibleRows.last(), host.model.rowCount() - 1);
 }
 
+void TestCompareRun::rowOrderAndSessionLeftOpen_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::newRow("pyftpdlib") << FtpTestServer::Kind::Pyftpdlib;
+    QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd;
+}
+
 void TestCompareRun::rowOrderAndSessionLeftOpen() {
-    FtpTestServer server;
+    QFETCH(FtpTestServer::Kind, kind);
+    FtpTestServer server(kind);
     if (!startServer(server))
         QSKIP("no FTP test server");
     QVERIFY(makeTree(localRoot_->path(),
@@ -427,6 +435,16 @@ void TestCompareRun::rowOrderAndSessionLeftOpen() {
     QVERIFY(hConnect != 0);
     QString cwd;
     quint32 length = MAX_PATH;
+    QVERIFY(FtpGetCurrentDirectoryA(hConnect, &cwd, &length));
+
+    // A new run logs in afresh and lets go of the previous connection.
+    const HINTERNET previous = hConnect;
+    RunCompare(host);
+    QCOMPARE(host.model.rowCount(), 6);
+    QVERIFY(hConnect != 0 && hConnect != previous);
+    length = MAX_PATH;
+    QVERIFY(!FtpGetCurrentDirectoryA(previous, &cwd, &length));
+    length = MAX_PATH;
     QVERIFY(FtpGetCurrentDirectoryA(hConnect, &cwd, &length));
 }
 
