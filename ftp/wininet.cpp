@@ -1,35 +1,297 @@
 #include "wininet.h"
 
-// Placeholder bodies; the libcurl implementation replaces them.
+#include "FtpSession.h"
+#include "RemoteNames.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+enum class HandleKind { Internet, Connection, Find, File };
+
+struct HandleObject {
+    HandleKind kind;
+    HINTERNET parent = 0;
+    std::unique_ptr<FtpSession> session;   // Connection
+    std::vector<WIN32_FIND_DATAA> entries; // Find
+    size_t next = 0;                       // Find
+};
+
+struct HandleTable {
+    std::recursive_mutex mutex;
+    std::map<HINTERNET, std::unique_ptr<HandleObject>> objects;
+    HINTERNET nextHandle = 1;
+};
+
+HandleTable& table() {
+    static HandleTable t;
+    return t;
+}
+
+HandleObject* lookup(HINTERNET h, HandleKind kind) {
+    auto& objects = table().objects;
+    const auto it = objects.find(h);
+    if (it == objects.end() || it->second->kind != kind)
+        return nullptr;
+    return it->second.get();
+}
+
+HINTERNET add(std::unique_ptr<HandleObject> object) {
+    HandleTable& t = table();
+    // Numbers are never handed out twice, so a stale number can never reach
+    // a newer object.
+    if (t.nextHandle == 0)
+        return 0;
+    const HINTERNET h = t.nextHandle++;
+    t.objects.emplace(h, std::move(object));
+    return h;
+}
+
+// Closes a handle and, first, everything opened under it. Answers what
+// closing the handle itself answered (an upload's final reply). An upload
+// closed along with its connection is abandoned, not completed: the caller
+// never said that all its bytes were written.
+bool closeTree(HINTERNET h, bool direct) {
+    auto& objects = table().objects;
+    std::vector<HINTERNET> children;
+    for (const auto& [child, object] : objects) {
+        if (object->parent == h)
+            children.push_back(child);
+    }
+    for (HINTERNET child : children)
+        closeTree(child, false);
+    const auto it = objects.find(h);
+    if (it == objects.end())
+        return false;
+    bool ok = true;
+    HandleObject& object = *it->second;
+    if (object.kind == HandleKind::File) {
+        HandleObject* conn = lookup(object.parent, HandleKind::Connection);
+        if (!conn)
+            ok = false;
+        else if (direct)
+            ok = conn->session->finishUpload();
+        else
+            conn->session->abortUpload();
+    }
+    objects.erase(it);
+    return ok;
+}
+
+// A host name as it may go into a URL: no scheme, path, user part, blanks or
+// control characters. IPv6 literals get their brackets.
+std::optional<QByteArray> hostForUrl(const QString& serverName) {
+    const QByteArray host = serverName.toUtf8();
+    if (host.isEmpty())
+        return std::nullopt;
+    for (char ch : host) {
+        const auto c = quint8(ch);
+        if (c <= 0x20 || c == 0x7F)
+            return std::nullopt;
+        if (std::strchr("/\\@?#%;,\"'<>`{}|^", ch))
+            return std::nullopt;
+    }
+    if (host.startsWith('[')) {
+        if (!host.endsWith(']') || host.count('[') != 1 || host.count(']') != 1)
+            return std::nullopt;
+        return host;
+    }
+    if (host.contains('[') || host.contains(']'))
+        return std::nullopt;
+    if (host.contains(':'))
+        return '[' + host + ']';
+    return host;
+}
+
+std::optional<QByteArray> remoteBytes(const QString& text) {
+    auto bytes = encodeRemoteName(text);
+    if (!bytes || hasControlBytes(*bytes))
+        return std::nullopt;
+    return bytes;
+}
+
+FtpSession* idleSession(HINTERNET hConnect) {
+    HandleObject* conn = lookup(hConnect, HandleKind::Connection);
+    if (!conn || conn->session->uploadActive())
+        return nullptr;
+    return conn->session.get();
+}
+
+void fillFindData(const RemoteEntry& entry, const QString& name, WIN32_FIND_DATAA* data) {
+    *data = WIN32_FIND_DATAA();
+    data->cFileName = name;
+    if (entry.kind == RemoteEntryKind::Directory) {
+        data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        data->dwFileAttributes = 0x80; // FILE_ATTRIBUTE_NORMAL
+        const auto size = quint64(entry.size);
+        data->nFileSizeHigh = quint32(size >> 32);
+        data->nFileSizeLow = quint32(size & 0xFFFFFFFFu);
+    }
+}
+
+} // namespace
 
 HINTERNET InternetOpenA(const QString&, quint32, const QString&, const QString&, quint32) {
-    return 0;
+    std::lock_guard lock(table().mutex);
+    auto object = std::make_unique<HandleObject>();
+    object->kind = HandleKind::Internet;
+    return add(std::move(object));
 }
-HINTERNET InternetConnectA(HINTERNET, const QString&, quint16, const QString&, const QString&,
-                           quint32, quint32, quintptr) {
-    return 0;
+
+HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint16 port,
+                           const QString& userName, const QString& password, quint32 service,
+                           quint32, quintptr) {
+    std::lock_guard lock(table().mutex);
+    if (!lookup(hInternet, HandleKind::Internet) || service != INTERNET_SERVICE_FTP)
+        return 0;
+    const auto host = hostForUrl(serverName);
+    const auto user = remoteBytes(userName);
+    const auto pass = remoteBytes(password);
+    if (!host || !user || !pass)
+        return 0;
+    auto session = std::make_unique<FtpSession>();
+    if (!session->logIn(*host, port == 0 ? 21 : port, *user, *pass))
+        return 0;
+    auto object = std::make_unique<HandleObject>();
+    object->kind = HandleKind::Connection;
+    object->parent = hInternet;
+    object->session = std::move(session);
+    return add(std::move(object));
 }
-HINTERNET FtpFindFirstFileA(HINTERNET, const QString&, WIN32_FIND_DATAA*, quint32, quintptr) {
-    return 0;
+
+HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32_FIND_DATAA* data,
+                            quint32, quintptr) {
+    std::lock_guard lock(table().mutex);
+    FtpSession* session = idleSession(hConnect);
+    if (!session || !data)
+        return 0;
+    const SearchPattern pattern = splitSearchPattern(searchFile);
+    const auto folder = remoteBytes(pattern.folder);
+    if (!folder)
+        return 0;
+    const auto entries = session->list(*folder);
+    if (!entries)
+        return 0;
+    auto object = std::make_unique<HandleObject>();
+    object->kind = HandleKind::Find;
+    object->parent = hConnect;
+    for (const RemoteEntry& entry : *entries) {
+        const QString name = decodeRemoteName(entry.name);
+        if (!matchesWildcard(pattern.namePattern, name))
+            continue;
+        WIN32_FIND_DATAA found;
+        fillFindData(entry, name, &found);
+        object->entries.push_back(std::move(found));
+    }
+    if (object->entries.empty())
+        return 0;
+    *data = object->entries[0];
+    object->next = 1;
+    return add(std::move(object));
 }
-bool InternetFindNextFileA(HINTERNET, WIN32_FIND_DATAA*) {
-    return false;
+
+bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* data) {
+    std::lock_guard lock(table().mutex);
+    HandleObject* find = lookup(hFind, HandleKind::Find);
+    if (!find || !data || find->next >= find->entries.size())
+        return false;
+    *data = find->entries[find->next++];
+    return true;
 }
-bool FtpGetCurrentDirectoryA(HINTERNET, QString*, quint32*) {
-    return false;
+
+bool FtpGetCurrentDirectoryA(HINTERNET hConnect, QString* currentDirectory, quint32* bufferLength) {
+    std::lock_guard lock(table().mutex);
+    FtpSession* session = idleSession(hConnect);
+    if (!session || !currentDirectory || !bufferLength || !session->isAlive())
+        return false;
+    // The log-in folder: the listings of this layer never change the folder
+    // a caller sees as current.
+    const QString folder = decodeRemoteName(session->entryPath());
+    if (quint32(folder.size()) + 1 > *bufferLength) {
+        *bufferLength = quint32(folder.size()) + 1;
+        return false;
+    }
+    *currentDirectory = folder;
+    *bufferLength = quint32(folder.size());
+    return true;
 }
-HINTERNET FtpOpenFileA(HINTERNET, const QString&, quint32, quint32, quintptr) {
-    return 0;
+
+HINTERNET FtpOpenFileA(HINTERNET hConnect, const QString& fileName, quint32 access, quint32,
+                       quintptr) {
+    std::lock_guard lock(table().mutex);
+    FtpSession* session = idleSession(hConnect);
+    if (!session || access != GENERIC_WRITE)
+        return 0;
+    const auto path = remoteBytes(fileName);
+    if (!path || path->isEmpty() || path->endsWith('/'))
+        return 0;
+    if (!session->beginUpload(session->absolutePath(*path)))
+        return 0;
+    auto object = std::make_unique<HandleObject>();
+    object->kind = HandleKind::File;
+    object->parent = hConnect;
+    const HINTERNET h = add(std::move(object));
+    if (!h)
+        session->abortUpload();
+    return h;
 }
-bool InternetWriteFile(HINTERNET, const void*, quint32, quint32*) {
-    return false;
+
+bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfBytesToWrite,
+                       quint32* numberOfBytesWritten) {
+    std::lock_guard lock(table().mutex);
+    if (numberOfBytesWritten)
+        *numberOfBytesWritten = 0;
+    HandleObject* file = lookup(hFile, HandleKind::File);
+    if (!file || (!buffer && numberOfBytesToWrite > 0))
+        return false;
+    HandleObject* conn = lookup(file->parent, HandleKind::Connection);
+    if (!conn ||
+        !conn->session->writeUpload(static_cast<const char*>(buffer), numberOfBytesToWrite))
+        return false;
+    if (numberOfBytesWritten)
+        *numberOfBytesWritten = numberOfBytesToWrite;
+    return true;
 }
-bool FtpCreateDirectoryA(HINTERNET, const QString&) {
-    return false;
+
+bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory) {
+    std::lock_guard lock(table().mutex);
+    FtpSession* session = idleSession(hConnect);
+    const auto path = remoteBytes(directory);
+    if (!session || !path || path->isEmpty())
+        return false;
+    QByteArray absolute = session->absolutePath(*path);
+    if (absolute.size() > 1 && absolute.endsWith('/'))
+        absolute.chop(1);
+    return session->command("MKD", absolute) == 257;
 }
-bool FtpDeleteFileA(HINTERNET, const QString&) {
-    return false;
+
+bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName) {
+    std::lock_guard lock(table().mutex);
+    FtpSession* session = idleSession(hConnect);
+    const auto path = remoteBytes(fileName);
+    if (!session || !path || path->isEmpty())
+        return false;
+    return session->command("DELE", session->absolutePath(*path)) / 100 == 2;
 }
-bool InternetCloseHandle(HINTERNET) {
-    return false;
+
+bool FtpFileExists(HINTERNET hConnect, const QString& path) {
+    std::lock_guard lock(table().mutex);
+    FtpSession* session = idleSession(hConnect);
+    const auto bytes = remoteBytes(path);
+    if (!session || !bytes || bytes->isEmpty())
+        return true;
+    const int code = session->command("SIZE", session->absolutePath(*bytes));
+    return code != 550;
+}
+
+bool InternetCloseHandle(HINTERNET handle) {
+    std::lock_guard lock(table().mutex);
+    if (handle == 0 || !table().objects.count(handle))
+        return false;
+    return closeTree(handle, true);
 }

@@ -76,3 +76,9 @@ bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName);
 // answers false when the server did not confirm it. Closing a connection
 // closes its open find and file handles too.
 bool InternetCloseHandle(HINTERNET handle);
+
+// Whether a remote file is (still) there, asked with SIZE. Answers false only
+// when the server says there is no such file: when the question cannot be
+// answered (no connection, an upload open on it, an unencodable name) the
+// answer is true, the safe one for a caller checking whether a delete failed.
+bool FtpFileExists(HINTERNET hConnect, const QString& path);

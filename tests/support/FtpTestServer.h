@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -59,10 +61,23 @@ public:
     void addFault(const Fault& fault); // pyftpdlib only
     void clearFaults();
 
+    // Every command line that reached the server so far, in order, as the
+    // server received it (pyftpdlib only; passwords masked).
+    QList<QByteArray> commandLog() const;
+
 private:
+    bool startPyftpdlib(QString* reason);
+    bool startVsftpd(QString* reason);
+    bool waitForPortLine(QString* reason);
+    void writeFaults();
+
     Kind kind_;
     Options options_;
     std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QTemporaryDir> workDir_; // configuration, logs, faults
     std::unique_ptr<QProcess> process_;
     quint16 port_ = 0;
+    QList<Fault> faults_;
+    QList<int> faultIds_;
+    int nextFaultId_ = 1;
 };

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+
+#include <optional>
+
+// Parsers for the listings FTP servers send: MLSD facts and the two common
+// LIST styles (Unix "ls -l" and DOS/IIS). They work on raw bytes; names stay
+// bytes until the caller decodes them.
+
+enum class RemoteEntryKind { File, Directory, Other };
+
+struct RemoteEntry {
+    QByteArray name;
+    RemoteEntryKind kind = RemoteEntryKind::Other;
+    qint64 size = 0;
+
+    bool operator==(const RemoteEntry&) const = default;
+};
+
+// One line each; nothing for lines that are not entries ("total 12", blank,
+// garbage). Symbolic links, devices and "cdir"/"pdir" come back as Other.
+std::optional<RemoteEntry> parseMlsdLine(QByteArrayView line);
+std::optional<RemoteEntry> parseUnixListLine(QByteArrayView line);
+std::optional<RemoteEntry> parseDosListLine(QByteArrayView line);
+// A LIST line in whichever of the two styles it is.
+std::optional<RemoteEntry> parseListLine(QByteArrayView line);
+
+enum class ListingFormat { Mlsd, List };
+
+// The files and folders of a whole listing that may be handed out: links and
+// other kinds are left out, and so are names that could lead outside the
+// folder ("", ".", "..", any run of dots, names holding "/" or "\") or that
+// hold a NUL.
+QList<RemoteEntry> parseListing(const QByteArray& listing, ListingFormat format);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+#include <optional>
+
+// Remote names travel as bytes. They are shown as UTF-8; a byte that is not
+// part of a valid UTF-8 sequence becomes the lone surrogate U+DC00 + byte so
+// that the name can be sent back unchanged.
+QString decodeRemoteName(QByteArrayView bytes);
+// The bytes of a name for the server; nothing when the text holds a lone
+// surrogate that no decoded name can contain.
+std::optional<QByteArray> encodeRemoteName(QStringView name);
+
+// True for bytes that would end or split an FTP command line.
+bool hasControlBytes(QByteArrayView bytes);
+
+// Windows wildcard rules: "*" any run, "?" one character, letter case ignored,
+// "*.*" every name, and a trailing ".*" also matches a name without a dot.
+bool matchesWildcard(QStringView pattern, QStringView name);
+
+// "/www/sub/*.*" -> folder "/www/sub/", name pattern "*.*". The folder is the
+// text up to and including its last "/" (empty when there is none).
+struct SearchPattern {
+    QString folder;
+    QString namePattern;
+};
+SearchPattern splitSearchPattern(const QString& pattern);

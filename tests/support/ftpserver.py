@@ -1,0 +1,202 @@
+#!/usr/bin/python3
+"""Loopback FTP server for the tests, built on pyftpdlib.
+
+Serves one account on 127.0.0.1. Prints "PORT <n>" as its first line once it
+accepts connections. Ends when its standard input closes (so a crashed test
+leaves no server behind) or on SIGTERM.
+
+Faults are read from a JSON file on every command, so a running test can
+change them: a list of objects with the keys id, command, action
+(refuse | drop | drop-data | delay | pasv-foreign), afterBytes, delayMs,
+count (-1: always) and pathContains.
+
+Every command line received is appended to the command log (passwords
+masked), so a test can check what reached the server.
+"""
+
+import argparse
+import json
+import logging
+import os
+import signal
+import sys
+import threading
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+# An address that is never ours: a client that follows a PASV reply naming it
+# cannot reach the data port, because the passive socket listens on 127.0.0.1
+# only.
+FOREIGN_ADDRESS = "127.0.0.2"
+
+
+def parse_args():
+    p = argparse.ArgumentParser()
+    p.add_argument("--root", required=True)
+    p.add_argument("--user", required=True)
+    p.add_argument("--password", required=True)
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--hide-mlsd", action="store_true")
+    p.add_argument("--dos-list", action="store_true")
+    p.add_argument("--faults", default="")
+    p.add_argument("--log", default="")
+    return p.parse_args()
+
+
+class Faults:
+    def __init__(self, path):
+        self.path = path
+        self.fired = {}
+
+    def _load(self):
+        if not self.path:
+            return []
+        try:
+            with open(self.path, "r", encoding="utf-8") as f:
+                data = json.load(f)
+            return data if isinstance(data, list) else []
+        except (OSError, ValueError):
+            return []
+
+    def take(self, cmd, arg):
+        """The first live fault for this command, counted as fired."""
+        for fault in self._load():
+            if str(fault.get("command", "")).upper() != cmd:
+                continue
+            needle = fault.get("pathContains") or ""
+            if needle and needle not in arg:
+                continue
+            fid = fault.get("id", 0)
+            count = int(fault.get("count", -1))
+            if count >= 0 and self.fired.get(fid, 0) >= count:
+                continue
+            self.fired[fid] = self.fired.get(fid, 0) + 1
+            return fault
+        return None
+
+
+class DosFS(AbstractedFS):
+    """LIST in the style of IIS: date, time, <DIR> or size, name."""
+
+    def format_list(self, basedir, listing, ignore_err=True):
+        for basename in listing:
+            path = os.path.join(basedir, basename)
+            try:
+                st = self.lstat(path)
+            except OSError:
+                if ignore_err:
+                    continue
+                raise
+            t = time.localtime(st.st_mtime)
+            hour = t.tm_hour % 12 or 12
+            ampm = "AM" if t.tm_hour < 12 else "PM"
+            stamp = "%02d-%02d-%02d  %02d:%02d%s" % (
+                t.tm_mon, t.tm_mday, t.tm_year % 100, hour, t.tm_min, ampm)
+            if os.path.isdir(path):
+                mid = "%-14s" % "<DIR>"
+                line = "%s       %s %s\r\n" % (stamp, mid, basename)
+            else:
+                line = "%s       %14d %s\r\n" % (stamp, st.st_size, basename)
+            yield line.encode("utf8", self.cmd_channel.unicode_errors)
+
+
+class FaultyDTP(DTPHandler):
+    """Closes an upload's data connection after a set number of bytes."""
+
+    def handle_read(self):
+        limit = getattr(self.cmd_channel, "drop_data_after", None)
+        if limit is None or not self.receive:
+            return DTPHandler.handle_read(self)
+        try:
+            chunk = self.recv(self.ac_in_buffer_size)
+        except Exception:
+            return DTPHandler.handle_read(self)
+        room = max(0, limit - self.tot_bytes_received)
+        self.tot_bytes_received += len(chunk)
+        if chunk[:room]:
+            self.file_obj.write(chunk[:room])
+        if not chunk or self.tot_bytes_received >= limit:
+            self.cmd_channel.drop_data_after = None
+            self._resp = ("426 Data connection dropped by test.", logging.debug)
+            self.close()
+
+
+def make_handler(args, faults, log):
+    class Handler(FTPHandler):
+        unicode_errors = "surrogateescape"
+        auth_failed_timeout = 0
+        permit_foreign_addresses = False
+        dtp_handler = FaultyDTP
+        drop_data_after = None
+
+        if args.hide_mlsd:
+            proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
+                          if k not in ("MLSD", "MLST")}
+
+        def pre_process_command(self, line, cmd, arg):
+            if log is not None:
+                shown = line if cmd != "PASS" else "PASS ******"
+                log.write(shown.encode("utf-8", "surrogateescape") + b"\n")
+                log.flush()
+            fault = faults.take(cmd, arg)
+            if fault is None:
+                return FTPHandler.pre_process_command(self, line, cmd, arg)
+            action = fault.get("action", "")
+            if action == "refuse":
+                self.respond("550 Refused by test.")
+            elif action == "drop":
+                self.close()
+            elif action == "delay":
+                self.ioloop.call_later(
+                    int(fault.get("delayMs", 0)) / 1000.0,
+                    lambda: None if self._closed else
+                    FTPHandler.pre_process_command(self, line, cmd, arg))
+            elif action == "drop-data":
+                self.drop_data_after = int(fault.get("afterBytes", 0))
+                FTPHandler.pre_process_command(self, line, cmd, arg)
+            elif action == "pasv-foreign":
+                self.masquerade_address = FOREIGN_ADDRESS
+                try:
+                    FTPHandler.pre_process_command(self, line, cmd, arg)
+                finally:
+                    self.masquerade_address = None
+            else:
+                FTPHandler.pre_process_command(self, line, cmd, arg)
+
+    if args.dos_list:
+        Handler.abstracted_fs = DosFS
+    return Handler
+
+
+def main():
+    args = parse_args()
+    logging.basicConfig(level=logging.ERROR)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    log = open(args.log, "ab") if args.log else None
+    handler = make_handler(args, Faults(args.faults), log)
+    handler.authorizer = authorizer
+    handler.banner = "test server ready."
+    handler.passive_ports = None
+    server = FTPServer(("127.0.0.1", args.port), handler)
+    server.max_cons = 64
+
+    def stop_on_eof():
+        try:
+            while sys.stdin.buffer.read(4096):
+                pass
+        finally:
+            os._exit(0)
+
+    threading.Thread(target=stop_on_eof, daemon=True).start()
+    signal.signal(signal.SIGTERM, lambda *a: os._exit(0))
+    print("PORT %d" % server.address[1], flush=True)
+    server.serve_forever(handle_exit=False)
+
+
+if __name__ == "__main__":
+    main()
