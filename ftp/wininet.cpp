@@ -285,6 +285,9 @@ bool FtpFileExists(HINTERNET hConnect, const QString& path) {
     const auto bytes = remoteBytes(path);
     if (!session || !bytes || bytes->isEmpty())
         return true;
+    // Some servers refuse SIZE in ASCII mode, which the last listing may have
+    // left on.
+    session->command("TYPE", "I");
     const int code = session->command("SIZE", session->absolutePath(*bytes));
     return code != 550;
 }

@@ -79,7 +79,23 @@ class Faults:
         return None
 
 
-class DosFS(AbstractedFS):
+class LinkAwareFS(AbstractedFS):
+    """MLSD that tells links apart, as most Unix servers do (pyftpdlib itself
+    reports a link as its target)."""
+
+    def format_mlsx(self, basedir, listing, perms, facts, ignore_err=True):
+        for basename in listing:
+            lines = AbstractedFS.format_mlsx(self, basedir, [basename], perms, facts,
+                                             ignore_err)
+            islink = os.path.islink(os.path.join(basedir, basename))
+            for line in lines:
+                if islink:
+                    line = line.replace(b"type=file;", b"type=OS.unix=symlink;")
+                    line = line.replace(b"type=dir;", b"type=OS.unix=symlink;")
+                yield line
+
+
+class DosFS(LinkAwareFS):
     """LIST in the style of IIS: date, time, <DIR> or size, name."""
 
     def format_list(self, basedir, listing, ignore_err=True):
@@ -124,6 +140,8 @@ class FaultyDTP(DTPHandler):
             self._resp = ("426 Data connection dropped by test.", logging.debug)
             self.close()
 
+    handle_read_event = handle_read
+
 
 def make_handler(args, faults, log):
     class Handler(FTPHandler):
@@ -167,8 +185,7 @@ def make_handler(args, faults, log):
             else:
                 FTPHandler.pre_process_command(self, line, cmd, arg)
 
-    if args.dos_list:
-        Handler.abstracted_fs = DosFS
+    Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
     return Handler
 
 
