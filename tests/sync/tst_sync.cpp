@@ -1,0 +1,553 @@
+// The sync run against real loopback FTP servers, and its pure steps.
+
+#include "FakeHost.h"
+#include "FtpTestServer.h"
+#include "MessageRecorder.h"
+#include "Session.h"
+#include "SessionGlobals.h"
+#include "SyncRun.h"
+#include "SyncSteps.h"
+#include "UiYield.h"
+#include "wininet.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString kDelete = QStringLiteral(" could be deleted");
+const QString kUpload = QStringLiteral(" could be uploaded to");
+const QString kOverwrite = QStringLiteral(" could be overwriten");
+const QString kCantCreate = QStringLiteral("Cant create requested file on server");
+const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton6_Click");
+
+QByteArray everyByteValue(qint64 size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = char((i * 7 + i / 256) & 0xff); // CR, LF and NUL included
+    return bytes;
+}
+
+QByteArray sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+bool isErrorReport(const MessageBoxSpec& box, const QString& description) {
+    return box.icon == MessageBoxSpec::Icon::Warning && box.text.startsWith(description) &&
+           box.text.contains(QStringLiteral("in ") + kLocation + QStringLiteral(" at line "));
+}
+
+// Every text the action column of a row took, in order.
+class ActionLog {
+public:
+    explicit ActionLog(ResultListModel& model) : model_(model) {
+        QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                         [this](const QModelIndex& from, const QModelIndex& to) {
+                             if (from.column() > ResultListModel::ActionColumn ||
+                                 to.column() < ResultListModel::ActionColumn)
+                                 return;
+                             for (int r = from.row(); r <= to.row(); ++r)
+                                 texts_[r].append(model_.action(r));
+                         });
+    }
+    QStringList of(int row) const { return texts_.value(row); }
+    QString last(int row) const { return texts_.value(row).value(texts_.value(row).size() - 1); }
+
+private:
+    ResultListModel& model_;
+    QMap<int, QStringList> texts_;
+};
+
+} // namespace
+
+class TestSyncRun : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<FtpTestServer> server_;
+    std::unique_ptr<QTemporaryDir> local_;
+    std::unique_ptr<FakeHost> host_;
+
+    // Starts the server and opens the shared session the way a compare run leaves it.
+    bool startSite(FtpTestServer::Kind kind = FtpTestServer::Kind::Pyftpdlib) {
+        server_ = std::make_unique<FtpTestServer>(kind);
+        QString reason;
+        if (!server_->start(&reason)) {
+            qWarning("server not started: %s", qPrintable(reason));
+            return false;
+        }
+        hInternet = OpenInternetSession();
+        hConnect = ConnectFtp(hInternet, server_->host(), QString::number(server_->port()),
+                              server_->user(), server_->password());
+        return hConnect != 0;
+    }
+    QString local(const QString& name) const { return local_->filePath(name); }
+    QString remote(const QString& path) const { return server_->rootPath() + path; }
+    ResultListModel& rows() { return host_->model; }
+    int commandsContaining(const QByteArray& text) const {
+        int n = 0;
+        for (const QByteArray& line : server_->commandLog())
+            n += line.contains(text) ? 1 : 0;
+        return n;
+    }
+
+private slots:
+    void init() {
+        local_ = std::make_unique<QTemporaryDir>();
+        host_ = std::make_unique<FakeHost>();
+        host_->recreateColumns();
+        UiYield::resetAbort();
+    }
+    void cleanup() {
+        UiYield::setHook({});
+        UiYield::setInterval(15);
+        if (hConnect)
+            InternetCloseHandle(hConnect);
+        if (hInternet)
+            InternetCloseHandle(hInternet);
+        hConnect = 0;
+        hInternet = 0;
+        host_.reset();
+        server_.reset();
+        local_.reset();
+    }
+
+    void emptyListSaysNoFilesSelected() {
+        MessageRecorder boxes;
+        RunSync(*host_);
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("No files selected.")});
+        QVERIFY(!host_->busy);
+    }
+
+    void busyRunDoesNothing() {
+        MessageRecorder boxes;
+        rows().addRow(QStringLiteral("/gone.txt"), kDelete);
+        host_->busy = true;
+        RunSync(*host_);
+        QVERIFY(boxes.texts().isEmpty());
+        QCOMPARE(rows().rowCount(), 1);
+        QCOMPARE(rows().action(0), kDelete);
+        QVERIFY(host_->busy);
+    }
+
+    void uploadIsByteExactWithProgress_data() {
+        QTest::addColumn<FtpTestServer::Kind>("kind");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QStringList>("texts");
+        const auto texts = [](std::initializer_list<int> percents) {
+            QStringList t;
+            for (int p : percents)
+                t << QStringLiteral("uploading %1%").arg(p);
+            return t << QStringLiteral("Done");
+        };
+        for (auto kind : {FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Kind::Vsftpd}) {
+            const char* k = kind == FtpTestServer::Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
+            QTest::addRow("%s empty", k) << kind << qint64(0) << texts({0, 100});
+            QTest::addRow("%s 1024", k) << kind << qint64(1024) << texts({0, 100});
+            QTest::addRow("%s 1025", k) << kind << qint64(1025) << texts({0, 100});
+            QTest::addRow("%s 3000", k) << kind << qint64(3000) << texts({0, 34, 68, 100});
+            QTest::addRow("%s 8192", k)
+                << kind << qint64(8192) << texts({0, 12, 25, 38, 50, 62, 75, 88, 100});
+        }
+        QTest::addRow("pyftpdlib 700000")
+            << FtpTestServer::Kind::Pyftpdlib << qint64(700000) << QStringList();
+    }
+    void uploadIsByteExactWithProgress() {
+        QFETCH(FtpTestServer::Kind, kind);
+        QFETCH(qint64, size);
+        QFETCH(QStringList, texts);
+        if (!startSite(kind))
+            QSKIP("no FTP server or session available");
+        const QByteArray bytes = everyByteValue(size);
+        QVERIFY(writeFile(local(QStringLiteral("f.bin")), bytes));
+        rows().addRow(local(QStringLiteral("f.bin")), kUpload, QStringLiteral("/f.bin"));
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(rows().rowCount(), 0);
+        QVERIFY(!host_->busy);
+        QVERIFY(QFileInfo::exists(remote(QStringLiteral("/f.bin"))));
+        QCOMPARE(sha256(readAll(remote(QStringLiteral("/f.bin")))), sha256(bytes));
+        if (!texts.isEmpty())
+            QCOMPARE(log.of(0), texts);
+        else
+            QCOMPARE(log.last(0), QStringLiteral("Done"));
+    }
+
+    void overwriteReplacesAndNewFoldersAreCreated_data() {
+        QTest::addColumn<QString>("remoteFolder");
+        QTest::addColumn<QString>("destination");
+        QTest::addRow("existing folder, overwrite") << "/"
+                                                    << "/old.txt";
+        QTest::addRow("three new levels") << "/"
+                                          << "/a/b/c/x.txt";
+        QTest::addRow("remote folder itself missing") << "/site/"
+                                                      << "/site/deep/er/x.txt";
+        QTest::addRow("remote folder without slash") << "/www"
+                                                     << "/wwwsub/x.txt";
+    }
+    void overwriteReplacesAndNewFoldersAreCreated() {
+        QFETCH(QString, remoteFolder);
+        QFETCH(QString, destination);
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        QVERIFY(writeFile(remote(QStringLiteral("/old.txt")), "older and longer remote text"));
+        QVERIFY(writeFile(local(QStringLiteral("x")), "new\r\n"));
+        host_->remoteFolder = remoteFolder;
+        rows().addRow(local(QStringLiteral("x")), kOverwrite, destination);
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(readAll(remote(destination)), QByteArray("new\r\n"));
+    }
+
+    void overwriteDeletesBeforeTheUploadAndRefusedStoreStops() {
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        QVERIFY(writeFile(remote(QStringLiteral("/page.html")), "old"));
+        QVERIFY(writeFile(remote(QStringLiteral("/gone.txt")), "x"));
+        QVERIFY(writeFile(local(QStringLiteral("first.txt")), "1"));
+        QVERIFY(writeFile(local(QStringLiteral("page.html")), "new page"));
+        QVERIFY(writeFile(local(QStringLiteral("later.txt")), "3"));
+        rows().addRow(QStringLiteral("/gone.txt"), kDelete);
+        rows().addRow(local(QStringLiteral("first.txt")), kUpload, QStringLiteral("/first.txt"));
+        rows().addRow(local(QStringLiteral("page.html")), kOverwrite, QStringLiteral("/page.html"));
+        rows().addRow(local(QStringLiteral("later.txt")), kUpload, QStringLiteral("/later.txt"));
+        server_->addFault({QStringLiteral("STOR"), QStringLiteral("refuse"), 0, 0, 1,
+                           QStringLiteral("page.html")});
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{kCantCreate});
+        QVERIFY(!host_->busy);
+        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/page.html")))); // deleted first
+        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/later.txt"))));
+        QCOMPARE(rows().rowCount(), 4);
+        const QStringList marks{rows().action(0), rows().action(1), rows().action(2),
+                                rows().action(3)};
+        QCOMPARE(marks, (QStringList{QStringLiteral("Done"), QStringLiteral("Done"), kOverwrite,
+                                     kUpload}));
+
+        // Every row is still ticked: the next run takes all of them again,
+        // the marked delete row included, and completes.
+        boxes.clear();
+        RunSync(*host_);
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(rows().rowCount(), 0);
+        QCOMPARE(readAll(remote(QStringLiteral("/page.html"))), QByteArray("new page"));
+        QCOMPARE(readAll(remote(QStringLiteral("/later.txt"))), QByteArray("3"));
+        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/gone.txt"))));
+    }
+
+    void deleteMarks_data() {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<QString>("mark");
+        QTest::newRow("deleted") << true << false << "Done";
+        QTest::newRow("already gone") << false << false << "Done";
+        QTest::newRow("refused, still there") << true << true << "Fail";
+        QTest::newRow("refused, but gone") << false << true << "Done";
+    }
+    void deleteMarks() {
+        QFETCH(bool, exists);
+        QFETCH(bool, refused);
+        QFETCH(QString, mark);
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        if (exists)
+            QVERIFY(writeFile(remote(QStringLiteral("/sub/old.txt")), "x"));
+        QVERIFY(writeFile(remote(QStringLiteral("/sub/other.txt")), "y"));
+        if (refused)
+            server_->addFault(
+                {QStringLiteral("DELE"), QStringLiteral("refuse"), 0, 0, -1, QString()});
+        rows().addRow(QStringLiteral("/sub/old.txt"), kDelete);
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(log.of(0), QStringList{mark});
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(QFileInfo::exists(remote(QStringLiteral("/sub/old.txt"))), exists && refused);
+    }
+
+    void ticksAreReadWhenTheRunGetsThere() {
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        for (const char* name : {"a", "b", "c"})
+            QVERIFY(writeFile(local(QLatin1String(name)), QByteArray(5000, name[0])));
+        rows().addRow(local(QStringLiteral("a")), kUpload, QStringLiteral("/a"));
+        rows().addRow(local(QStringLiteral("b")), kUpload, QStringLiteral("/b"));
+        rows().addRow(local(QStringLiteral("c")), kUpload, QStringLiteral("/c"));
+        rows().setChecked(2, false);
+        // While the first file is being sent the user unticks the second row
+        // and ticks the third.
+        UiYield::setInterval(0);
+        UiYield::setHook([this] {
+            if (rows().rowCount() == 3 &&
+                rows().action(0).startsWith(QStringLiteral("uploading"))) {
+                rows().setChecked(1, false);
+                rows().setChecked(2, true);
+            }
+        });
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QVERIFY(QFileInfo::exists(remote(QStringLiteral("/a"))));
+        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/b"))));
+        QVERIFY(QFileInfo::exists(remote(QStringLiteral("/c"))));
+        QVERIFY(log.of(1).isEmpty());
+    }
+
+    void uncheckedRowsAreLeftAlone() {
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        QVERIFY(writeFile(remote(QStringLiteral("/keep.txt")), "k"));
+        QVERIFY(writeFile(local(QStringLiteral("n.txt")), "n"));
+        rows().addRow(QStringLiteral("/keep.txt"), kDelete);
+        rows().addRow(local(QStringLiteral("n.txt")), kUpload, QStringLiteral("/new/n.txt"));
+        rows().setAllChecked(false);
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(rows().rowCount(), 0);
+        QVERIFY(log.of(0).isEmpty() && log.of(1).isEmpty());
+        QVERIFY(QFileInfo::exists(remote(QStringLiteral("/keep.txt"))));
+        QCOMPARE(
+            commandsContaining("STOR") + commandsContaining("DELE") + commandsContaining("MKD"), 0);
+    }
+
+    void failedUploadsFailTheirRowAndTheRunGoesOn_data() {
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("local file vanished") << "vanished";
+        QTest::newRow("local file is a folder") << "folder";
+        QTest::newRow("local file shrinks while sent") << "shrinks";
+        QTest::newRow("data connection dropped") << "drop-data";
+        QTest::newRow("control character in the name") << "control";
+    }
+    void failedUploadsFailTheirRowAndTheRunGoesOn() {
+        QFETCH(QString, cause);
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        const QByteArray big = everyByteValue(3 * 1024 * 1024);
+        QString destination = QStringLiteral("/dir/bad.bin");
+        QVERIFY(writeFile(local(QStringLiteral("bad.bin")), big));
+        QVERIFY(writeFile(local(QStringLiteral("next.txt")), "next"));
+        if (cause == QLatin1String("vanished"))
+            QVERIFY(QFile::remove(local(QStringLiteral("bad.bin"))));
+        if (cause == QLatin1String("folder")) {
+            QVERIFY(QFile::remove(local(QStringLiteral("bad.bin"))));
+            QVERIFY(QDir().mkpath(local(QStringLiteral("bad.bin"))));
+        }
+        if (cause == QLatin1String("shrinks")) {
+            UiYield::setInterval(0);
+            UiYield::setHook([this] {
+                if (rows().rowCount() && rows().action(0).startsWith(QStringLiteral("uploading")))
+                    QFile::resize(local(QStringLiteral("bad.bin")), 1000);
+            });
+        }
+        if (cause == QLatin1String("drop-data"))
+            server_->addFault({QStringLiteral("STOR"), QStringLiteral("drop-data"), 64 * 1024, 0, 1,
+                               QStringLiteral("bad.bin")});
+        if (cause == QLatin1String("control"))
+            destination = QStringLiteral("/dir/bad\r\nDELE next.txt");
+        rows().addRow(local(QStringLiteral("bad.bin")), kUpload, destination);
+        rows().addRow(local(QStringLiteral("next.txt")), kUpload, QStringLiteral("/next.txt"));
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(log.last(0), QStringLiteral("Fail"));
+        QCOMPARE(log.last(1), QStringLiteral("Done"));
+        QCOMPARE(boxes.texts().size(), 2);
+        QCOMPARE(boxes.texts().last(), QStringLiteral("Done."));
+        const MessageBoxSpec first = boxes.boxes().first();
+        if (cause == QLatin1String("drop-data"))
+            QCOMPARE(first.text,
+                     QStringLiteral("Error uploading file..") + local(QStringLiteral("bad.bin")));
+        else
+            QVERIFY2(first.icon == MessageBoxSpec::Icon::Warning && first.text.contains(kLocation),
+                     qPrintable(first.text));
+        if (cause == QLatin1String("vanished"))
+            QVERIFY(isErrorReport(first, QStringLiteral("File not found")));
+        // Nothing but the local file's own bytes may stay on the server.
+        const QString left = remote(QStringLiteral("/dir/bad.bin"));
+        QVERIFY2(!QFileInfo::exists(left) || big.startsWith(readAll(left)), "foreign bytes");
+        QVERIFY(!QFileInfo::exists(left));
+        QCOMPARE(readAll(remote(QStringLiteral("/next.txt"))), QByteArray("next"));
+        if (cause == QLatin1String("control") || cause == QLatin1String("vanished"))
+            QCOMPARE(commandsContaining("bad"), 0);
+        QVERIFY(QFileInfo(local(QStringLiteral("next.txt"))).size() == 4);
+    }
+
+    void lostConnectionFailsDeletesAndStopsAtTheFirstUpload_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("no session ever") << "none";
+        QTest::newRow("session closed") << "closed";
+        QTest::newRow("server gone mid-upload") << "mid-upload";
+    }
+    void lostConnectionFailsDeletesAndStopsAtTheFirstUpload() {
+        QFETCH(QString, how);
+        if (!startSite())
+            QSKIP("no FTP server or session available");
+        QVERIFY(writeFile(remote(QStringLiteral("/old.txt")), "o"));
+        QVERIFY(writeFile(local(QStringLiteral("big.bin")), everyByteValue(8 * 1024 * 1024)));
+        QVERIFY(writeFile(local(QStringLiteral("x.txt")), "x"));
+        int first = 0;
+        if (how == QLatin1String("mid-upload")) {
+            rows().addRow(local(QStringLiteral("big.bin")), kUpload, QStringLiteral("/big.bin"));
+            first = 1;
+            UiYield::setInterval(0);
+            UiYield::setHook([this] {
+                if (server_->port() && rows().action(0).startsWith(QStringLiteral("uploading")))
+                    server_->stop();
+            });
+        } else if (how == QLatin1String("closed")) {
+            InternetCloseHandle(hConnect);
+            InternetCloseHandle(hInternet);
+        } else {
+            InternetCloseHandle(hConnect);
+            InternetCloseHandle(hInternet);
+            hConnect = 0;
+            hInternet = 0;
+        }
+        rows().addRow(QStringLiteral("/old.txt"), kDelete);
+        rows().addRow(local(QStringLiteral("x.txt")), kUpload, QStringLiteral("/x.txt"));
+        rows().addRow(QStringLiteral("/never.txt"), kDelete);
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        if (first == 1)
+            QCOMPARE(log.last(0), QStringLiteral("Fail"));
+        QCOMPARE(log.of(first), QStringList{QStringLiteral("Fail")});
+        QVERIFY(log.of(first + 1).isEmpty());
+        QVERIFY(log.of(first + 2).isEmpty());
+        QCOMPARE(boxes.texts().last(), kCantCreate);
+        QVERIFY(!boxes.texts().contains(QStringLiteral("Done.")));
+        QCOMPARE(rows().rowCount(), first + 3);
+        QVERIFY(!host_->busy);
+    }
+};
+
+class TestSyncSteps : public QObject {
+    Q_OBJECT
+private slots:
+    void percent_data() {
+        QTest::addColumn<qint64>("sent");
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<int>("percent");
+        QTest::newRow("start") << qint64(0) << qint64(3000) << 0;
+        QTest::newRow("3000 first") << qint64(1024) << qint64(3000) << 34;
+        QTest::newRow("3000 second") << qint64(2048) << qint64(3000) << 68;
+        QTest::newRow("1025 first") << qint64(1024) << qint64(1025) << 100;
+        QTest::newRow("half to even down") << qint64(1024) << qint64(8192) << 12;
+        QTest::newRow("half to even up") << qint64(3072) << qint64(8192) << 38;
+        QTest::newRow("empty file") << qint64(0) << qint64(0) << 100;
+        QTest::newRow("past 2 GiB")
+            << qint64(3) * 1024 * 1024 * 1024 << qint64(4) * 1024 * 1024 * 1024 << 75;
+        QTest::newRow("past 4 GiB, nearly done") << qint64(5) * 1024 * 1024 * 1024 - 1024 * 1024
+                                                 << qint64(5) * 1024 * 1024 * 1024 << 100;
+        QTest::newRow("2 GiB + 1, first chunk") << qint64(1024) << (qint64(1) << 31) + 1 << 0;
+    }
+    void percent() {
+        QFETCH(qint64, sent);
+        QFETCH(qint64, size);
+        QFETCH(int, percent);
+        QCOMPARE(UploadPercent(sent, size), percent);
+    }
+
+    void folderLevels_data() {
+        QTest::addColumn<QString>("parent");
+        QTest::addColumn<QString>("remoteFolder");
+        QTest::addColumn<QStringList>("levels");
+        QTest::newRow("file in the remote folder") << "/www/"
+                                                   << "/www/" << QStringList{"/www/"};
+        QTest::newRow("two levels below")
+            << "/www/a/b/"
+            << "/www/" << QStringList{"/www/", "/www/a/", "/www/a/b/"};
+        QTest::newRow("root remote folder") << "/a/b/"
+                                            << "/" << QStringList{"/a/", "/a/b/"};
+        QTest::newRow("root itself") << "/"
+                                     << "/" << QStringList{};
+        QTest::newRow("folder without slash") << "/wwwa/b/"
+                                              << "/www" << QStringList{"/wwwa/", "/wwwa/b/"};
+        QTest::newRow("box edited since the compare run")
+            << "/old/a/"
+            << "/new/" << QStringList{"/old/", "/old/a/"};
+        QTest::newRow("relative remote folder") << "www/a/"
+                                                << "www/" << QStringList{"www/", "www/a/"};
+    }
+    void folderLevels() {
+        QFETCH(QString, parent);
+        QFETCH(QString, remoteFolder);
+        QFETCH(QStringList, levels);
+        QCOMPARE(RemoteFolderLevels(parent, remoteFolder), levels);
+    }
+
+    void sendablePaths_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("sendable");
+        QTest::newRow("plain") << "/www/a b/ü.txt" << true;
+        QTest::newRow("backslash is a name character") << "/www/a\\b" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("CR LF") << "/a\r\nDELE /b" << false;
+        QTest::newRow("NUL") << QStringLiteral("/a") + QChar(0) + QStringLiteral("b") << false;
+        QTest::newRow("tab") << "/a\tb" << false;
+        QTest::newRow("DEL") << "/a\x7f" << false;
+    }
+    void sendablePaths() {
+        QFETCH(QString, path);
+        QFETCH(bool, sendable);
+        QCOMPARE(IsSendableRemotePath(path), sendable);
+    }
+};
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int status = 0;
+    {
+        TestSyncSteps steps;
+        status |= QTest::qExec(&steps, argc, argv);
+    }
+    {
+        TestSyncRun run;
+        status |= QTest::qExec(&run, argc, argv);
+    }
+    return status;
+}
+
+#include "tst_sync.moc"
