@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace {
 FolderDialog& injected() {
@@ -19,6 +20,10 @@ FolderDialog SetFolderDialog(FolderDialog dialog) {
 QString BrowseForFolder(QWidget* owner, const QString& prompt, const QString& startFolder) {
     if (injected())
         return injected()(owner, prompt, startFolder);
-    const QString chosen = QFileDialog::getExistingDirectory(owner, prompt, startFolder);
+    // A remembered folder that has since gone would leave the dialog in an
+    // empty view; the dialog's own default start is more useful then.
+    const QString start =
+        !startFolder.isEmpty() && QFileInfo(startFolder).isDir() ? startFolder : QString();
+    const QString chosen = QFileDialog::getExistingDirectory(owner, prompt, start);
     return chosen.isEmpty() ? QString() : QDir::toNativeSeparators(chosen);
 }
