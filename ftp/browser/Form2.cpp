@@ -54,6 +54,9 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
         w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width),
                        twipsToPixelsY(height));
         w->setMouseTracking(true);
+        // A move over a control must not reach the dialog's background
+        // handler as well, which would undo the control's pointer.
+        w->setAttribute(Qt::WA_NoMousePropagation);
         w->installEventFilter(this);
     };
 
@@ -67,6 +70,7 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListView1->setColumnCount(1);
+    ListView1->header()->setStretchLastSection(false);
     ListView1->setHeaderLabels({QString()});
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
@@ -359,12 +363,11 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
             hover(Pointer::Ordinary);
         break;
     case QEvent::MouseButtonDblClick:
+        // The press that precedes a double-click has already selected the
+        // row under the pointer; the list's own handling is not needed.
         if (watched == ListView1->viewport()) {
-            // The list's own double-click handling runs first, so a
-            // double-click on a row has selected it.
-            const bool handled = QDialog::eventFilter(watched, event);
-            QMetaObject::invokeMethod(this, &Form2::ListView1_DblClick, Qt::QueuedConnection);
-            return handled;
+            ListView1_DblClick();
+            return true;
         }
         break;
     default:

@@ -54,13 +54,13 @@ public slots:
     void PushButton2_Click();
     void PushButton3_Click();
     void ListView1_DblClick();
+    // The close box and Esc come here: they act as "Cancel".
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // The close box and Esc come here: they act as "Cancel".
-    void reject() override;
 
 private:
     void Form_Load();

@@ -1,0 +1,234 @@
+#include "FtpTestServer.h"
+#include "RemoteTree.h"
+#include "Session.h"
+#include "SessionGlobals.h"
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+#include <algorithm>
+
+Q_DECLARE_METATYPE(FtpTestServer::Kind)
+
+namespace {
+
+struct Walk {
+    FolderQueue queue;
+    QStringList paths;
+    QList<qint64> sizes;
+};
+
+bool writeFile(const QString& path, qint64 size) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.resize(size);
+}
+
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
+QStringList queueItems(const FolderQueue& queue) {
+    QStringList items;
+    for (int i = 1; i <= queue.count(); ++i)
+        items << queue.item(i);
+    return items;
+}
+
+} // namespace
+
+class TestRemoteTree : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup();
+
+    void isQueued_data();
+    void isQueued();
+    void breadthFirstOrder_data();
+    void breadthFirstOrder();
+    void foldersWithoutFiles_data();
+    void foldersWithoutFiles();
+    void unlistableFolderIsSkipped();
+    void sizesBeyond2GiBKeepTheirValue();
+    void deepTreeEnds();
+
+private:
+    bool startServer(FtpTestServer& server);
+    Walk walk(const QString& remoteFolder);
+};
+
+void TestRemoteTree::cleanup() {
+    if (hConnect)
+        InternetCloseHandle(hConnect);
+    if (hInternet)
+        InternetCloseHandle(hInternet);
+    hConnect = 0;
+    hInternet = 0;
+}
+
+bool TestRemoteTree::startServer(FtpTestServer& server) {
+    QString reason;
+    if (!server.start(&reason)) {
+        qWarning("no test server: %s", qPrintable(reason));
+        return false;
+    }
+    hInternet = OpenInternetSession();
+    hConnect = ConnectFtp(hInternet, server.host(), QString::number(server.port()), server.user(),
+                          server.password());
+    return hConnect != 0;
+}
+
+// The walk as the compare run starts it: root pattern at position 1.
+Walk TestRemoteTree::walk(const QString& remoteFolder) {
+    Walk w;
+    const QString root = remoteFolder + QStringLiteral("*.*");
+    w.queue.append(root);
+    ListRemoteTree(w.queue, root, w.paths, w.sizes, 2);
+    return w;
+}
+
+void TestRemoteTree::isQueued_data() {
+    QTest::addColumn<QStringList>("queued");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("expected");
+    const QStringList q{"/www/*.*", "/www/s1/*.*"};
+    QTest::newRow("empty queue") << QStringList{} << "/www/*.*" << false;
+    QTest::newRow("later entry") << q << "/www/s1/*.*" << true;
+    QTest::newRow("letter case counts") << q << "/WWW/*.*" << false;
+    QTest::newRow("prefix only") << q << "/www/s1/" << false;
+}
+
+void TestRemoteTree::isQueued() {
+    QFETCH(QStringList, queued);
+    QFETCH(QString, pattern);
+    QFETCH(bool, expected);
+    FolderQueue queue;
+    for (const QString& p : queued)
+        queue.append(p);
+    QCOMPARE(IsQueued(queue, pattern), expected);
+}
+
+void TestRemoteTree::breadthFirstOrder_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<bool>("hideMlsd");
+    QTest::addColumn<bool>("dosListing");
+    QTest::newRow("pyftpdlib, MLSD") << FtpTestServer::Kind::Pyftpdlib << false << false;
+    QTest::newRow("pyftpdlib, Unix LIST") << FtpTestServer::Kind::Pyftpdlib << true << false;
+    QTest::newRow("pyftpdlib, DOS LIST") << FtpTestServer::Kind::Pyftpdlib << true << true;
+    QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd << false << false;
+}
+
+void TestRemoteTree::breadthFirstOrder() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(bool, hideMlsd);
+    QFETCH(bool, dosListing);
+    FtpTestServer server(kind, {hideMlsd, dosListing});
+    if (!startServer(server))
+        QSKIP("the test server did not start or accept the log-in");
+    const QString root = server.rootPath() + QStringLiteral("/www/");
+    QVERIFY(writeFile(root + "a", 1));
+    QVERIFY(writeFile(root + "b", 22));
+    QVERIFY(writeFile(root + "s1/c", 333));
+    QVERIFY(writeFile(root + "s2/t/d", 4444));
+
+    const Walk w = walk(QStringLiteral("/www/"));
+
+    // Within one folder the server's listing order decides; across folders
+    // the order is breadth first.
+    QCOMPARE(w.paths.size(), 4);
+    QCOMPARE(sorted(w.paths.mid(0, 2)), QStringList({"/www/a", "/www/b"}));
+    QCOMPARE(w.paths.mid(2), QStringList({"/www/s1/c", "/www/s2/t/d"}));
+    QCOMPARE(w.sizes.size(), w.paths.size());
+    for (int i = 0; i < w.paths.size(); ++i) {
+        const qint64 expected = QFileInfo(server.rootPath() + w.paths[i]).size();
+        QCOMPARE(w.sizes[i], expected);
+    }
+    const QStringList q = queueItems(w.queue);
+    QCOMPARE(q.size(), 4);
+    QCOMPARE(q[0], QStringLiteral("/www/*.*"));
+    QCOMPARE(sorted(q.mid(1, 2)), QStringList({"/www/s1/*.*", "/www/s2/*.*"}));
+    QCOMPARE(q[3], QStringLiteral("/www/s2/t/*.*"));
+}
+
+void TestRemoteTree::foldersWithoutFiles_data() {
+    QTest::addColumn<QStringList>("folders"); // created below the server root
+    QTest::addColumn<QStringList>("queue");
+    QTest::newRow("empty folder") << QStringList{"www"} << QStringList{"/www/*.*"};
+    QTest::newRow("missing folder") << QStringList{} << QStringList{"/www/*.*"};
+    QTest::newRow("only empty subfolders")
+        << QStringList{"www/e1/e2"} << QStringList{"/www/*.*", "/www/e1/*.*", "/www/e1/e2/*.*"};
+}
+
+void TestRemoteTree::foldersWithoutFiles() {
+    QFETCH(QStringList, folders);
+    QFETCH(QStringList, queue);
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("the test server did not start or accept the log-in");
+    for (const QString& f : folders)
+        QVERIFY(QDir(server.rootPath()).mkpath(f));
+    const Walk w = walk(QStringLiteral("/www/"));
+    QVERIFY(w.paths.isEmpty());
+    QVERIFY(w.sizes.isEmpty());
+    QCOMPARE(queueItems(w.queue), queue);
+}
+
+void TestRemoteTree::unlistableFolderIsSkipped() {
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("the test server did not start or accept the log-in");
+    const QString root = server.rootPath() + QStringLiteral("/www/");
+    QVERIFY(writeFile(root + "a", 1));
+    QVERIFY(writeFile(root + "s1/c", 3));
+    QVERIFY(writeFile(root + "s1/deeper/e", 5));
+    QVERIFY(writeFile(root + "s2/t/d", 4));
+    // Refused however the client asks for the listing: entering the folder
+    // or listing it by name.
+    for (const char* verb : {"CWD", "MLSD", "LIST", "NLST"})
+        server.addFault({QString::fromLatin1(verb), QStringLiteral("refuse"), 0, 0, -1,
+                         QStringLiteral("/www/s1")});
+
+    const Walk w = walk(QStringLiteral("/www/"));
+    QCOMPARE(w.paths, QStringList({"/www/a", "/www/s2/t/d"}));
+    QVERIFY(queueItems(w.queue).contains(QStringLiteral("/www/s1/*.*")));
+}
+
+void TestRemoteTree::sizesBeyond2GiBKeepTheirValue() {
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("the test server did not start or accept the log-in");
+    const QString root = server.rootPath() + QStringLiteral("/www/");
+    if (!writeFile(root + "big.iso", 3000000000LL))
+        QSKIP("the temporary folder cannot hold a sparse file of 3,000,000,000 bytes");
+    QVERIFY(writeFile(root + "small", 7));
+    const Walk w = walk(QStringLiteral("/www/"));
+    QCOMPARE(w.paths.size(), 2);
+    const int big = int(w.paths.indexOf(QStringLiteral("/www/big.iso")));
+    QVERIFY(big >= 0);
+    QCOMPARE(w.sizes[big], 3000000000LL);
+    QCOMPARE(w.sizes[1 - big], 7LL);
+}
+
+// A tree deeper than any real site ends the walk at the depth bound (which
+// also ends a walk round a folder cycle) with everything above it listed.
+void TestRemoteTree::deepTreeEnds() {
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("the test server did not start or accept the log-in");
+    QString folder = server.rootPath() + QStringLiteral("/www/");
+    const int levels = 140;
+    for (int i = 0; i <= levels; ++i) {
+        QVERIFY(writeFile(folder + "f", i));
+        folder += QStringLiteral("d/");
+    }
+    const Walk w = walk(QStringLiteral("/www/"));
+    QCOMPARE(w.paths.size(), 129); // the start folder and 128 levels below it
+    QCOMPARE(w.paths.first(), QStringLiteral("/www/f"));
+    QCOMPARE(w.paths.last(), QStringLiteral("/www/") + QStringLiteral("d/").repeated(128) + "f");
+    QCOMPARE(w.sizes.last(), 128LL);
+}
+
+QTEST_GUILESS_MAIN(TestRemoteTree)
+#include "tst_remote_tree.moc"

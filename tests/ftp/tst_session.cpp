@@ -1,0 +1,199 @@
+#include "ErrorTrap.h"
+#include "FtpTestServer.h"
+#include "MessageRecorder.h"
+#include "Session.h"
+#include "SessionGlobals.h"
+#include "VbError.h"
+
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton3_Click");
+
+QString report(const QString& description, int line) {
+    return ErrorTrap::reportText(description, kLocation, line);
+}
+
+// A port on which nothing listens: bound, then released.
+quint16 closedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void convertPortText_data();
+    void convertPortText();
+    void testConnection_data();
+    void testConnection();
+    void secondTestLeavesFirstSessionOpen();
+    void reportsAreBoxesOfTheRightKind();
+
+private:
+    FtpTestServer server_;
+    bool serverUp_ = false;
+    QString serverReason_;
+};
+
+void TestSession::initTestCase() {
+    serverUp_ = server_.start(&serverReason_);
+}
+
+void TestSession::cleanup() {
+    if (hConnect)
+        InternetCloseHandle(hConnect);
+    if (hInternet)
+        InternetCloseHandle(hInternet);
+    hConnect = 0;
+    hInternet = 0;
+}
+
+void TestSession::convertPortText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("port"); // -1: error expected
+    QTest::addColumn<int>("errorNumber");
+
+    QTest::newRow("plain") << "21" << 21 << 0;
+    QTest::newRow("blanks around") << "  2121 " << 2121 << 0;
+    QTest::newRow("zero means 21") << "0" << 21 << 0;
+    QTest::newRow("rounds up") << "21.6" << 22 << 0;
+    QTest::newRow("rounds down") << "21.4" << 21 << 0;
+    QTest::newRow("half to even, down") << "22.5" << 22 << 0;
+    QTest::newRow("half to even, up") << "23.5" << 24 << 0;
+    QTest::newRow("small negative rounds to zero") << "-0.4" << 21 << 0;
+    QTest::newRow("exponent") << "2.1e3" << 2100 << 0;
+    QTest::newRow("above 32767") << "40000" << 40000 << 0;
+    QTest::newRow("top of range") << "65535" << 65535 << 0;
+    QTest::newRow("plus sign") << "+990" << 990 << 0;
+
+    QTest::newRow("letters") << "ftp" << -1 << VbError::TypeMismatch;
+    QTest::newRow("empty") << "" << -1 << VbError::TypeMismatch;
+    QTest::newRow("blanks only") << "   " << -1 << VbError::TypeMismatch;
+    QTest::newRow("number then letters") << "21a" << -1 << VbError::TypeMismatch;
+    QTest::newRow("inner blank") << "2 1" << -1 << VbError::TypeMismatch;
+    QTest::newRow("beyond 65535") << "70000" << -1 << VbError::Overflow;
+    QTest::newRow("rounds beyond 65535") << "65535.5" << -1 << VbError::Overflow;
+    QTest::newRow("negative") << "-1" << -1 << VbError::Overflow;
+    QTest::newRow("huge exponent") << "1e400" << -1 << VbError::Overflow;
+}
+
+void TestSession::convertPortText() {
+    QFETCH(QString, text);
+    QFETCH(int, port);
+    QFETCH(int, errorNumber);
+    if (port >= 0) {
+        QCOMPARE(int(ConvertPortText(text)), port);
+        return;
+    }
+    try {
+        ConvertPortText(text);
+        QFAIL("no error for a text that is no port");
+    } catch (const VbError& e) {
+        QCOMPARE(e.number(), errorNumber);
+    }
+}
+
+void TestSession::testConnection_data() {
+    QTest::addColumn<QString>("portText"); // "<server>" and "<closed>" stand for real ports
+    QTest::addColumn<bool>("rightPassword");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<bool>("connected");
+
+    const QStringList refused{"Could not connect."};
+    QTest::newRow("log-in accepted") << "<server>" << true << QStringList{"Connection OK."} << true;
+    QTest::newRow("port text rounded to the server's port")
+        << "<server>.4" << true << QStringList{"Connection OK."} << true;
+    QTest::newRow("wrong password") << "<server>" << false << refused << false;
+    QTest::newRow("nobody listening") << "<closed>" << true << refused << false;
+    QTest::newRow("letters") << "abc" << true
+                             << QStringList{report("Type mismatch", 106), refused[0]} << false;
+    QTest::newRow("empty") << "" << true << QStringList{report("Type mismatch", 106), refused[0]}
+                           << false;
+    QTest::newRow("out of range") << "70000" << true
+                                  << QStringList{report("Overflow", 106), refused[0]} << false;
+}
+
+void TestSession::testConnection() {
+    QFETCH(QString, portText);
+    QFETCH(bool, rightPassword);
+    QFETCH(QStringList, messages);
+    QFETCH(bool, connected);
+    if (!serverUp_)
+        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+
+    portText.replace(QStringLiteral("<server>"), QString::number(server_.port()));
+    portText.replace(QStringLiteral("<closed>"), QString::number(closedPort()));
+    const QString password = rightPassword ? server_.password() : server_.password() + "x";
+
+    MessageRecorder recorder;
+    TestConnection(server_.host(), portText, server_.user(), password);
+    QCOMPARE(recorder.texts(), messages);
+    if (connected) {
+        QVERIFY(hInternet != 0);
+        QVERIFY(hConnect != 0);
+        // The session stays open and usable.
+        QString dir;
+        quint32 length = MAX_PATH;
+        QVERIFY(FtpGetCurrentDirectoryA(hConnect, &dir, &length));
+        QCOMPARE(dir, QStringLiteral("/"));
+    } else {
+        QCOMPARE(hConnect, HINTERNET(0));
+        // The closed internet handle is not left behind for anyone to use.
+        QCOMPARE(hInternet, HINTERNET(0));
+    }
+}
+
+void TestSession::secondTestLeavesFirstSessionOpen() {
+    if (!serverUp_)
+        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    MessageRecorder recorder;
+    const QString port = QString::number(server_.port());
+    TestConnection(server_.host(), port, server_.user(), server_.password());
+    const HINTERNET firstInternet = hInternet;
+    const HINTERNET firstConnect = hConnect;
+    TestConnection(server_.host(), port, server_.user(), server_.password());
+    QCOMPARE(recorder.texts(), QStringList({"Connection OK.", "Connection OK."}));
+    QVERIFY(hConnect != firstConnect);
+
+    QString dir;
+    quint32 length = MAX_PATH;
+    QVERIFY(FtpGetCurrentDirectoryA(firstConnect, &dir, &length));
+    InternetCloseHandle(firstConnect);
+    InternetCloseHandle(firstInternet);
+}
+
+void TestSession::reportsAreBoxesOfTheRightKind() {
+    if (!serverUp_)
+        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    MessageRecorder recorder;
+    TestConnection(server_.host(), QStringLiteral("x"), server_.user(), server_.password());
+    QCOMPARE(recorder.boxes().size(), 2);
+    QCOMPARE(recorder.boxes()[0].caption, ErrorTrap::caption());
+    QCOMPARE(recorder.boxes()[0].icon, MessageBoxSpec::Icon::Warning);
+    QCOMPARE(recorder.boxes()[1].caption, MessageSeam::applicationTitle());
+    QCOMPARE(recorder.boxes()[1].icon, MessageBoxSpec::Icon::None);
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
