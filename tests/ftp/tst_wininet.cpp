@@ -185,6 +185,8 @@ void TestWininet::logIn() {
             QSKIP(qPrintable(reason));
         QFAIL(qPrintable(reason));
     }
+    if (kind == FtpTestServer::Kind::Vsftpd && !rightPassword)
+        QSKIP("the vsftpd test account has no password store: it takes any password");
     const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
                                              QString(), QString(), 0);
     QVERIFY(internet);

@@ -1,12 +1,19 @@
 #include "FtpTestServer.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QSaveFile>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,14 +109,179 @@ bool FtpTestServer::waitForPortLine(QString* reason) {
     return false;
 }
 
+namespace {
+
+const char* const kVsftpd = "/usr/sbin/vsftpd";
+const char* const kPamService = "pellmor-ftptest";
+// The account is a guest login mapped to root inside the chroot, so that it
+// can change the files a test (running as root) put there. PAM lets in only
+// the test user name; vsftpd cannot check a password by itself, so any
+// password is taken.
+const char* const kPamConfig = "auth required pam_succeed_if.so user = user\n"
+                               "auth required pam_permit.so\n"
+                               "account required pam_permit.so\n"
+                               "session required pam_permit.so\n";
+
+bool canBind(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+quint16 freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    quint16 port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool acceptsConnections(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool ensurePamService(QString* reason) {
+    const QString path = QStringLiteral("/etc/pam.d/") + QLatin1String(kPamService);
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == kPamConfig)
+        return true;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(kPamConfig) < 0 || !file.commit()) {
+        setReason(reason, QStringLiteral("cannot write ") + path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool FtpTestServer::startVsftpd(QString* reason) {
-    setReason(reason, QStringLiteral("vsftpd not supported yet"));
+    if (!QFileInfo::exists(QString::fromLatin1(kVsftpd))) {
+        setReason(reason, QStringLiteral("vsftpd is not installed"));
+        return false;
+    }
+    if (::geteuid() != 0) {
+        setReason(reason, QStringLiteral("vsftpd needs root for its log-in"));
+        return false;
+    }
+    if (!ensurePamService(reason))
+        return false;
+    const quint16 port = freePort();
+    // Passive ports: a small free range, tried at a few random places.
+    quint16 pasvMin = 0;
+    const int rangeSize = 16;
+    for (int attempt = 0; attempt < 50 && pasvMin == 0; ++attempt) {
+        const auto base = quint16(20000 + QRandomGenerator::global()->bounded(40000));
+        bool free = true;
+        for (int i = 0; i < rangeSize && free; ++i)
+            free = canBind(quint16(base + i));
+        if (free)
+            pasvMin = base;
+    }
+    if (port == 0 || pasvMin == 0) {
+        setReason(reason, QStringLiteral("no free ports for vsftpd"));
+        return false;
+    }
+    QDir(workDir_->path()).mkpath(QStringLiteral("empty"));
+    const QString config = QStringLiteral("listen=YES\n"
+                                          "listen_ipv6=NO\n"
+                                          "background=NO\n"
+                                          "listen_address=127.0.0.1\n"
+                                          "listen_port=%1\n"
+                                          "pasv_enable=YES\n"
+                                          "pasv_min_port=%2\n"
+                                          "pasv_max_port=%3\n"
+                                          "pasv_address=127.0.0.1\n"
+                                          "port_enable=NO\n"
+                                          "seccomp_sandbox=NO\n"
+                                          "anonymous_enable=NO\n"
+                                          "local_enable=YES\n"
+                                          "write_enable=YES\n"
+                                          "local_umask=022\n"
+                                          "guest_enable=YES\n"
+                                          "guest_username=root\n"
+                                          "virtual_use_local_privs=YES\n"
+                                          "chroot_local_user=YES\n"
+                                          "allow_writeable_chroot=YES\n"
+                                          "secure_chroot_dir=%4\n"
+                                          "local_root=%5\n"
+                                          "pam_service_name=%6\n"
+                                          "utf8_filesystem=YES\n"
+                                          "xferlog_enable=NO\n"
+                                          "syslog_enable=NO\n"
+                                          "use_localtime=NO\n"
+                                          "max_per_ip=50\n")
+                               .arg(port)
+                               .arg(pasvMin)
+                               .arg(pasvMin + rangeSize - 1)
+                               .arg(workDir_->filePath(QStringLiteral("empty")), dir_->path(),
+                                    QLatin1String(kPamService));
+    const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
+    QFile configFile(configPath);
+    if (!configFile.open(QIODevice::WriteOnly) || configFile.write(config.toUtf8()) < 0) {
+        setReason(reason, QStringLiteral("cannot write the vsftpd configuration"));
+        return false;
+    }
+    configFile.close();
+    // vsftpd does not watch its input: a small shell ends it when the test
+    // process goes away and closes the pipe, so no server outlives a crash.
+    process_ = std::make_unique<QProcess>();
+    process_->setProcessChannelMode(QProcess::MergedChannels);
+    process_->start(QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("\"$0\" \"$1\" & pid=$!; cat >/dev/null; kill $pid; wait"),
+                     QString::fromLatin1(kVsftpd), configPath});
+    if (!process_->waitForStarted(kStartTimeoutMs)) {
+        setReason(reason, QStringLiteral("cannot start vsftpd"));
+        process_.reset();
+        return false;
+    }
+    QDeadlineTimer deadline(kStartTimeoutMs);
+    while (!deadline.hasExpired()) {
+        if (acceptsConnections(port)) {
+            port_ = port;
+            return true;
+        }
+        if (process_->waitForFinished(20))
+            break;
+    }
+    setReason(reason, QStringLiteral("vsftpd did not start: ") +
+                          QString::fromLocal8Bit(process_->readAll()).trimmed().right(500));
+    stop();
     return false;
 }
 
 void FtpTestServer::stop() {
     if (process_) {
         process_->closeWriteChannel();
+        if (process_->waitForFinished(5000))
+            process_.reset();
+    }
+    if (process_) {
         process_->terminate();
         if (!process_->waitForFinished(5000)) {
             process_->kill();
