@@ -27,9 +27,10 @@ const QString kOverwriteAction = QStringLiteral(" could be overwriten");
 
 // The file is read and its progress reported in chunks of this size.
 constexpr qint64 kChunk = 1024;
-// Chunks are gathered into writes of this size: one write per 1024 bytes costs
-// a system call and a library round per kilobyte and caps the throughput.
-constexpr qint64 kSendBlock = 256 * 1024;
+// Chunks are read and sent in blocks of this size: a system call and a library
+// round per kilobyte would cap the throughput. A multiple of kChunk, so that
+// the progress steps stay those of 1024-byte chunks.
+constexpr qint64 kSendBlock = 512 * 1024;
 
 VbError badFileName() {
     return VbError(52, QStringLiteral("Bad file name or number"));
@@ -86,26 +87,26 @@ private:
     HINTERNET handle_;
 };
 
-// Whether the server verifiably no longer holds the file: its folder lists
-// without it, or cannot be listed over a connection that still answers.
+// Whether the server verifiably no longer holds the file. The SIZE answer
+// alone is not enough: some servers refuse SIZE for a file that is there (in
+// ASCII mode, for one), so a listing of its folder must agree.
 bool RemoteFileGone(const QString& remotePath) {
+    if (FtpFileExists(hConnect, remotePath))
+        return false;
     const QString folder = RemoteParentFolder(remotePath);
     const QString name = remotePath.mid(folder.size());
     WIN32_FIND_DATAA data;
     const HINTERNET find =
         FtpFindFirstFileA(hConnect, folder + QStringLiteral("*.*"), &data,
                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (find) {
-        bool present = false;
-        do {
-            present = data.cFileName == name;
-        } while (!present && InternetFindNextFileA(find, &data));
-        InternetCloseHandle(find);
-        return !present;
-    }
-    QString current;
-    quint32 length = 32768;
-    return FtpGetCurrentDirectoryA(hConnect, &current, &length);
+    if (!find)
+        return true;
+    bool present = false;
+    do {
+        present = data.cFileName == name;
+    } while (!present && InternetFindNextFileA(find, &data));
+    InternetCloseHandle(find);
+    return !present;
 }
 
 class SyncRun {
@@ -185,6 +186,8 @@ SyncRun::Outcome SyncRun::deleteRow(int row) {
     trap_.at(LineDelete, [&] {
         if (!IsSendableRemotePath(remotePath))
             throw badFileName();
+        // A refused delete still counts when the file is verifiably gone (it
+        // was deleted before); without an answer the row fails.
         gone = FtpDeleteFileA(hConnect, remotePath) || RemoteFileGone(remotePath);
     });
     return gone ? Outcome::Done : Outcome::Fail;
@@ -203,11 +206,12 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
 
     // The local file is opened before anything changes on the server, so that
     // a vanished or unreadable file leaves the remote side as it was.
+    // Unbuffered: the blocks go straight into the send buffer.
     QFile file(localPath);
     if (!trap_.at(LineOpenLocal, [&] {
             if (QFileInfo(localPath).isDir())
                 throw VbError::permissionDenied();
-            if (!file.open(QIODevice::ReadOnly)) {
+            if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
                 if (!QFileInfo::exists(localPath))
                     throw VbError::fileNotFound();
                 throw VbError::permissionDenied();
@@ -271,13 +275,14 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
 
     int shown = 0;
     qint64 sent = 0;
-    qint64 filled = 0;
     bool readFailed = false;
     bool writeFailed = false;
     while (sent < size) {
-        const qint64 want = std::min(kChunk, size - sent);
+        // One read and one write per block; the chunks of 1024 bytes inside it
+        // are counted and shown one by one, as if read and sent singly.
+        const qint64 want = std::min(kSendBlock, size - sent);
         const bool read = trap_.at(LineRead, [&] {
-            const qint64 got = file.read(buffer + filled, want);
+            const qint64 got = file.read(buffer, want);
             if (got < 0)
                 throw VbError::deviceIOError();
             // The file shrank since it was opened; sending on would fill the
@@ -289,22 +294,21 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
             readFailed = true;
             break;
         }
-        filled += want;
-        sent += want;
-        if (filled == kSendBlock || sent == size) {
-            quint32 written = 0;
-            if (!InternetWriteFile(remote.handle(), buffer, quint32(filled), &written)) {
-                writeFailed = true;
-                break;
+        quint32 written = 0;
+        if (!InternetWriteFile(remote.handle(), buffer, quint32(want), &written)) {
+            writeFailed = true;
+            break;
+        }
+        const qint64 blockEnd = sent + want;
+        while (sent < blockEnd) {
+            sent = std::min(sent + kChunk, blockEnd);
+            const int percent = UploadPercent(sent, size);
+            if (percent != shown) {
+                shown = percent;
+                model_.setAction(row, QStringLiteral("uploading %1%").arg(percent));
             }
-            filled = 0;
+            UiYield::processPending();
         }
-        const int percent = UploadPercent(sent, size);
-        if (percent != shown) {
-            shown = percent;
-            model_.setAction(row, QStringLiteral("uploading %1%").arg(percent));
-        }
-        UiYield::processPending();
     }
     if (size == 0)
         model_.setAction(row, QStringLiteral("uploading 100%"));
