@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +80,7 @@ private slots:
     void vanishingFolderIsDropped();
     void closingTheWindowEndsTheWalk();
     void deepTreeStopsAtPathLimit();
+    void otherFailureIsReportedAndWalkGoesOn();
     void refusedAccess_data();
     void refusedAccess();
 
@@ -291,6 +293,33 @@ void TestAddFolder::deepTreeStopsAtPathLimit() {
     // Exactly the folders whose path fits are listed: one level more would not.
     QVERIFY(list.constLast().toUtf8().size() + name.size() + 1 >= PATH_MAX);
     QCOMPARE(GetFileList(list.constLast(), QStringLiteral("*.*")), QStringList{});
+}
+
+void TestAddFolder::otherFailureIsReportedAndWalkGoesOn() {
+    build({"a", "b"});
+    // With no descriptor left, the folders exist but cannot be opened: a
+    // failure that is neither "refused" nor "not found".
+    const int lowestFree = ::dup(0);
+    QVERIFY(lowestFree >= 0);
+    ::close(lowestFree);
+    rlimit saved{};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = rlim_t(lowestFree);
+    QVERIFY(::setrlimit(RLIMIT_NOFILE, &lowered) == 0);
+    QStringList list{path(""), path("a/")};
+    GetSubDirectories2016(list, true);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    QCOMPARE(list, paths({"", "a/"}));
+    const QString report = QStringLiteral(
+        "Too many files\r\nin ZelmitTitle2021/08/31.AddFolder.GetSubDirectories2016 at line 108");
+    QCOMPARE(recorder_->boxes().size(), 2);
+    for (const MessageBoxSpec& box : recorder_->boxes()) {
+        QCOMPARE(box.caption, QStringLiteral("Application Error"));
+        QCOMPARE(box.icon, MessageBoxSpec::Icon::Warning);
+        QVERIFY2(box.text.startsWith(report), qPrintable(box.text));
+    }
 }
 
 void TestAddFolder::refusedAccess_data() {
