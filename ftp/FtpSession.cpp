@@ -107,7 +107,7 @@ size_t FtpSession::onRead(char* data, size_t size, size_t count, void* self) {
     auto* s = static_cast<FtpSession*>(self);
     Upload& u = s->upload_;
     u.started = true;
-    const qsizetype avail = u.buffer.size() - u.offset;
+    const qsizetype avail = u.filled - u.offset;
     if (avail == 0) {
         if (u.finishing)
             return 0;
@@ -115,10 +115,10 @@ size_t FtpSession::onRead(char* data, size_t size, size_t count, void* self) {
         return CURL_READFUNC_PAUSE;
     }
     const qsizetype n = std::min<qsizetype>(avail, qsizetype(size * count));
-    std::memcpy(data, u.buffer.constData() + u.offset, size_t(n));
+    std::memcpy(data, u.buffer.data() + u.offset, size_t(n));
     u.offset += n;
-    if (u.offset == u.buffer.size()) {
-        u.buffer.clear();
+    if (u.offset == u.filled) {
+        u.filled = 0;
         u.offset = 0;
     }
     return size_t(n);
@@ -322,6 +322,7 @@ bool FtpSession::beginUpload(const QByteArray& path) {
     resetOptions();
     upload_ = Upload();
     upload_.active = true;
+    upload_.buffer.resize(size_t(kUploadChunk));
     const QByteArray url = urlFor(path);
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_UPLOAD, 1L);
@@ -345,16 +346,22 @@ bool FtpSession::flushUpload() {
         upload_.paused = false;
         curl_easy_pause(easy_, CURLPAUSE_CONT);
     }
-    return drive([this] { return upload_.paused && upload_.buffer.isEmpty(); });
+    return drive([this] { return upload_.paused && upload_.filled == 0; });
 }
 
 bool FtpSession::writeUpload(const char* data, qsizetype size) {
     if (!upload_.active || upload_.done)
         return false;
-    upload_.buffer.append(data, size);
-    if (upload_.buffer.size() - upload_.offset < kUploadChunk)
-        return true;
-    return flushUpload();
+    while (size > 0) {
+        if (upload_.filled == kUploadChunk && !flushUpload())
+            return false;
+        const qsizetype n = std::min(size, kUploadChunk - upload_.filled);
+        std::memcpy(upload_.buffer.data() + upload_.filled, data, size_t(n));
+        upload_.filled += n;
+        data += n;
+        size -= n;
+    }
+    return true;
 }
 
 bool FtpSession::finishUpload() {

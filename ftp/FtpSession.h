@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 #include <curl/curl.h>
 
@@ -56,7 +57,10 @@ private:
         bool finishing = false;
         bool done = false;
         int result = 0;
-        QByteArray buffer;
+        // Filled up to `filled`, handed to curl from `offset`; allocated once
+        // per upload so that small writes cost a copy and nothing more.
+        std::vector<char> buffer;
+        qsizetype filled = 0;
         qsizetype offset = 0;
     };
 
