@@ -250,8 +250,7 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
 // Answers whether a level was left out because this run had created it already.
 bool SyncRun::createFolders(const QString& remotePath, bool again) {
     bool skipped = false;
-    for (const QString& level :
-         RemoteFolderLevels(RemoteParentFolder(remotePath), host_.remoteFolderText())) {
+    for (const QString& level : RemoteFolderLevels(RemoteParentFolder(remotePath))) {
         if (!again && createdFolders_.contains(level)) {
             skipped = true;
             continue;

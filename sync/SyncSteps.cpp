@@ -14,22 +14,16 @@ QString RemoteParentFolder(const QString& remotePath) {
     return slash < 0 ? QString() : remotePath.left(slash + 1);
 }
 
-QStringList RemoteFolderLevels(const QString& parent, const QString& remoteFolder) {
+QStringList RemoteFolderLevels(const QString& parent) {
     QStringList levels;
-    if (parent.isEmpty())
-        return levels;
-    const bool below = !remoteFolder.isEmpty() && parent.startsWith(remoteFolder);
-    const qsizetype firstLength = below ? remoteFolder.size() : 0;
     for (qsizetype i = 0; i < parent.size(); ++i) {
         if (parent.at(i) != QLatin1Char('/'))
             continue;
-        const qsizetype length = i + 1;
-        if (length == 1 && parent.startsWith(QLatin1Char('/')))
+        if (i == 0)
             continue; // the server root always exists
-        if (length >= firstLength || length == parent.size())
-            levels.append(parent.left(length));
+        levels.append(parent.left(i + 1));
     }
-    if (!parent.endsWith(QLatin1Char('/')))
+    if (!parent.isEmpty() && !parent.endsWith(QLatin1Char('/')))
         levels.append(parent);
     return levels;
 }

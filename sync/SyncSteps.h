@@ -16,12 +16,9 @@ int UploadPercent(qint64 sent, qint64 size);
 QString RemoteParentFolder(const QString& remotePath);
 
 // The folders to create, top first, so that `parent` (a remote folder path
-// ending in "/") exists: every level from the remote folder down to `parent`.
-// Levels above the remote folder are taken to exist; when `parent` does not lie
-// below the remote folder (the box was edited since the compare run), every
-// level below the server root is given. The root "/" itself is never given;
-// `parent` always is (unless it is the root).
-QStringList RemoteFolderLevels(const QString& parent, const QString& remoteFolder);
+// ending in "/") exists: every level below the server root down to `parent`,
+// the levels above the remote folder included (it need not exist yet either).
+QStringList RemoteFolderLevels(const QString& parent);
 
 // False when the remote path must not reach the server: it is empty or holds
 // a control character, which would end or split an FTP command line.
