@@ -77,6 +77,8 @@ int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void
         QByteArray line(data, qsizetype(size));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
+        if (line.startsWith("PASS "))
+            line = "PASS"; // the password stays out of everything kept
         s->replies_.append({line, 0, {}});
     } else if (type == CURLINFO_HEADER_IN) {
         QByteArray line(data, qsizetype(size));
