@@ -306,8 +306,10 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
                 shown = percent;
                 model_.setAction(row, QStringLiteral("uploading %1%").arg(percent));
             }
-            UiYield::processPending();
         }
+        // Once per block is often enough: a block takes no more than a few
+        // milliseconds on a fast line, and the write itself blocks on a slow one.
+        UiYield::processPending();
     }
     if (size == 0)
         model_.setAction(row, QStringLiteral("uploading 100%"));
