@@ -80,6 +80,7 @@ private slots:
     void skinFileSwitchesColours();
     void focusSelectsWholeText();
     void checkAllAndUncheckAll();
+    void closingDuringARunEndsIt();
 
 private:
     void store(const Settings& settings);
@@ -543,6 +544,35 @@ void TestForm1::checkAllAndUncheckAll() {
     QCOMPARE(m.action(1), QStringLiteral("Done"));
     QCOMPARE(m.rowCount(), 5);
     QVERIFY(rec.boxes().isEmpty());
+}
+
+void TestForm1::closingDuringARunEndsIt() {
+    QTemporaryDir local;
+    for (int i = 0; i < 3; ++i) {
+        QDir(local.path()).mkpath(QStringLiteral("d%1").arg(i));
+        QFile file(local.filePath(QStringLiteral("d%1/f.txt").arg(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    MessageRecorder rec;
+    Form1 f;
+    f.Form_Load();
+    f.show();
+    box(f, "Text1")->setText(local.path() + QLatin1Char('/'));
+    box(f, "txtRemoteFolder")->setText(QStringLiteral("/"));
+    box(f, "txtHostName")->setText(QStringLiteral("127.0.0.1"));
+    box(f, "txtPort")->setText(QStringLiteral("1"));
+    int yields = 0;
+    auto previous = UiYield::setHook([&] {
+        if (++yields == 1)
+            f.close();
+    });
+    f.findChild<QPushButton*>("PushButton5")->click();
+    UiYield::setHook(previous);
+    // The run unwound at its first yield: it never got as far as the server.
+    QVERIFY(UiYield::abortRequested());
+    QCOMPARE(yields, 1);
+    QVERIFY(rec.boxes().isEmpty());
+    QCOMPARE(f.resultList().rowCount(), 0);
 }
 
 QTEST_MAIN(TestForm1)
