@@ -218,7 +218,7 @@ void Form1::Form_Load() {
     trap.at(100, [&] { ApplySkin(this); });
     trap.at(102, [&] {
         if (FileExists(HandCursorPath()))
-            handCursor_ = LoadCursorFile(HandCursorPath());
+            pointer_.setHandCursor(LoadCursorFile(HandCursorPath()));
     });
     trap.at(104, [&] { setWindowTitle(QStringLiteral("Pellmor")); });
     trap.at(106, [&] { setWindowIcon(ProgramIcon()); });
@@ -319,32 +319,7 @@ void Form1::setListOption(bool on) {
 }
 
 void Form1::setHourglass(bool on) {
-    setPointer(on ? Pointer::Hourglass : Pointer::Ordinary);
-}
-
-void Form1::setPointer(Pointer p) {
-    pointer_ = p;
-    switch (p) {
-    case Pointer::Hourglass:
-        setCursor(Qt::WaitCursor);
-        break;
-    case Pointer::Custom:
-        if (handCursor_)
-            setCursor(*handCursor_);
-        else
-            unsetCursor();
-        break;
-    case Pointer::Ordinary:
-        unsetCursor();
-        break;
-    }
-}
-
-void Form1::hover(Pointer p) {
-    if (pointer_ == Pointer::Hourglass)
-        return;
-    if (pointer_ != p)
-        setPointer(p);
+    pointer_.set(on ? Pointer::Hourglass : Pointer::Ordinary);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
@@ -352,9 +327,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
     case QEvent::Enter:
         if (qobject_cast<QPushButton*>(watched))
-            hover(Pointer::Custom);
+            pointer_.hover(Pointer::Custom);
         else if (watched == Label1 || watched == ListView3->viewport())
-            hover(Pointer::Ordinary);
+            pointer_.hover(Pointer::Ordinary);
         break;
     case QEvent::FocusIn:
         if (auto* edit = qobject_cast<QLineEdit*>(watched)) {
@@ -374,7 +349,7 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::mouseMoveEvent(QMouseEvent* event) {
     // Over the window's own background or one of its frames.
-    hover(Pointer::Ordinary);
+    pointer_.hover(Pointer::Ordinary);
     QWidget::mouseMoveEvent(event);
 }
 

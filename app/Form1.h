@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WindowPointer.h"
+
 #include "RemoteTree.h"
 #include "ResultListModel.h"
 #include "RunHost.h"
@@ -22,7 +24,7 @@ class Form2;
 class Form1 : public QWidget, public RunHost {
     Q_OBJECT
 public:
-    enum class Pointer { Ordinary, Hourglass, Custom };
+    using Pointer = WindowPointer::State;
 
     explicit Form1(QWidget* parent = nullptr);
     ~Form1() override;
@@ -34,8 +36,8 @@ public:
     int twipsToPixelsX(int twips) const;
     int twipsToPixelsY(int twips) const;
 
-    Pointer pointerState() const { return pointer_; }
-    bool hasCustomPointer() const { return handCursor_.has_value(); }
+    Pointer pointerState() const { return pointer_.state(); }
+    bool hasCustomPointer() const { return pointer_.hasHandCursor(); }
 
     // RunHost
     QString hostNameText() const override;
@@ -71,8 +73,6 @@ private:
     void buildControls();
     void connectChangeHandlers();
     void LoadConnectionSettings();
-    void setPointer(Pointer p);
-    void hover(Pointer p);
     void scrollToPendingRow();
     void Form_Unload();
     template <typename Run> void runGuarded(Run&& run);
@@ -103,8 +103,7 @@ private:
     FolderQueue FolderQueue_;
     Form2* form2_ = nullptr;
     bool IsBusy = false;
-    Pointer pointer_ = Pointer::Ordinary;
-    std::optional<QCursor> handCursor_;
+    WindowPointer pointer_{this};
 
     QElapsedTimer sinceScroll_;
     int pendingScrollRow_ = -1;

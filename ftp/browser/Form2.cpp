@@ -124,7 +124,7 @@ void Form2::Form_Load() {
     ListView1->clear();
     ListView1->setHeaderLabels({QString()});
     lblPath->setText(kPathCaption);
-    setPointer(Pointer::Ordinary);
+    pointer_.set(Pointer::Ordinary);
 
     ErrorTrap trap(location("Form_Load"));
     trap.at(100, [&] { ApplyFormColours(this); });
@@ -154,7 +154,7 @@ void Form2::Form_Activate() {
     bool handFileExists = false;
     trap.at(100, [&] { handFileExists = FileExists(HandCursorPath()); });
     if (handFileExists)
-        trap.at(102, [&] { handCursor_ = LoadCursorFile(HandCursorPath()); });
+        trap.at(102, [&] { pointer_.setHandCursor(LoadCursorFile(HandCursorPath())); });
     trap.at(104, [&] { ListView1->setHeaderLabels({QStringLiteral("Folders -- Double click")}); });
     trap.at(106, [&] { ListView1->setColumnWidth(0, twipsToPixelsX(4000)); });
 
@@ -215,11 +215,11 @@ void Form2::ListFolders() {
         MessageSeam::plain(QStringLiteral("Could not connect"));
         return;
     }
-    setPointer(Pointer::Hourglass);
+    pointer_.set(Pointer::Hourglass);
     // The pointer returns to the default also when the listing fails.
     struct PointerReset {
         Form2* form;
-        ~PointerReset() { form->setPointer(Pointer::Ordinary); }
+        ~PointerReset() { form->pointer_.set(Pointer::Ordinary); }
     } reset{this};
 
     lblPath->setText(kPathCaption + currentPath_);
@@ -323,33 +323,8 @@ void Form2::Form_QueryUnload() {
     });
 }
 
-void Form2::setPointer(Pointer p) {
-    pointer_ = p;
-    switch (p) {
-    case Pointer::Hourglass:
-        setCursor(Qt::WaitCursor);
-        break;
-    case Pointer::Custom:
-        if (handCursor_)
-            setCursor(*handCursor_);
-        else
-            unsetCursor();
-        break;
-    case Pointer::Ordinary:
-        unsetCursor();
-        break;
-    }
-}
-
-void Form2::hover(Pointer p) {
-    if (pointer_ == Pointer::Hourglass)
-        return;
-    if (pointer_ != p)
-        setPointer(p);
-}
-
 void Form2::mouseMoveEvent(QMouseEvent* event) {
-    hover(Pointer::Ordinary);
+    pointer_.hover(Pointer::Ordinary);
     QDialog::mouseMoveEvent(event);
 }
 
@@ -358,9 +333,9 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::MouseMove:
     case QEvent::Enter:
         if (watched == PushButton1 || watched == PushButton2 || watched == PushButton3)
-            hover(Pointer::Custom);
+            pointer_.hover(Pointer::Custom);
         else if (watched == lblPath || watched == ListView1 || watched == ListView1->viewport())
-            hover(Pointer::Ordinary);
+            pointer_.hover(Pointer::Ordinary);
         break;
     case QEvent::MouseButtonDblClick:
         // The press that precedes a double-click has already selected the

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WindowPointer.h"
+
 #include "wininet.h"
 
 #include <QCursor>
@@ -23,7 +25,7 @@ class QTreeWidget;
 class Form2 : public QDialog {
     Q_OBJECT
 public:
-    enum class Pointer { Ordinary, Hourglass, Custom };
+    using Pointer = WindowPointer::State;
 
     // The main window's connection boxes at the moment the dialog connects.
     struct ConnectionTexts {
@@ -46,8 +48,8 @@ public:
 
     const QString& currentPath() const { return currentPath_; }
     const QString& selectedFolder() const { return selectedFolder_; }
-    Pointer pointerState() const { return pointer_; }
-    bool hasCustomPointer() const { return handCursor_.has_value(); }
+    Pointer pointerState() const { return pointer_.state(); }
+    bool hasCustomPointer() const { return pointer_.hasHandCursor(); }
 
 public slots:
     void PushButton1_Click();
@@ -71,8 +73,6 @@ private:
     ConnectionTexts connectionTexts() const;
     int twipsToPixelsX(int twips) const;
     int twipsToPixelsY(int twips) const;
-    void setPointer(Pointer p);
-    void hover(Pointer p);
 
     QLabel* lblPath = nullptr;
     QPushButton* PushButton1 = nullptr;
@@ -88,6 +88,5 @@ private:
     HINTERNET ownConnect_ = 0;
     bool activationPending_ = false;
     bool unloaded_ = true;
-    Pointer pointer_ = Pointer::Ordinary;
-    std::optional<QCursor> handCursor_;
+    WindowPointer pointer_{this};
 };
