@@ -23,8 +23,7 @@ Window findTopLevel(Display* dpy, const char* title) {
         if (XFetchName(dpy, children[i], &name) && name) {
             if (qstrcmp(name, title) == 0) {
                 XWindowAttributes attrs;
-                if (XGetWindowAttributes(dpy, children[i], &attrs) &&
-                    attrs.map_state == IsViewable)
+                if (XGetWindowAttributes(dpy, children[i], &attrs) && attrs.map_state == IsViewable)
                     found = children[i];
             }
             XFree(name);
