@@ -7,6 +7,7 @@
 #include "CompareRun.h"
 #include "ErrorTrap.h"
 #include "Form1.h"
+#include "Median.h"
 #include "ResultListModel.h"
 #include "UiYield.h"
 
@@ -45,11 +46,6 @@ CompareLists makeLists(int files, const Scenario& scenario, const QString& local
         lists.remoteSizes.append(kind == 3 ? 10 : 1000 + i);
     }
     return lists;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "CompareRun.h"
 #include "FakeHost.h"
 #include "FtpTestServer.h"
+#include "Median.h"
 #include "MessageRecorder.h"
 
 #include <QCoreApplication>
@@ -25,11 +26,6 @@
 #include <cstdio>
 
 namespace {
-
-double median(QList<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.isEmpty() ? 0 : v[v.size() / 2];
-}
 
 bool buildTree(const QString& root, int folders, int perFolder, bool local) {
     for (int i = 0; i < folders; ++i) {

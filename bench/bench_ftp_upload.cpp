@@ -4,6 +4,7 @@
 //   bench_ftp_upload [MiB] [runs] [vsftpd|pyftpdlib]
 
 #include "FtpTestServer.h"
+#include "Median.h"
 #include "wininet.h"
 
 #include <QCoreApplication>
@@ -17,11 +18,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Reads the file in the sync run's 1024-byte blocks and hands each to the
 // layer; answers seconds, or -1 on failure.

@@ -7,6 +7,7 @@
 // the median of each side.
 
 #include "AddFolder.h"
+#include "Median.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,11 +22,6 @@
 #include <vector>
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 bool touch(const QByteArray& path) {
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);

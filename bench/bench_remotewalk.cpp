@@ -6,6 +6,7 @@
 // Prints the median wall time of each and the number of files each saw.
 
 #include "FtpTestServer.h"
+#include "Median.h"
 #include "RemoteTree.h"
 #include "Session.h"
 #include "SessionGlobals.h"
@@ -21,11 +22,6 @@
 #include <cstdio>
 
 namespace {
-
-double median(QList<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.isEmpty() ? 0 : v[v.size() / 2];
-}
 
 // Ten top folders, the rest spread below them, files in every folder.
 bool buildTree(const QString& root, int folders, int filesPerFolder) {

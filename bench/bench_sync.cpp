@@ -11,6 +11,7 @@
 
 #include "FakeHost.h"
 #include "FtpTestServer.h"
+#include "Median.h"
 #include "MessageRecorder.h"
 #include "Session.h"
 #include "SessionGlobals.h"
@@ -41,14 +42,6 @@ struct Options {
     FtpTestServer::Kind server = FtpTestServer::Kind::Pyftpdlib;
     QString only;
 };
-
-double median(QList<double> v) {
-    if (v.isEmpty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const qsizetype n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 long peakKib() {
     rusage u{};
