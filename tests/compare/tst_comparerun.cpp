@@ -51,21 +51,6 @@ bool makeTree(const QString& root, const Tree& tree) {
     return true;
 }
 
-// A port on the loopback interface that nothing listens on.
-quint16 closedPort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    quint16 port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
 struct Row {
     QString source, action, destination;
     bool checked;
@@ -187,7 +172,7 @@ void TestCompareRun::missingFolderBox() {
     QFETCH(bool, remoteEmpty);
     MessageRecorder rec;
     FakeHost host;
-    host.port = QString::number(closedPort());
+    host.port = QString::number(FtpTestServer::freeLoopbackPort());
     host.localFolder = localEmpty ? QString() : localRoot_->path() + '/';
     host.remoteFolder = remoteEmpty ? QString() : QStringLiteral("/");
     host.model.addRow("/old", kDeleted);
@@ -232,7 +217,7 @@ void TestCompareRun::unusableLocalFolder() {
     }
     MessageRecorder rec;
     FakeHost host;
-    host.port = QString::number(closedPort());
+    host.port = QString::number(FtpTestServer::freeLoopbackPort());
     host.localFolder = folder;
     host.model.addRow("/old", kDeleted);
 
@@ -253,7 +238,7 @@ void TestCompareRun::unreachableServer() {
     QVERIFY(makeTree(localRoot_->path(), {{"a.txt", 3}, {"s/b.txt", 4}, {"s/t/c.txt", 5}}));
     MessageRecorder rec;
     FakeHost host;
-    host.port = QString::number(closedPort());
+    host.port = QString::number(FtpTestServer::freeLoopbackPort());
     host.localFolder = localRoot_->path() + '/';
     host.remoteFolder = "/www/";
     host.model.addRow("/old", kDeleted);

@@ -18,23 +18,6 @@ const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton3_Cl
 QString report(const QString& description, int line) {
     return ErrorTrap::reportText(description, kLocation, line);
 }
-
-// A port on which nothing listens: bound, then released.
-quint16 closedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    quint16 port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
 } // namespace
 
 class TestSession : public QObject {
@@ -143,7 +126,8 @@ void TestSession::testConnection() {
         QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
 
     portText.replace(QStringLiteral("<server>"), QString::number(server_.port()));
-    portText.replace(QStringLiteral("<closed>"), QString::number(closedPort()));
+    portText.replace(QStringLiteral("<closed>"),
+                     QString::number(FtpTestServer::freeLoopbackPort()));
     const QString password = rightPassword ? server_.password() : server_.password() + "x";
 
     MessageRecorder recorder;

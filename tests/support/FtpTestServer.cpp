@@ -350,3 +350,7 @@ QList<QByteArray> FtpTestServer::commandLog() const {
         lines.removeLast();
     return lines;
 }
+
+quint16 FtpTestServer::freeLoopbackPort() {
+    return freePort();
+}

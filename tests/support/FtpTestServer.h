@@ -58,6 +58,10 @@ public:
     // The local folder that is the FTP root "/" of the account.
     QString rootPath() const;
 
+    // A loopback port that was free a moment ago (bound, then released): where
+    // nothing listens, so connecting to it is refused.
+    static quint16 freeLoopbackPort();
+
     void addFault(const Fault& fault); // pyftpdlib only
     void clearFaults();
 
