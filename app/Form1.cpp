@@ -1,15 +1,15 @@
-#include "Form1.h"
+#include "app/Form1.h"
 
-#include "BrowseForFolder.h"
-#include "CompareRun.h"
-#include "ErrorTrap.h"
-#include "Form2.h"
-#include "HandCursor.h"
-#include "MainModule.h"
-#include "Session.h"
-#include "SettingsStore.h"
-#include "SyncRun.h"
-#include "UiYield.h"
+#include "app/BrowseForFolder.h"
+#include "compare/CompareRun.h"
+#include "app/core/ErrorTrap.h"
+#include "app/Form2.h"
+#include "app/HandCursor.h"
+#include "app/MainModule.h"
+#include "ftp/Session.h"
+#include "app/SettingsStore.h"
+#include "sync/SyncRun.h"
+#include "app/core/UiYield.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

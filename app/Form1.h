@@ -1,10 +1,10 @@
 #pragma once
 
-#include "WindowPointer.h"
+#include "app/WindowPointer.h"
 
-#include "RemoteTree.h"
-#include "ResultListModel.h"
-#include "RunHost.h"
+#include "ftp/RemoteTree.h"
+#include "compare/ResultListModel.h"
+#include "compare/RunHost.h"
 
 #include <QCursor>
 #include <QElapsedTimer>

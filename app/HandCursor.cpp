@@ -1,4 +1,4 @@
-#include "HandCursor.h"
+#include "app/HandCursor.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "MainModule.h"
+#include "app/MainModule.h"
 
-#include "MessageSeam.h"
-#include "VbError.h"
+#include "app/core/MessageSeam.h"
+#include "app/core/VbError.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
-#include "WidgetMessageBox.h"
+#include "app/WidgetMessageBox.h"
 
-#include "MessageSeam.h"
+#include "app/core/MessageSeam.h"
 
 #include <QMessageBox>
 #include <QPointer>

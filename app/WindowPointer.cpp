@@ -1,4 +1,4 @@
-#include "WindowPointer.h"
+#include "app/WindowPointer.h"
 
 #include <QWidget>
 

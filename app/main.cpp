@@ -1,5 +1,5 @@
-#include "Form1.h"
-#include "WidgetMessageBox.h"
+#include "app/Form1.h"
+#include "app/WidgetMessageBox.h"
 
 #include <QApplication>
 

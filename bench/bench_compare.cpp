@@ -4,12 +4,12 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_compare [files-per-side] [runs]
 
-#include "CompareRun.h"
-#include "ErrorTrap.h"
-#include "Form1.h"
-#include "Median.h"
-#include "ResultListModel.h"
-#include "UiYield.h"
+#include "compare/CompareRun.h"
+#include "app/core/ErrorTrap.h"
+#include "app/Form1.h"
+#include "bench/Median.h"
+#include "compare/ResultListModel.h"
+#include "app/core/UiYield.h"
 
 #include <QApplication>
 #include <QDir>

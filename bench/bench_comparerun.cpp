@@ -8,11 +8,11 @@
 // Prints median wall times and the rows each proposed. Peak memory: run under
 // /usr/bin/time -v.
 
-#include "CompareRun.h"
-#include "FakeHost.h"
-#include "FtpTestServer.h"
-#include "Median.h"
-#include "MessageRecorder.h"
+#include "compare/CompareRun.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/FtpTestServer.h"
+#include "bench/Median.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QCoreApplication>
 #include <QDir>

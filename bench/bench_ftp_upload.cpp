@@ -3,9 +3,9 @@
 //
 //   bench_ftp_upload [MiB] [runs] [vsftpd|pyftpdlib]
 
-#include "FtpTestServer.h"
-#include "Median.h"
-#include "wininet.h"
+#include "tests/support/FtpTestServer.h"
+#include "bench/Median.h"
+#include "ftp/wininet.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

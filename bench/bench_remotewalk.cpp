@@ -5,11 +5,11 @@
 //
 // Prints the median wall time of each and the number of files each saw.
 
-#include "FtpTestServer.h"
-#include "Median.h"
-#include "RemoteTree.h"
-#include "Session.h"
-#include "SessionGlobals.h"
+#include "tests/support/FtpTestServer.h"
+#include "bench/Median.h"
+#include "ftp/RemoteTree.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -9,14 +9,14 @@
 // Prints the time of every run, the medians and the peak memory of this
 // process.
 
-#include "FakeHost.h"
-#include "FtpTestServer.h"
-#include "Median.h"
-#include "MessageRecorder.h"
-#include "Session.h"
-#include "SessionGlobals.h"
-#include "SyncRun.h"
-#include "wininet.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/FtpTestServer.h"
+#include "bench/Median.h"
+#include "tests/support/MessageRecorder.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
+#include "sync/SyncRun.h"
+#include "ftp/wininet.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "Compare.h"
+#include "compare/Compare.h"
 
-#include "UiYield.h"
+#include "app/core/UiYield.h"
 
 #include <QDir>
 #include <QHash>

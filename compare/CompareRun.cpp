@@ -1,15 +1,15 @@
-#include "CompareRun.h"
+#include "compare/CompareRun.h"
 
-#include "AddFolder.h"
-#include "Compare.h"
-#include "ErrorTrap.h"
-#include "MessageSeam.h"
-#include "RemoteTree.h"
-#include "ResultListModel.h"
-#include "RunHost.h"
-#include "Session.h"
-#include "SessionGlobals.h"
-#include "UiYield.h"
+#include "localfs/AddFolder.h"
+#include "compare/Compare.h"
+#include "app/core/ErrorTrap.h"
+#include "app/core/MessageSeam.h"
+#include "ftp/RemoteTree.h"
+#include "compare/ResultListModel.h"
+#include "compare/RunHost.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
+#include "app/core/UiYield.h"
 
 #include <QDir>
 #include <QElapsedTimer>

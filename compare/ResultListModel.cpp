@@ -1,4 +1,4 @@
-#include "ResultListModel.h"
+#include "compare/ResultListModel.h"
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {}
 

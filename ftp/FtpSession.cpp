@@ -1,4 +1,4 @@
-#include "FtpSession.h"
+#include "ftp/FtpSession.h"
 
 #include <algorithm>
 #include <cctype>

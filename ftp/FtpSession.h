@@ -9,7 +9,7 @@
 
 #include <curl/curl.h>
 
-#include "ListingParsers.h"
+#include "ftp/ListingParsers.h"
 
 // One logged-in FTP control connection, kept open across operations: every
 // operation runs on the same libcurl easy handle inside a private multi

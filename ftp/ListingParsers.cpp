@@ -1,4 +1,4 @@
-#include "ListingParsers.h"
+#include "ftp/ListingParsers.h"
 
 #include <QList>
 

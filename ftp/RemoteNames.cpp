@@ -1,4 +1,4 @@
-#include "RemoteNames.h"
+#include "ftp/RemoteNames.h"
 
 namespace {
 

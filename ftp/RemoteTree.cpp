@@ -1,7 +1,7 @@
-#include "RemoteTree.h"
+#include "ftp/RemoteTree.h"
 
-#include "SessionGlobals.h"
-#include "VbError.h"
+#include "ftp/SessionGlobals.h"
+#include "app/core/VbError.h"
 
 namespace {
 

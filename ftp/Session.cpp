@@ -1,9 +1,9 @@
-#include "Session.h"
+#include "ftp/Session.h"
 
-#include "ErrorTrap.h"
-#include "MessageSeam.h"
-#include "SessionGlobals.h"
-#include "VbError.h"
+#include "app/core/ErrorTrap.h"
+#include "app/core/MessageSeam.h"
+#include "ftp/SessionGlobals.h"
+#include "app/core/VbError.h"
 
 #include <QRegularExpression>
 

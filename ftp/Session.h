@@ -1,6 +1,6 @@
 #pragma once
 
-#include "wininet.h"
+#include "ftp/wininet.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "SessionGlobals.h"
+#include "ftp/SessionGlobals.h"
 
 HINTERNET hInternet = 0;
 HINTERNET hConnect = 0;

@@ -1,7 +1,7 @@
-#include "wininet.h"
+#include "ftp/wininet.h"
 
-#include "FtpSession.h"
-#include "RemoteNames.h"
+#include "ftp/FtpSession.h"
+#include "ftp/RemoteNames.h"
 
 #include <cstring>
 #include <map>

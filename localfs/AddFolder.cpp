@@ -1,10 +1,10 @@
-#include "AddFolder.h"
+#include "localfs/AddFolder.h"
 
-#include "ErrorTrap.h"
-#include "LocalNames.h"
-#include "PosixDir.h"
-#include "UiYield.h"
-#include "VbError.h"
+#include "app/core/ErrorTrap.h"
+#include "localfs/LocalNames.h"
+#include "localfs/PosixDir.h"
+#include "app/core/UiYield.h"
+#include "app/core/VbError.h"
 
 #include <QDir>
 

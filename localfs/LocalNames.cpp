@@ -1,4 +1,4 @@
-#include "LocalNames.h"
+#include "localfs/LocalNames.h"
 
 #include <QStringView>
 

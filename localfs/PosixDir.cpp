@@ -1,6 +1,6 @@
-#include "PosixDir.h"
+#include "localfs/PosixDir.h"
 
-#include "VbError.h"
+#include "app/core/VbError.h"
 
 #include <cerrno>
 #include <fcntl.h>

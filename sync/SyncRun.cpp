@@ -1,14 +1,14 @@
-#include "SyncRun.h"
+#include "sync/SyncRun.h"
 
-#include "ErrorTrap.h"
-#include "MessageSeam.h"
-#include "ResultListModel.h"
-#include "RunHost.h"
-#include "SessionGlobals.h"
-#include "SyncSteps.h"
-#include "UiYield.h"
-#include "VbError.h"
-#include "wininet.h"
+#include "app/core/ErrorTrap.h"
+#include "app/core/MessageSeam.h"
+#include "compare/ResultListModel.h"
+#include "compare/RunHost.h"
+#include "ftp/SessionGlobals.h"
+#include "sync/SyncSteps.h"
+#include "app/core/UiYield.h"
+#include "app/core/VbError.h"
+#include "ftp/wininet.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "SyncSteps.h"
+#include "sync/SyncSteps.h"
 
 #include <cmath>
 

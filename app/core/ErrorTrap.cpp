@@ -1,6 +1,6 @@
-#include "ErrorTrap.h"
+#include "app/core/ErrorTrap.h"
 
-#include "MessageSeam.h"
+#include "app/core/MessageSeam.h"
 
 QString ErrorTrap::reportText(const QString& description, const QString& location, int line) {
     return description + QStringLiteral("\r\n") + QStringLiteral("in ") + location +

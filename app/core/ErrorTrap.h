@@ -1,6 +1,6 @@
 #pragma once
 
-#include "VbError.h"
+#include "app/core/VbError.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "MessageSeam.h"
+#include "app/core/MessageSeam.h"
 
 #include <cstdio>
 

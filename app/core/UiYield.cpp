@@ -1,6 +1,6 @@
-#include "UiYield.h"
+#include "app/core/UiYield.h"
 
-#include "VbError.h"
+#include "app/core/VbError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

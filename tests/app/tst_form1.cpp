@@ -1,9 +1,9 @@
-#include "ErrorTrap.h"
-#include "Form1.h"
-#include "MainModule.h"
-#include "MessageRecorder.h"
-#include "SettingsStore.h"
-#include "UiYield.h"
+#include "app/core/ErrorTrap.h"
+#include "app/Form1.h"
+#include "app/MainModule.h"
+#include "tests/support/MessageRecorder.h"
+#include "app/SettingsStore.h"
+#include "app/core/UiYield.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,8 +1,8 @@
-#include "BrowseForFolder.h"
-#include "Form1.h"
-#include "MainModule.h"
-#include "MessageRecorder.h"
-#include "SettingsStore.h"
+#include "app/BrowseForFolder.h"
+#include "app/Form1.h"
+#include "app/MainModule.h"
+#include "tests/support/MessageRecorder.h"
+#include "app/SettingsStore.h"
 
 #include <QApplication>
 #include <QFileDialog>

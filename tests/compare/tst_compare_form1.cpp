@@ -1,13 +1,13 @@
 // The compare run and the tick commands in the real main window.
 
-#include "CompareRun.h"
-#include "ErrorTrap.h"
-#include "Form1.h"
-#include "FtpTestServer.h"
-#include "MainModule.h"
-#include "MessageRecorder.h"
-#include "SettingsStore.h"
-#include "UiYield.h"
+#include "compare/CompareRun.h"
+#include "app/core/ErrorTrap.h"
+#include "app/Form1.h"
+#include "tests/support/FtpTestServer.h"
+#include "app/MainModule.h"
+#include "tests/support/MessageRecorder.h"
+#include "app/SettingsStore.h"
+#include "app/core/UiYield.h"
 
 #include <QApplication>
 #include <QDir>

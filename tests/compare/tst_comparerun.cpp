@@ -1,13 +1,13 @@
 // The compare run against real local trees and a loopback FTP server, through
 // a window stand-in.
 
-#include "CompareRun.h"
-#include "FakeHost.h"
-#include "FtpTestServer.h"
-#include "MessageRecorder.h"
-#include "SessionGlobals.h"
-#include "SyncRun.h"
-#include "UiYield.h"
+#include "compare/CompareRun.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+#include "ftp/SessionGlobals.h"
+#include "sync/SyncRun.h"
+#include "app/core/UiYield.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "ErrorTrap.h"
-#include "MessageRecorder.h"
-#include "UiYield.h"
-#include "VbError.h"
+#include "app/core/ErrorTrap.h"
+#include "tests/support/MessageRecorder.h"
+#include "app/core/UiYield.h"
+#include "app/core/VbError.h"
 
 #include <QtTest>
 

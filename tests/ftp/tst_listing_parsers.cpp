@@ -1,5 +1,5 @@
-#include "ListingParsers.h"
-#include "RemoteNames.h"
+#include "ftp/ListingParsers.h"
+#include "ftp/RemoteNames.h"
 
 #include <QtTest>
 

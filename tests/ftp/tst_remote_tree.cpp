@@ -1,7 +1,7 @@
-#include "FtpTestServer.h"
-#include "RemoteTree.h"
-#include "Session.h"
-#include "SessionGlobals.h"
+#include "tests/support/FtpTestServer.h"
+#include "ftp/RemoteTree.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
-#include "ErrorTrap.h"
-#include "FtpTestServer.h"
-#include "MessageRecorder.h"
-#include "Session.h"
-#include "SessionGlobals.h"
-#include "VbError.h"
+#include "app/core/ErrorTrap.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
+#include "app/core/VbError.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "FtpTestServer.h"
-#include "wininet.h"
+#include "tests/support/FtpTestServer.h"
+#include "ftp/wininet.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "TreeBuilder.h"
+#include "tests/localfs/TreeBuilder.h"
 
 #include <cstring>
 #include <dirent.h>

@@ -1,8 +1,8 @@
-#include "AddFolder.h"
-#include "MessageRecorder.h"
-#include "TreeBuilder.h"
-#include "UiYield.h"
-#include "VbError.h"
+#include "localfs/AddFolder.h"
+#include "tests/support/MessageRecorder.h"
+#include "tests/localfs/TreeBuilder.h"
+#include "app/core/UiYield.h"
+#include "app/core/VbError.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "RemoteTree.h"
-#include "ResultListModel.h"
-#include "RunHost.h"
+#include "ftp/RemoteTree.h"
+#include "compare/ResultListModel.h"
+#include "compare/RunHost.h"
 
 #include <QList>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "MessageRecorder.h"
+#include "tests/support/MessageRecorder.h"
 
 MessageRecorder::MessageRecorder() {
     previous_ = MessageSeam::install([this](const MessageBoxSpec& box) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageSeam.h"
+#include "app/core/MessageSeam.h"
 
 #include <QList>
 #include <QStringList>

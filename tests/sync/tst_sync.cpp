@@ -1,13 +1,13 @@
 // The sync run against real loopback FTP servers.
 
-#include "FakeHost.h"
-#include "FtpTestServer.h"
-#include "MessageRecorder.h"
-#include "Session.h"
-#include "SessionGlobals.h"
-#include "SyncRun.h"
-#include "UiYield.h"
-#include "wininet.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
+#include "sync/SyncRun.h"
+#include "app/core/UiYield.h"
+#include "ftp/wininet.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,12 +1,12 @@
 // Compare, then sync, in the real main window against loopback servers.
 
-#include "Form1.h"
-#include "FtpTestServer.h"
-#include "MessageRecorder.h"
-#include "SessionGlobals.h"
-#include "SettingsStore.h"
-#include "UiYield.h"
-#include "wininet.h"
+#include "app/Form1.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+#include "ftp/SessionGlobals.h"
+#include "app/SettingsStore.h"
+#include "app/core/UiYield.h"
+#include "ftp/wininet.h"
 
 #include <QApplication>
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
 // The pure steps of the sync run: progress, folder levels, names fit to send.
 
-#include "SyncSteps.h"
+#include "sync/SyncSteps.h"
 
 #include <QtTest>
 

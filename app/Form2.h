@@ -1,8 +1,8 @@
 #pragma once
 
-#include "WindowPointer.h"
+#include "app/WindowPointer.h"
 
-#include "wininet.h"
+#include "ftp/wininet.h"
 
 #include <QCursor>
 #include <QDialog>

@@ -1,11 +1,11 @@
-#include "ErrorTrap.h"
-#include "Form1.h"
-#include "Form2.h"
-#include "FtpTestServer.h"
-#include "MainModule.h"
-#include "MessageRecorder.h"
-#include "SessionGlobals.h"
-#include "SettingsStore.h"
+#include "app/core/ErrorTrap.h"
+#include "app/Form1.h"
+#include "app/Form2.h"
+#include "tests/support/FtpTestServer.h"
+#include "app/MainModule.h"
+#include "tests/support/MessageRecorder.h"
+#include "ftp/SessionGlobals.h"
+#include "app/SettingsStore.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
-#include "Form2.h"
+#include "app/Form2.h"
 
-#include "ErrorTrap.h"
-#include "HandCursor.h"
-#include "MainModule.h"
-#include "MessageSeam.h"
-#include "Session.h"
-#include "SessionGlobals.h"
-#include "VbError.h"
+#include "app/core/ErrorTrap.h"
+#include "app/HandCursor.h"
+#include "app/MainModule.h"
+#include "app/core/MessageSeam.h"
+#include "ftp/Session.h"
+#include "ftp/SessionGlobals.h"
+#include "app/core/VbError.h"
 
 #include <QEvent>
 #include <QGuiApplication>
