@@ -1,15 +1,16 @@
 #include "app/Form1.h"
 
 #include "app/BrowseForFolder.h"
-#include "compare/CompareRun.h"
-#include "app/core/ErrorTrap.h"
 #include "app/Form2.h"
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
-#include "ftp/Session.h"
 #include "app/SettingsStore.h"
-#include "sync/SyncRun.h"
+#include "app/Twips.h"
+#include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
+#include "compare/CompareRun.h"
+#include "ftp/Session.h"
+#include "sync/SyncRun.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -30,7 +31,7 @@ const QString kApp = QStringLiteral("Tarvex");
 const QString kSection = QStringLiteral("Pellmor");
 
 QString location(const char* procedure) {
-    return QStringLiteral("Gantrel2021/08/31.Form1.") + QLatin1String(procedure);
+    return ErrorTrap::locationOf("Form1", procedure);
 }
 
 QFont windowFont() {
@@ -63,15 +64,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
 Form1::~Form1() = default;
 
 int Form1::twipsToPixelsX(int twips) const {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    const qreal dpi = s ? s->logicalDotsPerInchX() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    return TwipsToPixelsX(this, twips);
 }
 
 int Form1::twipsToPixelsY(int twips) const {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    const qreal dpi = s ? s->logicalDotsPerInchY() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    return TwipsToPixelsY(this, twips);
 }
 
 void Form1::buildControls() {
@@ -377,8 +374,10 @@ void Form1::PushButton1_Click() {
     ErrorTrap trap(location("PushButton1_Click"));
     QString result;
     trap.at(100, [&] {
-        if (!form2_)
+        if (!form2_) {
             form2_ = new Form2(this);
+            form2_->setConnectionSource([this] { return connectionSettings(); });
+        }
         result = form2_->SelectFTPFolder();
     });
     bool nonEmpty = false;
@@ -406,7 +405,15 @@ void Form1::PushButton2_Click() {
 }
 
 void Form1::PushButton3_Click() {
-    TestConnection(txtHostName->text(), txtPort->text(), txtUserName->text(), txtPassword->text());
+    // While a run works over the main session it is neither closed nor
+    // replaced: the test then logs in on a session of its own, closed again
+    // at once so that no connection is left that nothing will use.
+    if (IsBusy) {
+        Session probe;
+        TestConnection(probe, connectionSettings());
+        return;
+    }
+    TestConnection(session_, connectionSettings());
 }
 
 void Form1::PushButton5_Click() {

@@ -2,9 +2,9 @@
 
 #include "app/WindowPointer.h"
 
-#include "ftp/RemoteTree.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "ftp/RemoteTree.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
@@ -51,6 +51,7 @@ public:
     void makeRowVisible(int row) override;
     void setListOption(bool on) override;
     FolderQueue& folderQueue() override { return FolderQueue_; }
+    Session& session() override { return session_; }
     bool isBusy() const override { return IsBusy; }
     void setBusy(bool busy) override { IsBusy = busy; }
     void setHourglass(bool on) override;
@@ -101,6 +102,9 @@ private:
 
     ResultListModel model_;
     FolderQueue FolderQueue_;
+    // The main session: opened by a compare run (or "Test Connection"), used by
+    // the sync run.
+    Session session_;
     Form2* form2_ = nullptr;
     bool IsBusy = false;
     WindowPointer pointer_{this};

@@ -1,18 +1,17 @@
 #include "app/Form2.h"
 
-#include "app/core/ErrorTrap.h"
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
+#include "app/Twips.h"
+#include "app/core/ErrorTrap.h"
 #include "app/core/MessageSeam.h"
-#include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
 #include "app/core/VbError.h"
+#include "ftp/Session.h"
 
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
@@ -21,18 +20,10 @@
 namespace {
 
 QString location(const char* procedure) {
-    return QStringLiteral("Gantrel2021/08/31.Form2.") + QLatin1String(procedure);
+    return ErrorTrap::locationOf("Form2", procedure);
 }
 
 const QString kPathCaption = QStringLiteral("Current Path: ");
-constexpr quint32 kListFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
-
-QString lineText(const QWidget* window, const char* name) {
-    if (!window)
-        return {};
-    const auto* edit = window->findChild<const QLineEdit*>(QLatin1String(name));
-    return edit ? edit->text() : QString();
-}
 
 // The folder a listing pattern for it is built on: always ends with "/".
 QString asFolderPath(const QString& directory) {
@@ -88,28 +79,16 @@ Form2::Form2(QWidget* parent) : QDialog(parent) {
     connect(PushButton3, &QPushButton::clicked, this, &Form2::PushButton3_Click);
 }
 
-void Form2::setConnectionSource(ConnectionSource source) {
-    source_ = std::move(source);
-}
-
-Form2::ConnectionTexts Form2::connectionTexts() const {
-    if (source_)
-        return source_();
-    const QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
-    return {lineText(main, "txtHostName"), lineText(main, "txtPort"), lineText(main, "txtUserName"),
-            lineText(main, "txtPassword")};
-}
-
 int Form2::twipsToPixelsX(int twips) const {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    const qreal dpi = s ? s->logicalDotsPerInchX() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    return TwipsToPixelsX(this, twips);
 }
 
 int Form2::twipsToPixelsY(int twips) const {
-    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
-    const qreal dpi = s ? s->logicalDotsPerInchY() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    return TwipsToPixelsY(this, twips);
+}
+
+void Form2::setConnectionSource(ConnectionSource source) {
+    source_ = std::move(source);
 }
 
 QString Form2::SelectFTPFolder() {
@@ -158,40 +137,24 @@ void Form2::Form_Activate() {
     trap.at(104, [&] { ListView1->setHeaderLabels({QStringLiteral("Folders -- Double click")}); });
     trap.at(106, [&] { ListView1->setColumnWidth(0, twipsToPixelsX(4000)); });
 
-    // Statement 110 (the passive flag) is part of ConnectFtp.
-    if (!trap.at(112, [&] { hInternet = OpenInternetSession(); }))
-        hInternet = 0;
-    ownInternet_ = hInternet;
-    ownConnect_ = 0;
-    if (hInternet == 0) {
-        hConnect = 0;
+    // Statement 110 (the passive flag) is part of Session::connect.
+    bool haveInternet = false;
+    trap.at(112, [&] { haveInternet = session_.openInternet(); });
+    if (!haveInternet)
         return;
-    }
-    const ConnectionTexts texts = connectionTexts();
     // A connect that cannot even start (a port text that is no port) counts as
     // a refused one.
-    if (!trap.at(116, [&] {
-            hConnect =
-                ConnectFtp(hInternet, texts.hostName, texts.port, texts.userName, texts.password);
-        }))
-        hConnect = 0;
-    ownConnect_ = hConnect;
-    if (hConnect == 0) {
+    bool connected = false;
+    trap.at(116, [&] { connected = session_.connect(source_ ? source_() : ConnectionSettings()); });
+    if (!connected) {
         trap.at(120, [] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
-        trap.at(122, [&] {
-            InternetCloseHandle(hInternet);
-            hInternet = 0;
-            ownInternet_ = 0;
-        });
+        trap.at(122, [&] { session_.closeInternet(); });
         return;
     }
 
     QString directory;
     bool gotDirectory = false;
-    trap.at(126, [&] {
-        quint32 length = MAX_PATH;
-        gotDirectory = FtpGetCurrentDirectoryA(hConnect, &directory, &length);
-    });
+    trap.at(126, [&] { gotDirectory = session_.currentDirectory(&directory); });
     trap.at(128, [&] {
         if (!gotDirectory) {
             directory.clear();
@@ -205,13 +168,13 @@ void Form2::Form_Activate() {
     // every path the dialog builds and returns is the folder the user saw.
     // Without a known log-in folder it starts at the root.
     const QString start = asFolderPath(directory);
-    trap.at(130, [&] { remotePattern = start + QStringLiteral("*.*"); });
+    trap.at(130, [&] { remotePattern_ = start + QStringLiteral("*.*"); });
     trap.at(132, [&] { currentPath_ = start; });
     trap.at(134, [&] { ListFolders(); });
 }
 
 void Form2::ListFolders() {
-    if (hInternet == 0 || hConnect == 0) {
+    if (!session_.isConnected()) {
         MessageSeam::plain(QStringLiteral("Could not connect"));
         return;
     }
@@ -224,7 +187,7 @@ void Form2::ListFolders() {
 
     lblPath->setText(kPathCaption + currentPath_);
     WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(hConnect, remotePattern, &data, kListFlags, 0);
+    const HINTERNET find = session_.findFirstFile(remotePattern_, &data);
     ListView1->clear();
     if (find == 0)
         return;
@@ -257,7 +220,7 @@ void Form2::PushButton1_Click() {
         if (slash < 0)
             return;
         parent = currentPath_.left(slash + 1);
-        remotePattern = parent + QStringLiteral("*.*");
+        remotePattern_ = parent + QStringLiteral("*.*");
     });
     if (parent.isEmpty())
         return;
@@ -285,7 +248,7 @@ void Form2::ListView1_DblClick() {
     ErrorTrap trap(location("ListView1_DblClick"));
     trap.at(100, [&] {
         currentPath_ += row->text(0);
-        remotePattern = currentPath_ + QStringLiteral("*.*");
+        remotePattern_ = currentPath_ + QStringLiteral("*.*");
         ListFolders();
     });
 }
@@ -305,22 +268,7 @@ void Form2::unloadDialog() {
 
 void Form2::Form_QueryUnload() {
     ErrorTrap trap(location("Form_QueryUnload"));
-    trap.at(100, [&] {
-        if (ownConnect_ != 0) {
-            InternetCloseHandle(ownConnect_);
-            if (hConnect == ownConnect_)
-                hConnect = 0;
-            ownConnect_ = 0;
-        }
-    });
-    trap.at(102, [&] {
-        if (ownInternet_ != 0) {
-            InternetCloseHandle(ownInternet_);
-            if (hInternet == ownInternet_)
-                hInternet = 0;
-            ownInternet_ = 0;
-        }
-    });
+    trap.at(100, [&] { session_.close(); });
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* event) {

@@ -2,7 +2,7 @@
 
 #include "app/WindowPointer.h"
 
-#include "ftp/wininet.h"
+#include "ftp/Session.h"
 
 #include <QCursor>
 #include <QDialog>
@@ -19,34 +19,31 @@ class QTreeWidget;
 // remote folder at a time over its own session and returns the folder that was
 // current at the last "OK".
 //
-// The session is opened in the shared hInternet/hConnect when the dialog is
-// shown and closed when it is unloaded; the globals are cleared then, so no
-// later command can use the closed handles.
+// The dialog's session is its own: opened when the dialog is shown and closed
+// when it is unloaded, so browsing never touches the session a compare run
+// opened for the sync run.
 class Form2 : public QDialog {
     Q_OBJECT
 public:
     using Pointer = WindowPointer::State;
 
     // The main window's connection boxes at the moment the dialog connects.
-    struct ConnectionTexts {
-        QString hostName;
-        QString port;
-        QString userName;
-        QString password;
-    };
-    using ConnectionSource = std::function<ConnectionTexts()>;
+    using ConnectionSource = std::function<ConnectionSettings()>;
 
     explicit Form2(QWidget* parent = nullptr);
+
+    // Where the connection settings come from when the dialog connects (the
+    // main window's boxes); without a source the dialog cannot connect.
+    void setConnectionSource(ConnectionSource source);
 
     // Shows the dialog modally, waits until it is closed, returns the folder
     // confirmed at the most recent "OK" (empty until the first one).
     QString SelectFTPFolder();
 
-    // By default the texts come from the boxes txtHostName, txtPort,
-    // txtUserName and txtPassword of the parent window.
-    void setConnectionSource(ConnectionSource source);
-
+    // The dialog's own session: open from its activation until it is unloaded.
+    const Session& session() const { return session_; }
     const QString& currentPath() const { return currentPath_; }
+    const QString& remotePattern() const { return remotePattern_; }
     const QString& selectedFolder() const { return selectedFolder_; }
     Pointer pointerState() const { return pointer_.state(); }
     bool hasCustomPointer() const { return pointer_.hasHandCursor(); }
@@ -70,7 +67,6 @@ private:
     void Form_QueryUnload();
     void ListFolders();
     void unloadDialog();
-    ConnectionTexts connectionTexts() const;
     int twipsToPixelsX(int twips) const;
     int twipsToPixelsY(int twips) const;
 
@@ -83,9 +79,9 @@ private:
     QString currentPath_ = QStringLiteral("/");
     QString selectedFolder_;
     ConnectionSource source_;
-    // The handles this dialog opened and has not closed yet.
-    HINTERNET ownInternet_ = 0;
-    HINTERNET ownConnect_ = 0;
+    Session session_;
+    // The listing pattern of the folder shown: its path followed by "*.*".
+    QString remotePattern_;
     bool activationPending_ = false;
     bool unloaded_ = true;
     WindowPointer pointer_{this};

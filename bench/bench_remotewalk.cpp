@@ -5,11 +5,10 @@
 //
 // Prints the median wall time of each and the number of files each saw.
 
-#include "tests/support/FtpTestServer.h"
 #include "bench/Median.h"
 #include "ftp/RemoteTree.h"
 #include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
+#include "tests/support/FtpTestServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,17 +71,15 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
         QElapsedTimer t;
         t.start();
-        hInternet = OpenInternetSession();
-        hConnect = ConnectFtp(hInternet, server.host(), QString::number(server.port()),
-                              server.user(), server.password());
+        Session session;
+        server.logIn(session);
         FolderQueue queue;
         QStringList paths;
         QList<qint64> sizes;
         const QString root = QStringLiteral("/www/*.*");
         queue.append(root);
-        ListRemoteTree(queue, root, paths, sizes, 2);
-        InternetCloseHandle(hConnect);
-        InternetCloseHandle(hInternet);
+        ListRemoteTree(session, queue, root, paths, sizes, 2);
+        session.close();
         walkTimes << t.nsecsElapsed() / 1e9;
         walked = paths.size();
     }

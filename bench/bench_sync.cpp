@@ -9,14 +9,13 @@
 // Prints the time of every run, the medians and the peak memory of this
 // process.
 
+#include "bench/Median.h"
+#include "ftp/Session.h"
+#include "ftp/wininet.h"
+#include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
-#include "bench/Median.h"
 #include "tests/support/MessageRecorder.h"
-#include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
-#include "sync/SyncRun.h"
-#include "ftp/wininet.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -53,17 +52,12 @@ long peakKib() {
 double timeSync(const FtpTestServer& server, FakeHost& host) {
     QElapsedTimer t;
     t.start();
-    hInternet = OpenInternetSession();
-    hConnect = ConnectFtp(hInternet, server.host(), QString::number(server.port()), server.user(),
-                          server.password());
-    if (!hConnect)
+    if (!server.logIn(host.session()))
         return -1;
     MessageRecorder boxes;
     RunSync(host);
     const double s = t.nsecsElapsed() / 1e9;
-    InternetCloseHandle(hConnect);
-    InternetCloseHandle(hInternet);
-    hConnect = hInternet = 0;
+    host.session().close();
     if (boxes.texts() != QStringList{QStringLiteral("Done.")}) {
         std::fprintf(stderr, "sync run said: %s\n",
                      qPrintable(boxes.texts().join(QStringLiteral(" | "))));
@@ -120,8 +114,7 @@ int bigFile(const Options& o, const FtpTestServer& server, const QString& work) 
         if (o.only != QLatin1String("tool")) {
             FakeHost host;
             host.remoteFolder = QStringLiteral("/");
-            host.model.addRow(file, QStringLiteral(" could be uploaded to"),
-                              QStringLiteral("/ours.bin"));
+            host.model.addRow(RowKind::Upload, file, QStringLiteral("/ours.bin"));
             ours << timeSync(server, host);
             QFile::remove(server.rootPath() + QStringLiteral("/ours.bin"));
         }
@@ -168,7 +161,7 @@ int manyFiles(const Options& o, const FtpTestServer& server, const QString& work
                 sources << tree + rel;
                 destinations << target + QStringLiteral("/ours") + rel;
             }
-            host.model.addRows(sources, QStringLiteral(" could be uploaded to"), destinations);
+            host.model.addRows(RowKind::Upload, sources, destinations);
             ours << timeSync(server, host);
         }
         if (o.only != QLatin1String("ours")) {

@@ -1,15 +1,14 @@
 #include "compare/CompareRun.h"
 
-#include "localfs/AddFolder.h"
-#include "compare/Compare.h"
 #include "app/core/ErrorTrap.h"
 #include "app/core/MessageSeam.h"
-#include "ftp/RemoteTree.h"
+#include "app/core/UiYield.h"
+#include "compare/BusyScope.h"
+#include "compare/Compare.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
-#include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
-#include "app/core/UiYield.h"
+#include "ftp/RemoteTree.h"
+#include "localfs/AddFolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,9 +16,39 @@
 
 namespace {
 
-const QString kDeleteAction = QStringLiteral(" could be deleted");
-const QString kUploadAction = QStringLiteral(" could be uploaded to");
-const QString kOverwriteAction = QStringLiteral(" could be overwriten");
+// The statements of the compare run as its error report numbers them.
+namespace At {
+const QString location = ErrorTrap::locationOf("Form1", "PushButton5_Click");
+constexpr int hourglass = 100;
+constexpr int clearList = 102;
+constexpr int readFolders = 104;
+constexpr int missingFolder = 106;
+constexpr int trailingSeparators = 108;
+// The check and its refusal share a number.
+constexpr int checkLocalFolder = 110;
+constexpr int refuseLocalFolder = 110;
+constexpr int walkLocalFolders = 112;
+constexpr int listLocalFiles = 114;
+constexpr int localFileSize = 116;
+constexpr int closePreviousSession = 118;
+constexpr int openInternet = 120;
+constexpr int connect = 122;
+constexpr int refused = 124;
+constexpr int closeInternet = 126;
+constexpr int remotePattern = 128;
+constexpr int queueRoot = 130;
+constexpr int walkRemoteTree = 132;
+constexpr int recreateColumns = 134;
+constexpr int findDeletes = 136;
+constexpr int addDeletes = 138;
+constexpr int findUploads = 140;
+constexpr int addUploads = 142;
+constexpr int findOverwrites = 144;
+constexpr int addOverwrites = 146;
+constexpr int listOption = 148;
+constexpr int tickAll = 150;
+constexpr int result = 152;
+} // namespace At
 
 // How long rows may wait in a batch before the list is told about them: one
 // insertion per batch keeps a view from relaying itself out 100,000 times,
@@ -29,28 +58,11 @@ constexpr int kRowBatchMs = 15;
 // to be announced without a noticeable pause.
 constexpr qsizetype kRowBatchMax = 4096;
 
-// Back to idle on every way out, also when the closed window unwinds the run.
-class BusyScope {
-public:
-    explicit BusyScope(RunHost& host) : host_(host) {}
-    ~BusyScope() {
-        host_.setHourglass(false);
-        host_.setBusy(false);
-    }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    RunHost& host_;
-};
-
 // Adds the rows of one pass in batches on a time budget, so that the list
 // follows the growth and the window stays responsive.
 class RowFiller {
 public:
-    RowFiller(RunHost& host, QString action) : host_(host), action_(std::move(action)) {
-        sinceFlush_.start();
-    }
+    RowFiller(RunHost& host, RowKind kind) : host_(host), kind_(kind) { sinceFlush_.start(); }
 
     void add(const QString& source, const QString& destination = {}) {
         sources_.append(source);
@@ -64,7 +76,7 @@ public:
         sinceFlush_.start();
         if (sources_.isEmpty())
             return;
-        const int first = host_.resultList().addRows(sources_, action_, destinations_);
+        const int first = host_.resultList().addRows(kind_, sources_, destinations_);
         host_.makeRowVisible(first + int(sources_.size()) - 1);
         sources_.clear();
         destinations_.clear();
@@ -72,7 +84,7 @@ public:
 
 private:
     RunHost& host_;
-    QString action_;
+    RowKind kind_;
     QStringList sources_;
     QStringList destinations_;
     QElapsedTimer sinceFlush_;
@@ -99,157 +111,165 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
     };
 
     QStringList candidates;
-    trap.at(136, [&] { candidates = FindDeleteCandidates(lists.localPaths, lists.remotePaths); });
-    trap.at(138, [&] {
-        RowFiller rows(host, kDeleteAction);
+    trap.at(At::findDeletes,
+            [&] { candidates = FindDeleteCandidates(lists.localPaths, lists.remotePaths); });
+    trap.at(At::addDeletes, [&] {
+        RowFiller rows(host, RowKind::Delete);
         for (const QString& r : std::as_const(candidates))
             rows.add(r);
         rows.flush();
     });
 
     candidates.clear();
-    trap.at(140, [&] { candidates = FindUploadCandidates(lists.localPaths, lists.remotePaths); });
-    trap.at(142, [&] {
-        RowFiller rows(host, kUploadAction);
+    trap.at(At::findUploads,
+            [&] { candidates = FindUploadCandidates(lists.localPaths, lists.remotePaths); });
+    trap.at(At::addUploads, [&] {
+        RowFiller rows(host, RowKind::Upload);
         for (const QString& l : std::as_const(candidates))
             rows.add(l, destinationOf(l));
         rows.flush();
     });
 
     candidates.clear();
-    trap.at(144, [&] {
+    trap.at(At::findOverwrites, [&] {
         candidates = FindOverwriteCandidates(lists.localPaths, lists.remotePaths, lists.localSizes,
                                              lists.remoteSizes);
     });
-    trap.at(146, [&] {
-        RowFiller rows(host, kOverwriteAction);
+    trap.at(At::addOverwrites, [&] {
+        RowFiller rows(host, RowKind::Overwrite);
         for (const QString& l : std::as_const(candidates))
             rows.add(l, destinationOf(l));
         rows.flush();
     });
 }
 
+CompareRun::CompareRun(RunHost& host) : host_(host), trap_(At::location) {}
+
 void RunCompare(RunHost& host) {
-    if (host.isBusy())
+    CompareRun(host).run();
+}
+
+void CompareRun::run() {
+    if (host_.isBusy())
         return;
-    host.setBusy(true);
-    BusyScope idleAtEnd(host);
+    BusyScope busy(host_);
 
-    ErrorTrap trap(QStringLiteral("Gantrel2021/08/31.Form1.PushButton5_Click"));
-    const QChar separator = QDir::separator();
+    trap_.at(At::hourglass, [&] { host_.setHourglass(true); });
+    trap_.at(At::clearList, [&] { host_.resultList().clear(); });
+    if (!readFolders() || !walkLocalTree() || !openSession())
+        return;
+    walkRemoteTree();
+    trap_.at(At::recreateColumns, [&] { host_.recreateColumns(); });
+    AddProposedRows(host_, trap_, lists_, localFolder_, remoteFolder_);
+    finish();
+}
 
-    trap.at(100, [&] { host.setHourglass(true); });
-    trap.at(102, [&] { host.resultList().clear(); });
-
+bool CompareRun::readFolders() {
     // The folders as typed, each taken as ending with its separator ("/www"
     // is the folder /www). They are read once: every row then describes the
     // two trees that were actually compared, whatever is typed meanwhile.
-    QString typedLocalFolder;
-    QString localFolder;
-    QString remoteFolder;
     bool missingFolder = true;
-    trap.at(104, [&] {
-        typedLocalFolder = host.localFolderText();
-        localFolder = typedLocalFolder;
-        remoteFolder = host.remoteFolderText();
-        missingFolder = localFolder.isEmpty() || remoteFolder.isEmpty();
+    trap_.at(At::readFolders, [&] {
+        typedLocalFolder_ = host_.localFolderText();
+        localFolder_ = typedLocalFolder_;
+        remoteFolder_ = host_.remoteFolderText();
+        missingFolder = localFolder_.isEmpty() || remoteFolder_.isEmpty();
     });
     if (missingFolder) {
-        trap.at(106, [&] {
+        trap_.at(At::missingFolder, [&] {
             MessageSeam::plain(QStringLiteral("You forgot to input local/remote folder."));
         });
-        return;
+        return false;
     }
-    trap.at(108, [&] {
-        localFolder = withTrailing(localFolder, separator);
-        remoteFolder = withTrailing(remoteFolder, u'/');
+    trap_.at(At::trailingSeparators, [&] {
+        localFolder_ = withTrailing(localFolder_, QDir::separator());
+        remoteFolder_ = withTrailing(remoteFolder_, u'/');
     });
 
     // A mistyped or unmounted local folder would otherwise read as an empty
     // tree and propose deleting every remote file.
-    const auto refuseLocalFolder = [&] {
-        trap.at(110, [&] {
-            MessageSeam::plain(
-                QStringLiteral("The local folder does not exist or cannot be read: ") +
-                typedLocalFolder);
-        });
-    };
     bool localReadable = false;
-    trap.at(110, [&] { localReadable = isReadableFolder(localFolder); });
-    if (!localReadable) {
+    trap_.at(At::checkLocalFolder, [&] { localReadable = isReadableFolder(localFolder_); });
+    if (!localReadable)
         refuseLocalFolder();
-        return;
-    }
+    return localReadable;
+}
 
-    CompareLists lists;
+void CompareRun::refuseLocalFolder() {
+    trap_.at(At::refuseLocalFolder, [&] {
+        MessageSeam::plain(QStringLiteral("The local folder does not exist or cannot be read: ") +
+                           typedLocalFolder_);
+    });
+}
 
-    QStringList folders{localFolder};
-    trap.at(112, [&] { GetSubDirectories2016(folders, true); });
-    if (folders.isEmpty() || folders.constFirst() != localFolder) {
+bool CompareRun::walkLocalTree() {
+    QStringList folders{localFolder_};
+    trap_.at(At::walkLocalFolders, [&] { GetSubDirectories2016(folders, true); });
+    if (folders.isEmpty() || folders.constFirst() != localFolder_) {
         refuseLocalFolder();
-        return;
+        return false;
     }
 
     for (const QString& folder : std::as_const(folders)) {
         QStringList names;
-        if (!trap.at(114, [&] { names = GetFileList(folder, QStringLiteral("*.*")); }))
+        if (!trap_.at(At::listLocalFiles,
+                      [&] { names = GetFileList(folder, QStringLiteral("*.*")); }))
             continue;
         for (const QString& name : std::as_const(names)) {
             if (name.startsWith(u'~'))
                 continue;
             const QString path = folder + name;
-            lists.localPaths.append(path);
+            lists_.localPaths.append(path);
             qint64 size = 0;
-            trap.at(116, [&] { size = QFileInfo(path).size(); });
-            lists.localSizes.append(size);
+            trap_.at(At::localFileSize, [&] { size = QFileInfo(path).size(); });
+            lists_.localSizes.append(size);
             UiYield::processPending();
         }
     }
+    return true;
+}
 
+bool CompareRun::openSession() {
+    Session& session = host_.session();
     // The previous run's connection (or the connection test's) would otherwise
     // stay logged in until the program ends; servers limit those per client.
-    trap.at(118, [&] {
-        if (hConnect)
-            InternetCloseHandle(hConnect);
-        if (hInternet)
-            InternetCloseHandle(hInternet);
-    });
+    trap_.at(At::closePreviousSession, [&] { session.close(); });
 
-    trap.at(120, [&] { hInternet = OpenInternetSession(); });
-    if (!hInternet)
-        return;
+    bool haveInternet = false;
+    trap_.at(At::openInternet, [&] { haveInternet = session.openInternet(); });
+    if (!haveInternet)
+        return false;
 
-    hConnect = 0;
-    trap.at(122, [&] {
-        hConnect = ConnectFtp(hInternet, host.hostNameText(), host.portText(), host.userNameText(),
-                              host.passwordText());
-    });
-    if (!hConnect) {
-        trap.at(124, [&] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
-        trap.at(126, [&] { InternetCloseHandle(hInternet); });
-        return;
+    bool connected = false;
+    trap_.at(At::connect, [&] { connected = session.connect(host_.connectionSettings()); });
+    if (!connected) {
+        trap_.at(At::refused, [&] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
+        trap_.at(At::closeInternet, [&] { session.closeInternet(); });
     }
+    return connected;
+}
 
-    trap.at(128, [&] { remotePattern = remoteFolder + QStringLiteral("*.*"); });
-    trap.at(130, [&] {
-        host.folderQueue().clear();
-        host.folderQueue().append(remotePattern);
+void CompareRun::walkRemoteTree() {
+    trap_.at(At::remotePattern, [&] { remotePattern_ = remoteFolder_ + QStringLiteral("*.*"); });
+    trap_.at(At::queueRoot, [&] {
+        host_.folderQueue().clear();
+        host_.folderQueue().append(remotePattern_);
     });
-    trap.at(132, [&] {
-        ListRemoteTree(host.folderQueue(), remotePattern, lists.remotePaths, lists.remoteSizes, 2);
+    trap_.at(At::walkRemoteTree, [&] {
+        ListRemoteTree(host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
+                       lists_.remoteSizes, 2);
     });
-    trap.at(134, [&] { host.recreateColumns(); });
+}
 
-    AddProposedRows(host, trap, lists, localFolder, remoteFolder);
-
-    trap.at(148, [&] { host.setListOption(true); });
-    trap.at(150, [&] { host.resultList().setAllChecked(true); });
-    trap.at(152, [&] {
-        const int rowCount = host.resultList().rowCount();
+void CompareRun::finish() {
+    trap_.at(At::listOption, [&] { host_.setListOption(true); });
+    trap_.at(At::tickAll, [&] { host_.resultList().setAllChecked(true); });
+    trap_.at(At::result, [&] {
+        const int rowCount = host_.resultList().rowCount();
         if (rowCount == 0)
             MessageSeam::plain(
                 QStringLiteral("No synchronization necessary -- folders are identical"));
         else
-            host.makeRowVisible(rowCount - 1);
+            host_.makeRowVisible(rowCount - 1);
     });
 }

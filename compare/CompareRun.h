@@ -1,10 +1,11 @@
 #pragma once
 
+#include "app/core/ErrorTrap.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-class ErrorTrap;
 class RunHost;
 
 // "1. Start Comparing Local and FTP Folders": walks both trees, matches them
@@ -28,3 +29,28 @@ struct CompareLists {
 // that fails is reported through the trap and adds no rows.
 void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
                      const QString& localFolder, const QString& remoteFolder);
+
+// One compare run, step by step: the folders from the boxes, the local walk,
+// a fresh main session, the remote walk, the proposed rows, the outcome.
+class CompareRun {
+public:
+    explicit CompareRun(RunHost& host);
+    void run();
+
+private:
+    bool readFolders();
+    void refuseLocalFolder();
+    bool walkLocalTree();
+    bool openSession();
+    void walkRemoteTree();
+    void finish();
+
+    RunHost& host_;
+    ErrorTrap trap_;
+    QString typedLocalFolder_;
+    QString localFolder_;
+    QString remoteFolder_;
+    // The listing pattern of the remote folder: its path followed by "*.*".
+    QString remotePattern_;
+    CompareLists lists_;
+};

@@ -69,23 +69,23 @@ void ResultListModel::clear() {
     endResetModel();
 }
 
-int ResultListModel::addRow(const QString& source, const QString& action,
-                            const QString& destination) {
+int ResultListModel::addRow(RowKind kind, const QString& source, const QString& destination) {
     const int row = int(rows_.size());
     beginInsertRows({}, row, row);
-    rows_.push_back({source, action, destination, true});
+    rows_.push_back({source, ActionCaption(kind), destination, kind, true});
     endInsertRows();
     return row;
 }
 
-int ResultListModel::addRows(const QStringList& sources, const QString& action,
+int ResultListModel::addRows(RowKind kind, const QStringList& sources,
                              const QStringList& destinations) {
     const int first = int(rows_.size());
     if (sources.isEmpty())
         return first;
+    const QString action = ActionCaption(kind);
     beginInsertRows({}, first, first + int(sources.size()) - 1);
     for (qsizetype i = 0; i < sources.size(); ++i)
-        rows_.push_back({sources.at(i), action, destinations.value(i), true});
+        rows_.push_back({sources.at(i), action, destinations.value(i), kind, true});
     endInsertRows();
     return first;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compare/RowKind.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 #include <QStringList>
@@ -29,16 +31,17 @@ public:
     QStringList columns() const { return columns_; }
 
     void clear();
-    // Appends a ticked row; answers its position (from 0).
-    int addRow(const QString& source, const QString& action, const QString& destination = {});
-    // Appends ticked rows that share one action, announced to views as one
-    // insertion; destinations may be empty (no destination) or run parallel to
-    // sources. Answers the position of the first new row.
-    int addRows(const QStringList& sources, const QString& action,
-                const QStringList& destinations = {});
+    // Appends a ticked row of the kind, showing the kind's caption; answers its
+    // position (from 0).
+    int addRow(RowKind kind, const QString& source, const QString& destination = {});
+    // Appends ticked rows of one kind, announced to views as one insertion;
+    // destinations may be empty (no destination) or run parallel to sources.
+    // Answers the position of the first new row.
+    int addRows(RowKind kind, const QStringList& sources, const QStringList& destinations = {});
 
     QString source(int row) const { return rows_.at(std::size_t(row)).source; }
     QString action(int row) const { return rows_.at(std::size_t(row)).action; }
+    RowKind kind(int row) const { return rows_.at(std::size_t(row)).kind; }
     QString destination(int row) const { return rows_.at(std::size_t(row)).destination; }
     bool isChecked(int row) const { return rows_.at(std::size_t(row)).checked; }
 
@@ -52,6 +55,7 @@ private:
         QString source;
         QString action;
         QString destination;
+        RowKind kind = RowKind::Upload;
         bool checked = true;
     };
     std::vector<Row> rows_;

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "ftp/Session.h"
+
 #include <QString>
 
 class ResultListModel;
 class FolderQueue;
 
 // The narrow window interface that the compare and sync runs talk to. The
-// main window implements it; tests may implement it without any widget.
-// Messages go through the message seam and yields through UiYield.
+// main window implements it; tests and the command line may implement it
+// without any widget. Messages go through the message seam and yields through
+// UiYield.
 class RunHost {
 public:
     virtual ~RunHost() = default;
@@ -19,6 +22,14 @@ public:
     virtual QString passwordText() const = 0;
     virtual QString remoteFolderText() const = 0;
     virtual QString localFolderText() const = 0;
+
+    // The four connection boxes, read now.
+    ConnectionSettings connectionSettings() const {
+        return {hostNameText(), portText(), userNameText(), passwordText()};
+    }
+
+    // The main session: the compare run opens it, the sync run works over it.
+    virtual Session& session() = 0;
 
     virtual ResultListModel& resultList() = 0;
     // Removes every column of the list and adds "Source", "Action" and

@@ -1,6 +1,5 @@
 #include "ftp/RemoteTree.h"
 
-#include "ftp/SessionGlobals.h"
 #include "app/core/VbError.h"
 
 namespace {
@@ -11,8 +10,6 @@ namespace {
 constexpr int kMaxFolders = 100000;
 constexpr int kMaxDepth = 128;
 constexpr int kMaxPatternLength = 4096;
-
-constexpr quint32 kListFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 QString baseOf(const QString& pattern) {
     const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
@@ -47,10 +44,10 @@ void queueSubfolder(FolderQueue& queue, const QString& rootBase, const QString& 
     queue.append(sub);
 }
 
-void listOnePattern(FolderQueue& queue, const QString& rootBase, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes) {
+void listOnePattern(const Session& session, FolderQueue& queue, const QString& rootBase,
+                    const QString& pattern, QStringList& remotePaths, QList<qint64>& remoteSizes) {
     WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(hConnect, pattern, &data, kListFlags, 0);
+    const HINTERNET find = session.findFirstFile(pattern, &data);
     if (find == 0)
         return;
     const QString base = baseOf(pattern);
@@ -95,14 +92,14 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
     return queue.contains(pattern);
 }
 
-void ListRemoteTree(FolderQueue& queue, const QString& pattern, QStringList& remotePaths,
-                    QList<qint64>& remoteSizes, int nextPosition) {
+void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition) {
     // Depth is counted from the folder the walk started in.
     const QString rootBase = baseOf(pattern);
     QString current = pattern;
     int position = nextPosition;
     for (;;) {
-        listOnePattern(queue, rootBase, current, remotePaths, remoteSizes);
+        listOnePattern(session, queue, rootBase, current, remotePaths, remoteSizes);
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);

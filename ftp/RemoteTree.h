@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/Session.h"
+
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -20,12 +22,12 @@ private:
     QSet<QString> index_;
 };
 
-// Lists every file below the queued patterns, breadth first, over hConnect.
+// Lists every file below the queued patterns, breadth first, over the session.
 // The caller has put the root pattern at position 1 of the queue; the walk
 // appends one pattern per subfolder found and lists the queue from
 // nextPosition to its end. Paths and 64-bit sizes are appended to the lists.
-void ListRemoteTree(FolderQueue& queue, const QString& pattern, QStringList& remotePaths,
-                    QList<qint64>& remoteSizes, int nextPosition);
+void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition);
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);

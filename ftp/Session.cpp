@@ -2,7 +2,6 @@
 
 #include "app/core/ErrorTrap.h"
 #include "app/core/MessageSeam.h"
-#include "ftp/SessionGlobals.h"
 #include "app/core/VbError.h"
 
 #include <QRegularExpression>
@@ -11,7 +10,19 @@
 
 namespace {
 
-const QString kTestLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton3_Click");
+// The statements of "Test Connection" as its error report numbers them.
+namespace TestConnectionAt {
+const QString location = ErrorTrap::locationOf("Form1", "PushButton3_Click");
+// Statement 100 (the passive flag) is part of Session::connect.
+constexpr int openInternet = 102;
+constexpr int connect = 106;
+constexpr int refused = 110;
+constexpr int closeInternet = 112;
+constexpr int connected = 114;
+constexpr int noService = 116;
+} // namespace TestConnectionAt
+
+constexpr quint32 kListFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 // Ties go to the even neighbour, as the port conversion has always done it.
 double roundHalfEven(double value) {
@@ -45,41 +56,97 @@ quint16 ConvertPortText(const QString& portText) {
     return port == 0 ? quint16(21) : port;
 }
 
-HINTERNET OpenInternetSession() {
-    return InternetOpenA(QStringLiteral("quenlor"), INTERNET_OPEN_TYPE_DIRECT, QString(""),
-                         QString(""), INTERNET_FLAG_NO_CACHE_WRITE);
+Session::~Session() {
+    close();
 }
 
-HINTERNET ConnectFtp(HINTERNET internet, const QString& hostName, const QString& portText,
-                     const QString& userName, const QString& password) {
-    const quint16 port = ConvertPortText(portText);
-    return InternetConnectA(internet, hostName, port, userName, password, INTERNET_SERVICE_FTP,
-                            INTERNET_FLAG_PASSIVE, 0);
+bool Session::openInternet() {
+    close();
+    hInternet_ = InternetOpenA(QStringLiteral("quenlor"), INTERNET_OPEN_TYPE_DIRECT, QString(""),
+                               QString(""), INTERNET_FLAG_NO_CACHE_WRITE);
+    return hInternet_ != 0;
 }
 
-void TestConnection(const QString& hostName, const QString& portText, const QString& userName,
-                    const QString& password) {
-    ErrorTrap trap(kTestLocation);
-    // Statement 100 (the passive flag) is part of ConnectFtp.
-    if (!trap.at(102, [&] { hInternet = OpenInternetSession(); }))
-        hInternet = 0;
-    if (hInternet == 0) {
-        trap.at(116, [] { MessageSeam::plain(QStringLiteral("Connection to service failed!")); });
+bool Session::connect(const ConnectionSettings& settings) {
+    if (hConnect_) {
+        InternetCloseHandle(hConnect_);
+        hConnect_ = 0;
+    }
+    settings_ = settings;
+    const quint16 port = ConvertPortText(settings.portText);
+    hConnect_ = InternetConnectA(hInternet_, settings.hostName, port, settings.userName,
+                                 settings.password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    return hConnect_ != 0;
+}
+
+void Session::close() {
+    if (hConnect_)
+        InternetCloseHandle(std::exchange(hConnect_, 0));
+    closeInternet();
+}
+
+void Session::closeInternet() {
+    if (hInternet_)
+        InternetCloseHandle(std::exchange(hInternet_, 0));
+}
+
+std::unique_ptr<Session> Session::openAnother() const {
+    auto another = std::make_unique<Session>();
+    if (!another->openInternet())
+        return nullptr;
+    try {
+        if (!another->connect(settings_))
+            return nullptr;
+    } catch (const VbError&) {
+        return nullptr;
+    }
+    return another;
+}
+
+HINTERNET Session::findFirstFile(const QString& pattern, WIN32_FIND_DATAA* data) const {
+    return FtpFindFirstFileA(hConnect_, pattern, data, kListFlags, 0);
+}
+
+bool Session::currentDirectory(QString* directory) const {
+    quint32 length = MAX_PATH;
+    return FtpGetCurrentDirectoryA(hConnect_, directory, &length);
+}
+
+HINTERNET Session::openUpload(const QString& remotePath) const {
+    return FtpOpenFileA(hConnect_, remotePath, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+}
+
+bool Session::createDirectory(const QString& remotePath) const {
+    return FtpCreateDirectoryA(hConnect_, remotePath);
+}
+
+bool Session::deleteFile(const QString& remotePath) const {
+    return FtpDeleteFileA(hConnect_, remotePath);
+}
+
+bool Session::fileExists(const QString& remotePath) const {
+    return FtpFileExists(hConnect_, remotePath);
+}
+
+void TestConnection(Session& session, const ConnectionSettings& settings) {
+    using namespace TestConnectionAt;
+    ErrorTrap trap(location);
+    bool haveInternet = false;
+    trap.at(openInternet, [&] { haveInternet = session.openInternet(); });
+    if (!haveInternet) {
+        trap.at(noService,
+                [] { MessageSeam::plain(QStringLiteral("Connection to service failed!")); });
         return;
     }
     // A connect that cannot even start (a port text that is no port) counts as
     // a refused one.
-    if (!trap.at(106,
-                 [&] { hConnect = ConnectFtp(hInternet, hostName, portText, userName, password); }))
-        hConnect = 0;
-    if (hConnect == 0) {
-        trap.at(110, [] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
-        // The handle is cleared as well as closed, so nothing can use it later.
-        trap.at(112, [] {
-            InternetCloseHandle(hInternet);
-            hInternet = 0;
-        });
+    bool connected = false;
+    trap.at(connect, [&] { connected = session.connect(settings); });
+    if (!connected) {
+        trap.at(refused, [] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
+        trap.at(closeInternet, [&] { session.closeInternet(); });
         return;
     }
-    trap.at(114, [] { MessageSeam::plain(QStringLiteral("Connection OK.")); });
+    trap.at(TestConnectionAt::connected,
+            [] { MessageSeam::plain(QStringLiteral("Connection OK.")); });
 }

@@ -2,13 +2,13 @@
 
 #include "app/core/ErrorTrap.h"
 #include "app/core/MessageSeam.h"
-#include "compare/ResultListModel.h"
-#include "compare/RunHost.h"
-#include "ftp/SessionGlobals.h"
-#include "sync/SyncSteps.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
+#include "compare/BusyScope.h"
+#include "compare/ResultListModel.h"
+#include "compare/RunHost.h"
 #include "ftp/wininet.h"
+#include "sync/SyncSteps.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -20,10 +20,7 @@
 
 namespace {
 
-const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton6_Click");
-const QString kDeleteAction = QStringLiteral(" could be deleted");
-const QString kUploadAction = QStringLiteral(" could be uploaded to");
-const QString kOverwriteAction = QStringLiteral(" could be overwriten");
+const QString kLocation = ErrorTrap::locationOf("Form1", "PushButton6_Click");
 
 // The file is read and its progress reported in chunks of this size.
 constexpr qint64 kChunk = 1024;
@@ -53,18 +50,6 @@ enum Line {
     LineEnd = 134,
 };
 
-// Clears the busy flag on every way out, also when a closed window unwinds the run.
-class BusyGuard {
-public:
-    explicit BusyGuard(RunHost& host) : host_(host) { host_.setBusy(true); }
-    ~BusyGuard() { host_.setBusy(false); }
-    BusyGuard(const BusyGuard&) = delete;
-    BusyGuard& operator=(const BusyGuard&) = delete;
-
-private:
-    RunHost& host_;
-};
-
 // An upload's remote file handle, closed before the run moves on however the
 // upload ends.
 class RemoteFile {
@@ -90,15 +75,13 @@ private:
 // Whether the server verifiably no longer holds the file. The SIZE answer
 // alone is not enough: some servers refuse SIZE for a file that is there (in
 // ASCII mode, for one), so a listing of its folder must agree.
-bool RemoteFileGone(const QString& remotePath) {
-    if (FtpFileExists(hConnect, remotePath))
+bool RemoteFileGone(const Session& session, const QString& remotePath) {
+    if (session.fileExists(remotePath))
         return false;
     const QString folder = RemoteParentFolder(remotePath);
     const QString name = remotePath.mid(folder.size());
     WIN32_FIND_DATAA data;
-    const HINTERNET find =
-        FtpFindFirstFileA(hConnect, folder + QStringLiteral("*.*"), &data,
-                          INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
     if (!find)
         return true;
     bool present = false;
@@ -111,14 +94,14 @@ bool RemoteFileGone(const QString& remotePath) {
 
 class SyncRun {
 public:
-    explicit SyncRun(RunHost& host) : host_(host), model_(host.resultList()), trap_(kLocation) {}
+    explicit SyncRun(RunHost& host)
+        : host_(host), session_(host.session()), model_(host.resultList()), trap_(kLocation) {}
 
     void run();
 
 private:
     enum class Outcome { Done, Fail, Stop };
 
-    bool isDeleteRow(int row) const;
     Outcome deleteRow(int row);
     Outcome uploadRow(int row);
     Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath,
@@ -127,6 +110,7 @@ private:
     void mark(int row, Outcome outcome);
 
     RunHost& host_;
+    const Session& session_;
     ResultListModel& model_;
     ErrorTrap trap_;
     // Folders this run has already asked the server to create.
@@ -138,7 +122,7 @@ void SyncRun::run() {
     UiYield::processNow();
     if (host_.isBusy())
         return;
-    BusyGuard busy(host_);
+    BusyScope busy(host_);
 
     if (model_.rowCount() == 0) {
         trap_.at(LineEmptyList, [] { MessageSeam::plain(QStringLiteral("No files selected.")); });
@@ -155,7 +139,7 @@ void SyncRun::run() {
             break;
         if (!model_.isChecked(i))
             continue;
-        const Outcome outcome = isDeleteRow(i) ? deleteRow(i) : uploadRow(i);
+        const Outcome outcome = model_.kind(i) == RowKind::Delete ? deleteRow(i) : uploadRow(i);
         if (outcome == Outcome::Stop)
             stopped = true;
         else
@@ -170,16 +154,6 @@ void SyncRun::run() {
     });
 }
 
-bool SyncRun::isDeleteRow(int row) const {
-    const QString action = model_.action(row);
-    if (action == kDeleteAction)
-        return true;
-    // A delete row marked by an earlier run that stopped: it has no
-    // destination to upload to, and its source is the remote file.
-    return model_.destination(row).isEmpty() && action != kUploadAction &&
-           action != kOverwriteAction;
-}
-
 SyncRun::Outcome SyncRun::deleteRow(int row) {
     const QString remotePath = model_.source(row);
     bool gone = false;
@@ -188,7 +162,7 @@ SyncRun::Outcome SyncRun::deleteRow(int row) {
             throw badFileName();
         // A refused delete still counts when the file is verifiably gone (it
         // was deleted before); without an answer the row fails.
-        gone = FtpDeleteFileA(hConnect, remotePath) || RemoteFileGone(remotePath);
+        gone = session_.deleteFile(remotePath) || RemoteFileGone(session_, remotePath);
     });
     return gone ? Outcome::Done : Outcome::Fail;
 }
@@ -196,7 +170,7 @@ SyncRun::Outcome SyncRun::deleteRow(int row) {
 SyncRun::Outcome SyncRun::uploadRow(int row) {
     const QString localPath = model_.source(row);
     const QString remotePath = model_.destination(row);
-    const bool overwrite = model_.action(row) == kOverwriteAction;
+    const bool overwrite = model_.kind(row) == RowKind::Overwrite;
 
     if (!trap_.at(LineRemoteName, [&] {
             if (!IsSendableRemotePath(remotePath))
@@ -220,15 +194,13 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
         return Outcome::Fail;
 
     if (overwrite)
-        trap_.at(LineOverwriteDelete, [&] { FtpDeleteFileA(hConnect, remotePath); });
+        trap_.at(LineOverwriteDelete, [&] { session_.deleteFile(remotePath); });
 
     bool skippedKnown = false;
     trap_.at(LineCreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
 
     HINTERNET handle = 0;
-    const auto openRemote = [&] {
-        handle = FtpOpenFileA(hConnect, remotePath, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
-    };
+    const auto openRemote = [&] { handle = session_.openUpload(remotePath); };
     trap_.at(LineOpenRemote, openRemote);
     if (!handle && skippedKnown) {
         // A folder this run created earlier may have gone since; make sure of
@@ -256,7 +228,7 @@ bool SyncRun::createFolders(const QString& remotePath, bool again) {
             continue;
         }
         // Refused when the folder exists already, which is what is wanted.
-        FtpCreateDirectoryA(hConnect, level);
+        session_.createDirectory(level);
         createdFolders_.insert(level);
     }
     return skipped;
@@ -323,7 +295,7 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
         MessageSeam::plain(QStringLiteral("Error uploading file..") + localPath);
     if (readFailed || writeFailed || !confirmed) {
         // Leave no partial copy behind that looks like the file.
-        trap_.at(LineClose, [&] { FtpDeleteFileA(hConnect, remotePath); });
+        trap_.at(LineClose, [&] { session_.deleteFile(remotePath); });
         return Outcome::Fail;
     }
     return Outcome::Done;

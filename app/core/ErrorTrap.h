@@ -12,11 +12,18 @@
 // throws, the standard error report is shown (through the message seam) and the
 // procedure carries on with its next statement.
 //
-//     ErrorTrap trap(QStringLiteral("Gantrel2021/08/31.Form1.PushButton3_Click"));
+//     ErrorTrap trap(ErrorTrap::locationOf("Form1", "PushButton3_Click"));
 //     trap.at(100, [&] { ... });
 class ErrorTrap {
 public:
     explicit ErrorTrap(QString location) : location_(std::move(location)) {}
+
+    // The location text of a window's or module's procedure as the report
+    // names it: "Gantrel2021/08/31.<owner>.<procedure>".
+    static QString locationOf(const char* owner, const char* procedure) {
+        return QStringLiteral("Gantrel2021/08/31.") + QLatin1String(owner) + QLatin1Char('.') +
+               QLatin1String(procedure);
+    }
 
     // Runs the statement; answers true when it completed, false when it failed
     // and was reported.

@@ -1,9 +1,9 @@
-#include "app/core/ErrorTrap.h"
 #include "app/Form1.h"
 #include "app/MainModule.h"
-#include "tests/support/MessageRecorder.h"
 #include "app/SettingsStore.h"
+#include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -390,7 +390,7 @@ void TestForm1::resultListColumns() {
     }
     QCOMPARE(list->toolTip(), QStringLiteral("Double-click item to remove it. Move | line to right "
                                              "and out of window to reveal full names."));
-    f.resultList().addRow("/a/x.txt", " could be uploaded to", "/www/x.txt");
+    f.resultList().addRow(RowKind::Upload, "/a/x.txt", "/www/x.txt");
     QCOMPARE(list->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
 }
 
@@ -532,7 +532,7 @@ void TestForm1::checkAllAndUncheckAll() {
     uncheck->click();
     ResultListModel& m = f.resultList();
     for (int i = 0; i < 5; ++i)
-        m.addRow(QStringLiteral("/l/%1").arg(i), QStringLiteral(" could be uploaded to"), "/r");
+        m.addRow(RowKind::Upload, QStringLiteral("/l/%1").arg(i), "/r");
     m.setAction(1, QStringLiteral("Done"));
     m.setChecked(3, false);
     uncheck->click();

@@ -1,11 +1,10 @@
-#include "app/core/ErrorTrap.h"
 #include "app/Form1.h"
 #include "app/Form2.h"
-#include "tests/support/FtpTestServer.h"
 #include "app/MainModule.h"
-#include "tests/support/MessageRecorder.h"
-#include "ftp/SessionGlobals.h"
 #include "app/SettingsStore.h"
+#include "app/core/ErrorTrap.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QDir>
@@ -134,13 +133,12 @@ void TestForm2::cleanup() {
     server_.clearFaults();
     SetProgramFolder({});
     ResetSettingsCache();
-    hInternet = 0;
-    hConnect = 0;
 }
 
 Form2::ConnectionSource TestForm2::source(const QString& password, const QString& port) {
-    Form2::ConnectionTexts t{server_.host(), port.isNull() ? QString::number(server_.port()) : port,
-                             server_.user(), password.isNull() ? server_.password() : password};
+    const ConnectionSettings t{server_.host(),
+                               port.isNull() ? QString::number(server_.port()) : port,
+                               server_.user(), password.isNull() ? server_.password() : password};
     return [t] { return t; };
 }
 
@@ -221,7 +219,7 @@ void TestForm2::browsing() {
         }
         caption = label(f);
         shown = rows(f);
-        QCOMPARE(remotePattern, pattern);
+        QCOMPARE(f.remotePattern(), pattern);
         click(f, "PushButton2");
     });
     QCOMPARE(d.SelectFTPFolder(), path);
@@ -249,7 +247,7 @@ void TestForm2::closingEndsTheSession() {
     d.setConnectionSource(source());
     HINTERNET openConnect = 0;
     whenActivated([&](Form2& f) {
-        openConnect = hConnect;
+        openConnect = f.session().hConnect();
         doubleClickRow(f, QStringLiteral("www/"));
         if (how == QLatin1String("ok"))
             click(f, "PushButton2");
@@ -261,9 +259,9 @@ void TestForm2::closingEndsTheSession() {
     QCOMPARE(d.SelectFTPFolder(), result);
     QVERIFY(openConnect != 0);
     QVERIFY(!d.isVisible());
-    // The closed session is gone from the shared handles and really closed.
-    QCOMPARE(hConnect, HINTERNET(0));
-    QCOMPARE(hInternet, HINTERNET(0));
+    // The dialog's session is really closed, and nothing holds its handles.
+    QCOMPARE(d.session().hConnect(), HINTERNET(0));
+    QCOMPARE(d.session().hInternet(), HINTERNET(0));
     QString dir;
     quint32 length = MAX_PATH;
     QVERIFY(!FtpGetCurrentDirectoryA(openConnect, &dir, &length));
@@ -312,8 +310,8 @@ void TestForm2::refusedConnection() {
     QVERIFY(shown.isEmpty());
     QCOMPARE(caption, QStringLiteral("Current Path: "));
     QCOMPARE(recorder.texts(), messages + QStringList{"Could not connect"});
-    QCOMPARE(hConnect, HINTERNET(0));
-    QCOMPARE(hInternet, HINTERNET(0));
+    QCOMPARE(d.session().hConnect(), HINTERNET(0));
+    QCOMPARE(d.session().hInternet(), HINTERNET(0));
 }
 
 void TestForm2::unlistableFolderGivesEmptyList() {

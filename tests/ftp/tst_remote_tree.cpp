@@ -1,7 +1,6 @@
-#include "tests/support/FtpTestServer.h"
 #include "ftp/RemoteTree.h"
 #include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
+#include "tests/support/FtpTestServer.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,15 +56,12 @@ private slots:
 private:
     bool startServer(FtpTestServer& server);
     Walk walk(const QString& remoteFolder);
+
+    Session session_;
 };
 
 void TestRemoteTree::cleanup() {
-    if (hConnect)
-        InternetCloseHandle(hConnect);
-    if (hInternet)
-        InternetCloseHandle(hInternet);
-    hConnect = 0;
-    hInternet = 0;
+    session_.close();
 }
 
 bool TestRemoteTree::startServer(FtpTestServer& server) {
@@ -74,10 +70,7 @@ bool TestRemoteTree::startServer(FtpTestServer& server) {
         qWarning("no test server: %s", qPrintable(reason));
         return false;
     }
-    hInternet = OpenInternetSession();
-    hConnect = ConnectFtp(hInternet, server.host(), QString::number(server.port()), server.user(),
-                          server.password());
-    return hConnect != 0;
+    return server.logIn(session_);
 }
 
 // The walk as the compare run starts it: root pattern at position 1.
@@ -85,7 +78,7 @@ Walk TestRemoteTree::walk(const QString& remoteFolder) {
     Walk w;
     const QString root = remoteFolder + QStringLiteral("*.*");
     w.queue.append(root);
-    ListRemoteTree(w.queue, root, w.paths, w.sizes, 2);
+    ListRemoteTree(session_, w.queue, root, w.paths, w.sizes, 2);
     return w;
 }
 

@@ -1,9 +1,8 @@
 #include "app/core/ErrorTrap.h"
+#include "app/core/VbError.h"
+#include "ftp/Session.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
-#include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
-#include "app/core/VbError.h"
 
 #include <QtTest>
 
@@ -30,10 +29,19 @@ private slots:
     void convertPortText();
     void testConnection_data();
     void testConnection();
-    void secondTestLeavesFirstSessionOpen();
+    void secondTestReplacesFirstSession();
+    void anotherSessionLogsInAlike();
     void reportsAreBoxesOfTheRightKind();
 
 private:
+    ConnectionSettings settings(const QString& portText, const QString& password) const {
+        return {server_.host(), portText, server_.user(), password};
+    }
+    ConnectionSettings rightSettings() const {
+        return settings(QString::number(server_.port()), server_.password());
+    }
+
+    Session session_;
     FtpTestServer server_;
     bool serverUp_ = false;
     QString serverReason_;
@@ -44,12 +52,7 @@ void TestSession::initTestCase() {
 }
 
 void TestSession::cleanup() {
-    if (hConnect)
-        InternetCloseHandle(hConnect);
-    if (hInternet)
-        InternetCloseHandle(hInternet);
-    hConnect = 0;
-    hInternet = 0;
+    session_.close();
 }
 
 void TestSession::convertPortText_data() {
@@ -131,47 +134,64 @@ void TestSession::testConnection() {
     const QString password = rightPassword ? server_.password() : server_.password() + "x";
 
     MessageRecorder recorder;
-    TestConnection(server_.host(), portText, server_.user(), password);
+    TestConnection(session_, settings(portText, password));
     QCOMPARE(recorder.texts(), messages);
     if (connected) {
-        QVERIFY(hInternet != 0);
-        QVERIFY(hConnect != 0);
+        QVERIFY(session_.hInternet() != 0);
+        QVERIFY(session_.hConnect() != 0);
         // The session stays open and usable.
         QString dir;
-        quint32 length = MAX_PATH;
-        QVERIFY(FtpGetCurrentDirectoryA(hConnect, &dir, &length));
+        QVERIFY(session_.currentDirectory(&dir));
         QCOMPARE(dir, QStringLiteral("/"));
     } else {
-        QCOMPARE(hConnect, HINTERNET(0));
+        QCOMPARE(session_.hConnect(), HINTERNET(0));
         // The closed internet handle is not left behind for anyone to use.
-        QCOMPARE(hInternet, HINTERNET(0));
+        QCOMPARE(session_.hInternet(), HINTERNET(0));
     }
 }
 
-void TestSession::secondTestLeavesFirstSessionOpen() {
+void TestSession::secondTestReplacesFirstSession() {
     if (!serverUp_)
         QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
     MessageRecorder recorder;
-    const QString port = QString::number(server_.port());
-    TestConnection(server_.host(), port, server_.user(), server_.password());
-    const HINTERNET firstInternet = hInternet;
-    const HINTERNET firstConnect = hConnect;
-    TestConnection(server_.host(), port, server_.user(), server_.password());
+    TestConnection(session_, rightSettings());
+    const HINTERNET firstConnect = session_.hConnect();
+    TestConnection(session_, rightSettings());
     QCOMPARE(recorder.texts(), QStringList({"Connection OK.", "Connection OK."}));
-    QVERIFY(hConnect != firstConnect);
+    QVERIFY(session_.hConnect() != 0 && session_.hConnect() != firstConnect);
 
+    // The first log-in is closed, not left behind for nothing to use.
     QString dir;
     quint32 length = MAX_PATH;
-    QVERIFY(FtpGetCurrentDirectoryA(firstConnect, &dir, &length));
-    InternetCloseHandle(firstConnect);
-    InternetCloseHandle(firstInternet);
+    QVERIFY(!FtpGetCurrentDirectoryA(firstConnect, &dir, &length));
+    QVERIFY(session_.currentDirectory(&dir));
+}
+
+void TestSession::anotherSessionLogsInAlike() {
+    if (!serverUp_)
+        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    QVERIFY(session_.openInternet());
+    QVERIFY(session_.connect(rightSettings()));
+    std::unique_ptr<Session> another = session_.openAnother();
+    QVERIFY(another);
+    QVERIFY(another->hConnect() != session_.hConnect());
+    QString dir;
+    QVERIFY(another->currentDirectory(&dir));
+    // Each closes on its own: the main session goes on after the other ends.
+    another.reset();
+    QVERIFY(session_.currentDirectory(&dir));
+
+    Session refused;
+    QVERIFY(refused.openInternet());
+    QVERIFY(!refused.connect(settings(QString::number(server_.port()), QStringLiteral("wrong"))));
+    QVERIFY(!refused.openAnother());
 }
 
 void TestSession::reportsAreBoxesOfTheRightKind() {
     if (!serverUp_)
         QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
     MessageRecorder recorder;
-    TestConnection(server_.host(), QStringLiteral("x"), server_.user(), server_.password());
+    TestConnection(session_, settings(QStringLiteral("x"), server_.password()));
     QCOMPARE(recorder.boxes().size(), 2);
     QCOMPARE(recorder.boxes()[0].caption, ErrorTrap::caption());
     QCOMPARE(recorder.boxes()[0].icon, MessageBoxSpec::Icon::Warning);

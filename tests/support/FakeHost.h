@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ftp/RemoteTree.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "ftp/RemoteTree.h"
 
 #include <QList>
 #include <QString>
@@ -20,6 +20,7 @@ public:
 
     ResultListModel model;
     FolderQueue queue;
+    Session mainSession;
     bool busy = false;
     bool hourglass = false;
     int columnsRecreated = 0;
@@ -41,6 +42,7 @@ public:
     void makeRowVisible(int row) override { visibleRows.append(row); }
     void setListOption(bool on) override { listOption = on; }
     FolderQueue& folderQueue() override { return queue; }
+    Session& session() override { return mainSession; }
     bool isBusy() const override { return busy; }
     void setBusy(bool b) override { busy = b; }
     void setHourglass(bool on) override { hourglass = on; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/Session.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
@@ -55,6 +57,15 @@ public:
     quint16 port() const { return port_; }
     QString user() const;
     QString password() const;
+    // The settings that log in to this server's account.
+    ConnectionSettings settings() const {
+        return {host(), QString::number(port()), user(), password()};
+    }
+    // Opens the session with settings() (the session closes what it held).
+    bool logIn(Session& session) const {
+        return session.openInternet() && session.connect(settings());
+    }
+
     // The local folder that is the FTP root "/" of the account.
     QString rootPath() const;
 

@@ -1,13 +1,12 @@
 // The sync run against real loopback FTP servers.
 
+#include "app/core/UiYield.h"
+#include "ftp/Session.h"
+#include "ftp/wininet.h"
+#include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
-#include "ftp/Session.h"
-#include "ftp/SessionGlobals.h"
-#include "sync/SyncRun.h"
-#include "app/core/UiYield.h"
-#include "ftp/wininet.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -22,9 +21,9 @@
 
 namespace {
 
-const QString kDelete = QStringLiteral(" could be deleted");
-const QString kUpload = QStringLiteral(" could be uploaded to");
-const QString kOverwrite = QStringLiteral(" could be overwriten");
+const QString kDelete = ActionCaption(RowKind::Delete);
+const QString kUpload = ActionCaption(RowKind::Upload);
+const QString kOverwrite = ActionCaption(RowKind::Overwrite);
 const QString kCantCreate = QStringLiteral("Cant create requested file on server");
 const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton6_Click");
 
@@ -94,10 +93,7 @@ private:
             qWarning("server not started: %s", qPrintable(reason));
             return false;
         }
-        hInternet = OpenInternetSession();
-        hConnect = ConnectFtp(hInternet, server_->host(), QString::number(server_->port()),
-                              server_->user(), server_->password());
-        return hConnect != 0;
+        return server_->logIn(host_->session());
     }
     QString local(const QString& name) const { return local_->filePath(name); }
     QString remote(const QString& path) const { return server_->rootPath() + path; }
@@ -119,12 +115,6 @@ private slots:
     void cleanup() {
         UiYield::setHook({});
         UiYield::setInterval(15);
-        if (hConnect)
-            InternetCloseHandle(hConnect);
-        if (hInternet)
-            InternetCloseHandle(hInternet);
-        hConnect = 0;
-        hInternet = 0;
         host_.reset();
         server_.reset();
         local_.reset();
@@ -139,7 +129,7 @@ private slots:
 
     void busyRunDoesNothing() {
         MessageRecorder boxes;
-        rows().addRow(QStringLiteral("/gone.txt"), kDelete);
+        rows().addRow(RowKind::Delete, QStringLiteral("/gone.txt"));
         host_->busy = true;
         RunSync(*host_);
         QVERIFY(boxes.texts().isEmpty());
@@ -178,7 +168,7 @@ private slots:
             QSKIP("no FTP server or session available");
         const QByteArray bytes = everyByteValue(size);
         QVERIFY(writeFile(local(QStringLiteral("f.bin")), bytes));
-        rows().addRow(local(QStringLiteral("f.bin")), kUpload, QStringLiteral("/f.bin"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("f.bin")), QStringLiteral("/f.bin"));
         ActionLog log(rows());
         MessageRecorder boxes;
 
@@ -215,7 +205,7 @@ private slots:
         QVERIFY(writeFile(remote(QStringLiteral("/old.txt")), "older and longer remote text"));
         QVERIFY(writeFile(local(QStringLiteral("x")), "new\r\n"));
         host_->remoteFolder = remoteFolder;
-        rows().addRow(local(QStringLiteral("x")), kOverwrite, destination);
+        rows().addRow(RowKind::Overwrite, local(QStringLiteral("x")), destination);
         MessageRecorder boxes;
 
         RunSync(*host_);
@@ -232,10 +222,13 @@ private slots:
         QVERIFY(writeFile(local(QStringLiteral("first.txt")), "1"));
         QVERIFY(writeFile(local(QStringLiteral("page.html")), "new page"));
         QVERIFY(writeFile(local(QStringLiteral("later.txt")), "3"));
-        rows().addRow(QStringLiteral("/gone.txt"), kDelete);
-        rows().addRow(local(QStringLiteral("first.txt")), kUpload, QStringLiteral("/first.txt"));
-        rows().addRow(local(QStringLiteral("page.html")), kOverwrite, QStringLiteral("/page.html"));
-        rows().addRow(local(QStringLiteral("later.txt")), kUpload, QStringLiteral("/later.txt"));
+        rows().addRow(RowKind::Delete, QStringLiteral("/gone.txt"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("first.txt")),
+                      QStringLiteral("/first.txt"));
+        rows().addRow(RowKind::Overwrite, local(QStringLiteral("page.html")),
+                      QStringLiteral("/page.html"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("later.txt")),
+                      QStringLiteral("/later.txt"));
         server_->addFault({QStringLiteral("STOR"), QStringLiteral("refuse"), 0, 0, 1,
                            QStringLiteral("page.html")});
         MessageRecorder boxes;
@@ -284,7 +277,7 @@ private slots:
         if (refused)
             server_->addFault(
                 {QStringLiteral("DELE"), QStringLiteral("refuse"), 0, 0, -1, QString()});
-        rows().addRow(QStringLiteral("/sub/old.txt"), kDelete);
+        rows().addRow(RowKind::Delete, QStringLiteral("/sub/old.txt"));
         ActionLog log(rows());
         MessageRecorder boxes;
 
@@ -300,9 +293,9 @@ private slots:
             QSKIP("no FTP server or session available");
         for (const char* name : {"a", "b", "c"})
             QVERIFY(writeFile(local(QLatin1String(name)), QByteArray(5000, name[0])));
-        rows().addRow(local(QStringLiteral("a")), kUpload, QStringLiteral("/a"));
-        rows().addRow(local(QStringLiteral("b")), kUpload, QStringLiteral("/b"));
-        rows().addRow(local(QStringLiteral("c")), kUpload, QStringLiteral("/c"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("a")), QStringLiteral("/a"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("b")), QStringLiteral("/b"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("c")), QStringLiteral("/c"));
         rows().setChecked(2, false);
         // While the first file is being sent the user unticks the second row
         // and ticks the third.
@@ -331,8 +324,9 @@ private slots:
             QSKIP("no FTP server or session available");
         QVERIFY(writeFile(remote(QStringLiteral("/keep.txt")), "k"));
         QVERIFY(writeFile(local(QStringLiteral("n.txt")), "n"));
-        rows().addRow(QStringLiteral("/keep.txt"), kDelete);
-        rows().addRow(local(QStringLiteral("n.txt")), kUpload, QStringLiteral("/new/n.txt"));
+        rows().addRow(RowKind::Delete, QStringLiteral("/keep.txt"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("n.txt")),
+                      QStringLiteral("/new/n.txt"));
         rows().setAllChecked(false);
         ActionLog log(rows());
         MessageRecorder boxes;
@@ -381,8 +375,9 @@ private slots:
                                QStringLiteral("bad.bin")});
         if (cause == QLatin1String("control"))
             destination = QStringLiteral("/dir/bad\r\nDELE next.txt");
-        rows().addRow(local(QStringLiteral("bad.bin")), kUpload, destination);
-        rows().addRow(local(QStringLiteral("next.txt")), kUpload, QStringLiteral("/next.txt"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("bad.bin")), destination);
+        rows().addRow(RowKind::Upload, local(QStringLiteral("next.txt")),
+                      QStringLiteral("/next.txt"));
         ActionLog log(rows());
         MessageRecorder boxes;
 
@@ -426,7 +421,8 @@ private slots:
         QVERIFY(writeFile(local(QStringLiteral("x.txt")), "x"));
         int first = 0;
         if (how == QLatin1String("mid-upload")) {
-            rows().addRow(local(QStringLiteral("big.bin")), kUpload, QStringLiteral("/big.bin"));
+            rows().addRow(RowKind::Upload, local(QStringLiteral("big.bin")),
+                          QStringLiteral("/big.bin"));
             first = 1;
             UiYield::setInterval(0);
             UiYield::setHook([this] {
@@ -434,17 +430,15 @@ private slots:
                     server_->stop();
             });
         } else if (how == QLatin1String("closed")) {
-            InternetCloseHandle(hConnect);
-            InternetCloseHandle(hInternet);
+            // Closed behind the session's back: the handles it holds are dead.
+            InternetCloseHandle(host_->session().hConnect());
+            InternetCloseHandle(host_->session().hInternet());
         } else {
-            InternetCloseHandle(hConnect);
-            InternetCloseHandle(hInternet);
-            hConnect = 0;
-            hInternet = 0;
+            host_->session().close();
         }
-        rows().addRow(QStringLiteral("/old.txt"), kDelete);
-        rows().addRow(local(QStringLiteral("x.txt")), kUpload, QStringLiteral("/x.txt"));
-        rows().addRow(QStringLiteral("/never.txt"), kDelete);
+        rows().addRow(RowKind::Delete, QStringLiteral("/old.txt"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("x.txt")), QStringLiteral("/x.txt"));
+        rows().addRow(RowKind::Delete, QStringLiteral("/never.txt"));
         ActionLog log(rows());
         MessageRecorder boxes;
 

@@ -1,12 +1,11 @@
 // Compare, then sync, in the real main window against loopback servers.
 
 #include "app/Form1.h"
-#include "tests/support/FtpTestServer.h"
-#include "tests/support/MessageRecorder.h"
-#include "ftp/SessionGlobals.h"
 #include "app/SettingsStore.h"
 #include "app/core/UiYield.h"
 #include "ftp/wininet.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -67,14 +66,7 @@ private slots:
         ResetSettingsCache();
         local_ = std::make_unique<QTemporaryDir>();
     }
-    void cleanup() {
-        if (hConnect)
-            InternetCloseHandle(hConnect);
-        if (hInternet)
-            InternetCloseHandle(hInternet);
-        hConnect = hInternet = 0;
-        ResetSettingsCache();
-    }
+    void cleanup() { ResetSettingsCache(); }
 
     void compareSyncCompare_data() {
         QTest::addColumn<FtpTestServer::Kind>("kind");

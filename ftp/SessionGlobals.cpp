@@ -1,5 +1,0 @@
-#include "ftp/SessionGlobals.h"
-
-HINTERNET hInternet = 0;
-HINTERNET hConnect = 0;
-QString remotePattern;
