@@ -71,89 +71,182 @@ int Form1::twipsToPixelsY(int twips) const {
     return TwipsToPixelsY(this, twips);
 }
 
+void Form1::place(QWidget* widget, const Geometry& at) const {
+    widget->setGeometry(twipsToPixelsX(at.left), twipsToPixelsY(at.top), twipsToPixelsX(at.width),
+                        twipsToPixelsY(at.height));
+}
+
 void Form1::buildControls() {
-    auto place = [this](QWidget* w, int left, int top, int width, int height) {
-        w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width),
-                       twipsToPixelsY(height));
+    // The window's controls as designed. A null frame means the window itself.
+    struct FrameSpec {
+        QGroupBox* Form1::*member;
+        const char* name;
+        const char* caption;
+        Geometry at;
     };
-    auto frame = [&](const char* name, const QString& caption, int l, int t, int w, int h) {
-        auto* g = new QGroupBox(caption, this);
-        g->setObjectName(QLatin1String(name));
-        g->setMouseTracking(true);
-        place(g, l, t, w, h);
-        return g;
+    struct LabelSpec {
+        QLabel* Form1::*member;
+        QGroupBox* Form1::*frame;
+        const char* name;
+        const char* text;
+        Geometry at;
     };
-    auto label = [&](QWidget* parent, const char* name, const QString& text, int l, int t, int w,
-                     int h) {
-        auto* lb = new QLabel(text, parent);
-        lb->setObjectName(QLatin1String(name));
-        // Moves over a label reach the frame and the window only where the
-        // label has a pointer rule of its own.
-        lb->setAttribute(Qt::WA_NoMousePropagation);
-        place(lb, l, t, w, h);
-        return lb;
+    struct BoxSpec {
+        QLineEdit* Form1::*member;
+        QGroupBox* Form1::*frame;
+        const char* name;
+        const char* accessibleName;
+        Geometry at;
     };
-    auto box = [&](QWidget* parent, const char* name, const QString& accessibleName, int l, int t,
-                   int w, int h) {
-        auto* e = new QLineEdit(parent);
-        e->setObjectName(QLatin1String(name));
-        e->setAccessibleName(accessibleName);
-        e->installEventFilter(this);
-        e->setAttribute(Qt::WA_NoMousePropagation);
-        place(e, l, t, w, h);
-        return e;
+    struct ButtonSpec {
+        QPushButton* Form1::*member;
+        QGroupBox* Form1::*frame;
+        const char* name;
+        const char* caption;
+        const char* accessibleName; // null: the caption
+        Geometry at;
+        void (Form1::*click)();
     };
-    auto button = [&](QWidget* parent, const char* name, const QString& caption, int l, int t,
-                      int w, int h) {
-        auto* b = new QPushButton(caption, parent);
-        b->setObjectName(QLatin1String(name));
-        b->setFont(buttonFont());
-        b->setMouseTracking(true);
-        b->installEventFilter(this);
-        b->setAttribute(Qt::WA_NoMousePropagation);
-        place(b, l, t, w, h);
-        return b;
+    static const FrameSpec frames[] = {
+        {&Form1::Frame2, "Frame2", "FTP settings", {120, 120, 8520, 2235}},
+        {&Form1::Frame1, "Frame1", "Local Folder", {120, 2415, 8520, 820}},
+        {&Form1::Frame3, "Frame3", "FTP Folder", {120, 3315, 8520, 820}},
+    };
+    static const LabelSpec labels[] = {
+        {&Form1::Label1, &Form1::Frame2, "Label1", "Host name:", {240, 345, 1815, 255}},
+        {&Form1::Label6, &Form1::Frame2, "Label6", "Port:", {7080, 345, 495, 255}},
+        {&Form1::Label2, &Form1::Frame2, "Label2", "User name:", {240, 795, 1335, 255}},
+        {&Form1::Label3, &Form1::Frame2, "Label3", "Password:", {240, 1245, 1095, 255}},
+    };
+    static const BoxSpec boxes[] = {
+        {&Form1::txtHostName, &Form1::Frame2, "txtHostName", "Host name:", {1320, 300, 5565, 345}},
+        {&Form1::txtPort, &Form1::Frame2, "txtPort", "Port:", {7560, 300, 735, 345}},
+        {&Form1::txtUserName, &Form1::Frame2, "txtUserName", "User name:", {1320, 750, 6960, 345}},
+        {&Form1::txtPassword, &Form1::Frame2, "txtPassword", "Password:", {1320, 1200, 6960, 345}},
+        {&Form1::Text1, &Form1::Frame1, "Text1", "Local Folder", {240, 300, 7245, 345}},
+        {&Form1::txtRemoteFolder,
+         &Form1::Frame3,
+         "txtRemoteFolder",
+         "FTP Folder",
+         {240, 300, 7245, 345}},
+    };
+    static const ButtonSpec buttons[] = {
+        {&Form1::PushButton3,
+         &Form1::Frame2,
+         "PushButton3",
+         "Test Connection",
+         nullptr,
+         {240, 1650, 8055, 405},
+         &Form1::PushButton3_Click},
+        {&Form1::PushButton2,
+         &Form1::Frame1,
+         "PushButton2",
+         "...",
+         "Choose local folder",
+         {7560, 300, 720, 345},
+         &Form1::PushButton2_Click},
+        {&Form1::PushButton1,
+         &Form1::Frame3,
+         "PushButton1",
+         "...",
+         "Choose FTP folder",
+         {7560, 300, 720, 345},
+         &Form1::PushButton1_Click},
+        {&Form1::PushButton5,
+         nullptr,
+         "PushButton5",
+         "1. Start Comparing Local and FTP Folders",
+         nullptr,
+         {120, 4245, 8520, 405},
+         &Form1::PushButton5_Click},
+        {&Form1::PushButton7,
+         nullptr,
+         "PushButton7",
+         "Check All",
+         nullptr,
+         {120, 7470, 4200, 405},
+         &Form1::PushButton7_Click},
+        {&Form1::PushButton8,
+         nullptr,
+         "PushButton8",
+         "Uncheck All",
+         nullptr,
+         {4440, 7470, 4200, 405},
+         &Form1::PushButton8_Click},
+        {&Form1::PushButton6,
+         nullptr,
+         "PushButton6",
+         "2. Start Syncing (Upload Local Files)",
+         nullptr,
+         {120, 7980, 8520, 405},
+         &Form1::PushButton6_Click},
+    };
+    const auto parentOf = [this](QGroupBox* Form1::*frame) -> QWidget* {
+        return frame ? static_cast<QWidget*>(this->*frame) : this;
     };
 
     setFixedSize(twipsToPixelsX(8760), twipsToPixelsY(8430));
     setMouseTracking(true);
 
-    Frame2 = frame("Frame2", QStringLiteral("FTP settings"), 120, 120, 8520, 2235);
-    Label1 = label(Frame2, "Label1", QStringLiteral("Host name:"), 240, 345, 1815, 255);
+    for (const FrameSpec& f : frames) {
+        auto* g = new QGroupBox(QString::fromUtf8(f.caption), this);
+        g->setObjectName(QLatin1String(f.name));
+        g->setMouseTracking(true);
+        place(g, f.at);
+        this->*f.member = g;
+    }
+    for (const LabelSpec& l : labels) {
+        auto* lb = new QLabel(QString::fromUtf8(l.text), parentOf(l.frame));
+        lb->setObjectName(QLatin1String(l.name));
+        // Moves over a label reach the frame and the window only where the
+        // label has a pointer rule of its own.
+        lb->setAttribute(Qt::WA_NoMousePropagation);
+        place(lb, l.at);
+        this->*l.member = lb;
+    }
+    for (const BoxSpec& b : boxes) {
+        auto* e = new QLineEdit(parentOf(b.frame));
+        e->setObjectName(QLatin1String(b.name));
+        e->setAccessibleName(QString::fromUtf8(b.accessibleName));
+        e->installEventFilter(this);
+        e->setAttribute(Qt::WA_NoMousePropagation);
+        place(e, b.at);
+        this->*b.member = e;
+    }
+    for (const ButtonSpec& b : buttons) {
+        auto* button = new QPushButton(QString::fromUtf8(b.caption), parentOf(b.frame));
+        button->setObjectName(QLatin1String(b.name));
+        if (b.accessibleName)
+            button->setAccessibleName(QString::fromUtf8(b.accessibleName));
+        button->setFont(buttonFont());
+        button->setMouseTracking(true);
+        button->installEventFilter(this);
+        button->setAttribute(Qt::WA_NoMousePropagation);
+        place(button, b.at);
+        connect(button, &QPushButton::clicked, this, b.click);
+        this->*b.member = button;
+    }
+
     Label1->setMouseTracking(true);
     Label1->installEventFilter(this);
-    txtHostName = box(Frame2, "txtHostName", QStringLiteral("Host name:"), 1320, 300, 5565, 345);
-    Label6 = label(Frame2, "Label6", QStringLiteral("Port:"), 7080, 345, 495, 255);
-    txtPort = box(Frame2, "txtPort", QStringLiteral("Port:"), 7560, 300, 735, 345);
-    txtPort->setText(QStringLiteral("21"));
-    Label2 = label(Frame2, "Label2", QStringLiteral("User name:"), 240, 795, 1335, 255);
-    txtUserName = box(Frame2, "txtUserName", QStringLiteral("User name:"), 1320, 750, 6960, 345);
-    Label3 = label(Frame2, "Label3", QStringLiteral("Password:"), 240, 1245, 1095, 255);
-    txtPassword = box(Frame2, "txtPassword", QStringLiteral("Password:"), 1320, 1200, 6960, 345);
-    txtPassword->setEchoMode(QLineEdit::Password);
-    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-    PushButton3 =
-        button(Frame2, "PushButton3", QStringLiteral("Test Connection"), 240, 1650, 8055, 405);
     Label1->setBuddy(txtHostName);
     Label6->setBuddy(txtPort);
     Label2->setBuddy(txtUserName);
     Label3->setBuddy(txtPassword);
+    txtPort->setText(QStringLiteral("21"));
+    txtPassword->setEchoMode(QLineEdit::Password);
+    txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    buildResultList();
 
-    Frame1 = frame("Frame1", QStringLiteral("Local Folder"), 120, 2415, 8520, 820);
-    Text1 = box(Frame1, "Text1", QStringLiteral("Local Folder"), 240, 300, 7245, 345);
-    PushButton2 = button(Frame1, "PushButton2", QStringLiteral("..."), 7560, 300, 720, 345);
-    PushButton2->setAccessibleName(QStringLiteral("Choose local folder"));
+    // The window's tab order; frames and labels take no focus.
+    QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
+                        PushButton3, PushButton2, Text1,       PushButton1, txtRemoteFolder,
+                        PushButton5, PushButton7, PushButton8, PushButton6};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
 
-    Frame3 = frame("Frame3", QStringLiteral("FTP Folder"), 120, 3315, 8520, 820);
-    txtRemoteFolder =
-        box(Frame3, "txtRemoteFolder", QStringLiteral("FTP Folder"), 240, 300, 7245, 345);
-    PushButton1 = button(Frame3, "PushButton1", QStringLiteral("..."), 7560, 300, 720, 345);
-    PushButton1->setAccessibleName(QStringLiteral("Choose FTP folder"));
-
-    PushButton5 =
-        button(this, "PushButton5", QStringLiteral("1. Start Comparing Local and FTP Folders"), 120,
-               4245, 8520, 405);
-
+void Form1::buildResultList() {
     ListView3 = new QTreeView(this);
     ListView3->setObjectName(QStringLiteral("ListView3"));
     ListView3->setAccessibleName(QStringLiteral("Result list"));
@@ -169,28 +262,7 @@ void Form1::buildControls() {
     ListView3->setMouseTracking(true);
     ListView3->viewport()->setMouseTracking(true);
     ListView3->viewport()->installEventFilter(this);
-    place(ListView3, 120, 4740, 8520, 2640);
-
-    PushButton7 = button(this, "PushButton7", QStringLiteral("Check All"), 120, 7470, 4200, 405);
-    PushButton8 = button(this, "PushButton8", QStringLiteral("Uncheck All"), 4440, 7470, 4200, 405);
-    PushButton6 =
-        button(this, "PushButton6", QStringLiteral("2. Start Syncing (Upload Local Files)"), 120,
-               7980, 8520, 405);
-
-    // The window's tab order; frames and labels take no focus.
-    QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
-                        PushButton3, PushButton2, Text1,       PushButton1, txtRemoteFolder,
-                        PushButton5, PushButton7, PushButton8, PushButton6};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
-
-    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
-    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
-    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
-    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
-    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
-    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
-    connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
+    place(ListView3, {120, 4740, 8520, 2640});
 }
 
 void Form1::connectChangeHandlers() {
@@ -221,14 +293,8 @@ void Form1::Form_Load() {
     trap.at(106, [&] { setWindowIcon(ProgramIcon()); });
     trap.at(108, [&] { SetApplicationTitle(); });
     trap.at(110, [&] { LoadConnectionSettings(); });
-    trap.at(112, [&] {
-        model_.setColumns(
-            {QStringLiteral("Source"), QStringLiteral("Action"), QStringLiteral("Destination")});
-    });
-    trap.at(114, [&] {
-        for (int c = 0; c < 3; ++c)
-            ListView3->setColumnWidth(c, twipsToPixelsX(kColumnWidths[c]));
-    });
+    trap.at(112, [&] { setColumnCaptions(); });
+    trap.at(114, [&] { setColumnWidths(); });
     trap.at(116, [&] {
         Text1->setText(GetSetting(kApp, kSection, QStringLiteral("Text1"), GetDesktopFolder()));
     });
@@ -279,8 +345,16 @@ QString Form1::localFolderText() const {
 }
 
 void Form1::recreateColumns() {
+    setColumnCaptions();
+    setColumnWidths();
+}
+
+void Form1::setColumnCaptions() {
     model_.setColumns(
         {QStringLiteral("Source"), QStringLiteral("Action"), QStringLiteral("Destination")});
+}
+
+void Form1::setColumnWidths() {
     for (int c = 0; c < 3; ++c)
         ListView3->setColumnWidth(c, twipsToPixelsX(kColumnWidths[c]));
 }

@@ -71,7 +71,15 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 
 private:
+    // A control's place in twips, relative to its frame or the window.
+    struct Geometry {
+        int left, top, width, height;
+    };
     void buildControls();
+    void buildResultList();
+    void place(QWidget* widget, const Geometry& at) const;
+    void setColumnCaptions();
+    void setColumnWidths();
     void connectChangeHandlers();
     void LoadConnectionSettings();
     void scrollToPendingRow();

@@ -32,7 +32,7 @@ public:
 
     // The server's reply code to a command outside a transfer (0 when none
     // arrived). The argument must be checked for control bytes by the caller.
-    int command(const QByteArray& verb, const QByteArray& absolutePath);
+    int command(const QByteArray& verb, const QByteArray& argument);
 
     QByteArray absolutePath(const QByteArray& path) const;
     QByteArray entryPath() const { return entryPath_; }
@@ -85,6 +85,5 @@ private:
     QByteArray received_;
     bool receiveOverflow_ = false;
     Upload upload_;
-    QList<QByteArray> quote_;
     bool lastFailed_ = false;
 };

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -21,8 +20,9 @@ struct HandleObject {
     size_t next = 0;                       // Find
 };
 
+// Every handle of the process. The program has one thread, the user
+// interface's, so the table needs no lock.
 struct HandleTable {
-    std::recursive_mutex mutex;
     std::map<HINTERNET, std::unique_ptr<HandleObject>> objects;
     HINTERNET nextHandle = 1;
 };
@@ -137,7 +137,6 @@ void fillFindData(const RemoteEntry& entry, const QString& name, WIN32_FIND_DATA
 } // namespace
 
 HINTERNET InternetOpenA(const QString&, quint32, const QString&, const QString&, quint32) {
-    std::lock_guard lock(table().mutex);
     auto object = std::make_unique<HandleObject>();
     object->kind = HandleKind::Internet;
     return add(std::move(object));
@@ -146,7 +145,6 @@ HINTERNET InternetOpenA(const QString&, quint32, const QString&, const QString&,
 HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint16 port,
                            const QString& userName, const QString& password, quint32 service,
                            quint32, quintptr) {
-    std::lock_guard lock(table().mutex);
     if (!lookup(hInternet, HandleKind::Internet) || service != INTERNET_SERVICE_FTP)
         return 0;
     const auto host = hostForUrl(serverName);
@@ -166,7 +164,6 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint
 
 HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32_FIND_DATAA* data,
                             quint32, quintptr) {
-    std::lock_guard lock(table().mutex);
     FtpSession* session = idleSession(hConnect);
     if (!session || !data)
         return 0;
@@ -196,7 +193,6 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32
 }
 
 bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* data) {
-    std::lock_guard lock(table().mutex);
     HandleObject* find = lookup(hFind, HandleKind::Find);
     if (!find || !data || find->next >= find->entries.size())
         return false;
@@ -205,7 +201,6 @@ bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* data) {
 }
 
 bool FtpGetCurrentDirectoryA(HINTERNET hConnect, QString* currentDirectory, quint32* bufferLength) {
-    std::lock_guard lock(table().mutex);
     FtpSession* session = idleSession(hConnect);
     if (!session || !currentDirectory || !bufferLength || !session->isAlive())
         return false;
@@ -223,7 +218,6 @@ bool FtpGetCurrentDirectoryA(HINTERNET hConnect, QString* currentDirectory, quin
 
 HINTERNET FtpOpenFileA(HINTERNET hConnect, const QString& fileName, quint32 access, quint32,
                        quintptr) {
-    std::lock_guard lock(table().mutex);
     FtpSession* session = idleSession(hConnect);
     if (!session || access != GENERIC_WRITE)
         return 0;
@@ -243,7 +237,6 @@ HINTERNET FtpOpenFileA(HINTERNET hConnect, const QString& fileName, quint32 acce
 
 bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfBytesToWrite,
                        quint32* numberOfBytesWritten) {
-    std::lock_guard lock(table().mutex);
     if (numberOfBytesWritten)
         *numberOfBytesWritten = 0;
     HandleObject* file = lookup(hFile, HandleKind::File);
@@ -259,7 +252,6 @@ bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfByte
 }
 
 bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory) {
-    std::lock_guard lock(table().mutex);
     FtpSession* session = idleSession(hConnect);
     const auto path = remoteBytes(directory);
     if (!session || !path || path->isEmpty())
@@ -271,7 +263,6 @@ bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory) {
 }
 
 bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName) {
-    std::lock_guard lock(table().mutex);
     FtpSession* session = idleSession(hConnect);
     const auto path = remoteBytes(fileName);
     if (!session || !path || path->isEmpty())
@@ -280,7 +271,6 @@ bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName) {
 }
 
 bool FtpFileExists(HINTERNET hConnect, const QString& path) {
-    std::lock_guard lock(table().mutex);
     FtpSession* session = idleSession(hConnect);
     const auto bytes = remoteBytes(path);
     if (!session || !bytes || bytes->isEmpty())
@@ -293,7 +283,6 @@ bool FtpFileExists(HINTERNET hConnect, const QString& path) {
 }
 
 bool InternetCloseHandle(HINTERNET handle) {
-    std::lock_guard lock(table().mutex);
     if (handle == 0 || !table().objects.count(handle))
         return false;
     return closeTree(handle, true);
