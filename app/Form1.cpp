@@ -49,6 +49,39 @@ QFont buttonFont() {
 }
 
 constexpr int kColumnWidths[] = {2800, 2600, 2800};
+
+// The statements of each procedure as its error report numbers them.
+namespace FormLoadAt {
+constexpr int skin = 100;
+constexpr int pointer = 102;
+constexpr int caption = 104;
+constexpr int icon = 106;
+constexpr int applicationTitle = 108;
+constexpr int connectionSettings = 110;
+constexpr int columnCaptions = 112;
+constexpr int columnWidths = 114;
+constexpr int localFolder = 116;
+constexpr int remoteFolder = 118;
+constexpr int hostName = 120;
+constexpr int port = 122;
+constexpr int userName = 124;
+constexpr int password = 126;
+} // namespace FormLoadAt
+namespace ChooseRemoteFolderAt {
+constexpr int browse = 100;
+constexpr int chosen = 102;
+constexpr int takeChosen = 104;
+constexpr int takeRoot = 106;
+} // namespace ChooseRemoteFolderAt
+namespace ChooseLocalFolderAt {
+constexpr int lastFolder = 100;
+constexpr int browse = 102;
+constexpr int storeLastFolder = 104;
+constexpr int takeChosen = 106;
+} // namespace ChooseLocalFolderAt
+namespace TickAllAt {
+constexpr int tick = 100;
+} // namespace TickAllAt
 } // namespace
 
 Form1::Form1(QWidget* parent) : QWidget(parent) {
@@ -284,32 +317,32 @@ void Form1::connectChangeHandlers() {
 void Form1::Form_Load() {
     ErrorTrap trap(location("Form_Load"));
     ApplyDesignColours(this);
-    trap.at(100, [&] { ApplySkin(this); });
-    trap.at(102, [&] {
+    trap.at(FormLoadAt::skin, [&] { ApplySkin(this); });
+    trap.at(FormLoadAt::pointer, [&] {
         if (FileExists(HandCursorPath()))
             pointer_.setHandCursor(LoadCursorFile(HandCursorPath()));
     });
-    trap.at(104, [&] { setWindowTitle(QStringLiteral("Pellmor")); });
-    trap.at(106, [&] { setWindowIcon(ProgramIcon()); });
-    trap.at(108, [&] { SetApplicationTitle(); });
-    trap.at(110, [&] { LoadConnectionSettings(); });
-    trap.at(112, [&] { setColumnCaptions(); });
-    trap.at(114, [&] { setColumnWidths(); });
-    trap.at(116, [&] {
+    trap.at(FormLoadAt::caption, [&] { setWindowTitle(QStringLiteral("Pellmor")); });
+    trap.at(FormLoadAt::icon, [&] { setWindowIcon(ProgramIcon()); });
+    trap.at(FormLoadAt::applicationTitle, [&] { SetApplicationTitle(); });
+    trap.at(FormLoadAt::connectionSettings, [&] { LoadConnectionSettings(); });
+    trap.at(FormLoadAt::columnCaptions, [&] { setColumnCaptions(); });
+    trap.at(FormLoadAt::columnWidths, [&] { setColumnWidths(); });
+    trap.at(FormLoadAt::localFolder, [&] {
         Text1->setText(GetSetting(kApp, kSection, QStringLiteral("Text1"), GetDesktopFolder()));
     });
-    trap.at(118, [&] {
+    trap.at(FormLoadAt::remoteFolder, [&] {
         txtRemoteFolder->setText(
             GetSetting(kApp, kSection, QStringLiteral("Remote Folder"), QStringLiteral("/")));
     });
-    trap.at(120,
+    trap.at(FormLoadAt::hostName,
             [&] { txtHostName->setText(GetSetting(kApp, kSection, QStringLiteral("HostName"))); });
-    trap.at(122, [&] {
+    trap.at(FormLoadAt::port, [&] {
         txtPort->setText(GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")));
     });
-    trap.at(124,
+    trap.at(FormLoadAt::userName,
             [&] { txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName"))); });
-    trap.at(126,
+    trap.at(FormLoadAt::password,
             [&] { txtPassword->setText(GetSetting(kApp, kSection, QStringLiteral("Password"))); });
 
     // Centred on the screen when first shown.
@@ -447,7 +480,7 @@ template <typename Run> void Form1::runGuarded(Run&& run) {
 void Form1::PushButton1_Click() {
     ErrorTrap trap(location("PushButton1_Click"));
     QString result;
-    trap.at(100, [&] {
+    trap.at(ChooseRemoteFolderAt::browse, [&] {
         if (!form2_) {
             form2_ = new Form2(this);
             form2_->setConnectionSource([this] { return connectionSettings(); });
@@ -455,24 +488,27 @@ void Form1::PushButton1_Click() {
         result = form2_->SelectFTPFolder();
     });
     bool nonEmpty = false;
-    trap.at(102, [&] { nonEmpty = !result.isEmpty(); });
+    trap.at(ChooseRemoteFolderAt::chosen, [&] { nonEmpty = !result.isEmpty(); });
     if (nonEmpty)
-        trap.at(104, [&] { txtRemoteFolder->setText(result); });
+        trap.at(ChooseRemoteFolderAt::takeChosen, [&] { txtRemoteFolder->setText(result); });
     else
-        trap.at(106, [&] { txtRemoteFolder->setText(QStringLiteral("/")); });
+        trap.at(ChooseRemoteFolderAt::takeRoot,
+                [&] { txtRemoteFolder->setText(QStringLiteral("/")); });
 }
 
 void Form1::PushButton2_Click() {
     ErrorTrap trap(location("PushButton2_Click"));
     QString last;
     QString chosen;
-    trap.at(100, [&] { last = GetSetting(kApp, kSection, QStringLiteral("LastFolder")); });
-    trap.at(102,
+    trap.at(ChooseLocalFolderAt::lastFolder,
+            [&] { last = GetSetting(kApp, kSection, QStringLiteral("LastFolder")); });
+    trap.at(ChooseLocalFolderAt::browse,
             [&] { chosen = BrowseForFolder(this, QStringLiteral("Please select folder:"), last); });
     if (chosen.isEmpty())
         return;
-    trap.at(104, [&] { SaveSetting(kApp, kSection, QStringLiteral("LastFolder"), chosen); });
-    trap.at(106, [&] {
+    trap.at(ChooseLocalFolderAt::storeLastFolder,
+            [&] { SaveSetting(kApp, kSection, QStringLiteral("LastFolder"), chosen); });
+    trap.at(ChooseLocalFolderAt::takeChosen, [&] {
         const QChar sep = QDir::separator();
         Text1->setText(chosen.endsWith(sep) ? chosen : chosen + sep);
     });
@@ -500,10 +536,10 @@ void Form1::PushButton6_Click() {
 
 void Form1::PushButton7_Click() {
     ErrorTrap trap(location("PushButton7_Click"));
-    trap.at(100, [&] { model_.setAllChecked(true); });
+    trap.at(TickAllAt::tick, [&] { model_.setAllChecked(true); });
 }
 
 void Form1::PushButton8_Click() {
     ErrorTrap trap(location("PushButton8_Click"));
-    trap.at(100, [&] { model_.setAllChecked(false); });
+    trap.at(TickAllAt::tick, [&] { model_.setAllChecked(false); });
 }

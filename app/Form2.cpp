@@ -25,6 +25,41 @@ QString location(const char* procedure) {
 
 const QString kPathCaption = QStringLiteral("Current Path: ");
 
+// The statements of each procedure as its error report numbers them.
+namespace FormLoadAt {
+constexpr int colours = 100;
+constexpr int icon = 102;
+} // namespace FormLoadAt
+namespace FormActivateAt {
+constexpr int pointerFile = 100;
+constexpr int pointer = 102;
+constexpr int header = 104;
+constexpr int columnWidth = 106;
+// Statement 110 (the passive flag) is part of Session::connect.
+constexpr int openInternet = 112;
+constexpr int connect = 116;
+constexpr int refused = 120;
+constexpr int closeInternet = 122;
+constexpr int currentFolder = 126;
+constexpr int cutAtNul = 128;
+constexpr int pattern = 130;
+constexpr int currentPath = 132;
+constexpr int list = 134;
+} // namespace FormActivateAt
+namespace UpAt {
+constexpr int atTop = 100;
+constexpr int parent = 102;
+constexpr int currentPath = 106;
+constexpr int list = 108;
+} // namespace UpAt
+namespace OkAt {
+constexpr int select = 100;
+constexpr int unload = 102;
+} // namespace OkAt
+namespace SingleStatementAt {
+constexpr int only = 100;
+} // namespace SingleStatementAt
+
 // The folder a listing pattern for it is built on: always ends with "/".
 QString asFolderPath(const QString& directory) {
     if (directory.isEmpty())
@@ -106,8 +141,8 @@ void Form2::Form_Load() {
     pointer_.set(Pointer::Ordinary);
 
     ErrorTrap trap(location("Form_Load"));
-    trap.at(100, [&] { ApplyFormColours(this); });
-    trap.at(102, [&] { setWindowIcon(ProgramIcon()); });
+    trap.at(FormLoadAt::colours, [&] { ApplyFormColours(this); });
+    trap.at(FormLoadAt::icon, [&] { setWindowIcon(ProgramIcon()); });
 }
 
 void Form2::showEvent(QShowEvent* event) {
@@ -131,31 +166,36 @@ void Form2::showEvent(QShowEvent* event) {
 void Form2::Form_Activate() {
     ErrorTrap trap(location("Form_Activate"));
     bool handFileExists = false;
-    trap.at(100, [&] { handFileExists = FileExists(HandCursorPath()); });
+    trap.at(FormActivateAt::pointerFile, [&] { handFileExists = FileExists(HandCursorPath()); });
     if (handFileExists)
-        trap.at(102, [&] { pointer_.setHandCursor(LoadCursorFile(HandCursorPath())); });
-    trap.at(104, [&] { ListView1->setHeaderLabels({QStringLiteral("Folders -- Double click")}); });
-    trap.at(106, [&] { ListView1->setColumnWidth(0, twipsToPixelsX(4000)); });
+        trap.at(FormActivateAt::pointer,
+                [&] { pointer_.setHandCursor(LoadCursorFile(HandCursorPath())); });
+    trap.at(FormActivateAt::header,
+            [&] { ListView1->setHeaderLabels({QStringLiteral("Folders -- Double click")}); });
+    trap.at(FormActivateAt::columnWidth,
+            [&] { ListView1->setColumnWidth(0, twipsToPixelsX(4000)); });
 
-    // Statement 110 (the passive flag) is part of Session::connect.
     bool haveInternet = false;
-    trap.at(112, [&] { haveInternet = session_.openInternet(); });
+    trap.at(FormActivateAt::openInternet, [&] { haveInternet = session_.openInternet(); });
     if (!haveInternet)
         return;
     // A connect that cannot even start (a port text that is no port) counts as
     // a refused one.
     bool connected = false;
-    trap.at(116, [&] { connected = session_.connect(source_ ? source_() : ConnectionSettings()); });
+    trap.at(FormActivateAt::connect,
+            [&] { connected = session_.connect(source_ ? source_() : ConnectionSettings()); });
     if (!connected) {
-        trap.at(120, [] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
-        trap.at(122, [&] { session_.closeInternet(); });
+        trap.at(FormActivateAt::refused,
+                [] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
+        trap.at(FormActivateAt::closeInternet, [&] { session_.closeInternet(); });
         return;
     }
 
     QString directory;
     bool gotDirectory = false;
-    trap.at(126, [&] { gotDirectory = session_.currentDirectory(&directory); });
-    trap.at(128, [&] {
+    trap.at(FormActivateAt::currentFolder,
+            [&] { gotDirectory = session_.currentDirectory(&directory); });
+    trap.at(FormActivateAt::cutAtNul, [&] {
         if (!gotDirectory) {
             directory.clear();
             throw VbError::invalidProcedureCall();
@@ -168,9 +208,9 @@ void Form2::Form_Activate() {
     // every path the dialog builds and returns is the folder the user saw.
     // Without a known log-in folder it starts at the root.
     const QString start = asFolderPath(directory);
-    trap.at(130, [&] { remotePattern_ = start + QStringLiteral("*.*"); });
-    trap.at(132, [&] { currentPath_ = start; });
-    trap.at(134, [&] { ListFolders(); });
+    trap.at(FormActivateAt::pattern, [&] { remotePattern_ = start + QStringLiteral("*.*"); });
+    trap.at(FormActivateAt::currentPath, [&] { currentPath_ = start; });
+    trap.at(FormActivateAt::list, [&] { ListFolders(); });
 }
 
 void Form2::ListFolders() {
@@ -211,11 +251,11 @@ void Form2::ListFolders() {
 void Form2::PushButton1_Click() {
     ErrorTrap trap(location("PushButton1_Click"));
     bool atTop = true;
-    trap.at(100, [&] { atTop = currentPath_ == QLatin1String("/"); });
+    trap.at(UpAt::atTop, [&] { atTop = currentPath_ == QLatin1String("/"); });
     if (atTop)
         return;
     QString parent;
-    trap.at(102, [&] {
+    trap.at(UpAt::parent, [&] {
         const qsizetype slash = currentPath_.lastIndexOf(QLatin1Char('/'), -2);
         if (slash < 0)
             return;
@@ -224,19 +264,19 @@ void Form2::PushButton1_Click() {
     });
     if (parent.isEmpty())
         return;
-    trap.at(106, [&] { currentPath_ = parent; });
-    trap.at(108, [&] { ListFolders(); });
+    trap.at(UpAt::currentPath, [&] { currentPath_ = parent; });
+    trap.at(UpAt::list, [&] { ListFolders(); });
 }
 
 void Form2::PushButton2_Click() {
     ErrorTrap trap(location("PushButton2_Click"));
-    trap.at(100, [&] { selectedFolder_ = currentPath_; });
-    trap.at(102, [&] { unloadDialog(); });
+    trap.at(OkAt::select, [&] { selectedFolder_ = currentPath_; });
+    trap.at(OkAt::unload, [&] { unloadDialog(); });
 }
 
 void Form2::PushButton3_Click() {
     ErrorTrap trap(location("PushButton3_Click"));
-    trap.at(100, [&] { unloadDialog(); });
+    trap.at(SingleStatementAt::only, [&] { unloadDialog(); });
 }
 
 void Form2::ListView1_DblClick() {
@@ -246,7 +286,7 @@ void Form2::ListView1_DblClick() {
     // Descending has no report of its own; a failure is reported here and the
     // dialog stays usable.
     ErrorTrap trap(location("ListView1_DblClick"));
-    trap.at(100, [&] {
+    trap.at(SingleStatementAt::only, [&] {
         currentPath_ += row->text(0);
         remotePattern_ = currentPath_ + QStringLiteral("*.*");
         ListFolders();
@@ -268,7 +308,7 @@ void Form2::unloadDialog() {
 
 void Form2::Form_QueryUnload() {
     ErrorTrap trap(location("Form_QueryUnload"));
-    trap.at(100, [&] { session_.close(); });
+    trap.at(SingleStatementAt::only, [&] { session_.close(); });
 }
 
 void Form2::mouseMoveEvent(QMouseEvent* event) {
