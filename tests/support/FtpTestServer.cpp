@@ -354,3 +354,21 @@ QList<QByteArray> FtpTestServer::commandLog() const {
 quint16 FtpTestServer::freeLoopbackPort() {
     return freePort();
 }
+
+int FtpTestServer::openControlConnections() const {
+    // Lines read "sl local_address rem_address st ...", addresses as hex
+    // "ADDR:PORT"; state 01 is ESTABLISHED. The client's end of a control
+    // connection is the one whose remote port is the server's.
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return -1;
+    int count = 0;
+    const QByteArray port = QByteArray::number(port_, 16).toUpper().rightJustified(4, '0');
+    table.readLine();
+    for (QByteArray line = table.readLine(); !line.isEmpty(); line = table.readLine()) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() > 3 && fields[2].endsWith(':' + port) && fields[3] == "01")
+            ++count;
+    }
+    return count;
+}

@@ -73,6 +73,11 @@ public:
     // nothing listens, so connecting to it is refused.
     static quint16 freeLoopbackPort();
 
+    // How many connections to the server's control port are established
+    // right now (read from the system's table of TCP sockets): the logged-in
+    // sessions clients hold.
+    int openControlConnections() const;
+
     void addFault(const Fault& fault); // pyftpdlib only
     void clearFaults();
 
