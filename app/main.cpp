@@ -1,18 +1,15 @@
 #include "app/Form1.h"
 #include "app/WidgetMessageBox.h"
+#include "cli/CommandLine.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 
-#include <cstdio>
-#include <cstring>
-
 int main(int argc, char* argv[]) {
-    // Asking for the version needs no display.
-    if (argc > 1 && (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-v") == 0)) {
+    // The command line runs without a display: no GUI application is made.
+    if (IsCommandLineInvocation(argc, argv)) {
         QCoreApplication app(argc, argv);
-        std::printf("pellmor %s\n", PELLMOR_VERSION);
-        return 0;
+        return RunCommandLine(app.arguments().mid(1));
     }
     QApplication app(argc, argv);
     Form1 form;

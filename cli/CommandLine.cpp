@@ -1,0 +1,195 @@
+#include "cli/CommandLine.h"
+
+#include "app/core/UiYield.h"
+#include "app/core/VbError.h"
+#include "cli/CommandOptions.h"
+#include "cli/ConsoleHost.h"
+#include "cli/ConsoleMessages.h"
+#include "cli/ConsoleProgress.h"
+#include "cli/RemoteFolderCheck.h"
+#include "compare/CompareRun.h"
+#include "ftp/SessionGlobals.h"
+#include "sync/SyncRun.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
+const QString kDone = QStringLiteral("Done");
+const QString kFail = QStringLiteral("Fail");
+
+void complain(const QString& message) {
+    std::fprintf(stderr, "pellmor: %s\n", message.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+// One row a line: action, source and destination, tab-separated. The action
+// texts of the list start with a blank that only a window has use for.
+void printRow(const QString& action, const QString& source, const QString& destination) {
+    const QString line = action.trimmed() + QLatin1Char('\t') + source + QLatin1Char('\t') +
+                         destination + QLatin1Char('\n');
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void printRows(const ResultListModel& model) {
+    for (int row = 0; row < model.rowCount(); ++row)
+        printRow(model.action(row), model.source(row), model.destination(row));
+}
+
+// The compare run reports its problems as messages, as the window shows them;
+// a clean run shows none, or only that the folders are identical.
+int compare(ConsoleHost& host, ConsoleMessages& messages) {
+    messages.clear();
+    // Held until the remote folder is known to exist: "identical" would be
+    // wrong for a folder that is not there.
+    messages.hold();
+    try {
+        RunCompare(host);
+    } catch (const RunAborted&) {
+        messages.release();
+        return ExitBadInput;
+    }
+    const QStringList shown = messages.texts();
+    const bool identical = shown == QStringList{kIdentical};
+    if (!shown.isEmpty() && !identical) {
+        messages.release();
+        complain(QStringLiteral("the folders could not be compared; nothing was changed"));
+        return ExitBadInput;
+    }
+    if (!identical && host.resultList().rowCount() == 0) {
+        messages.release();
+        complain(QStringLiteral("could not open an FTP session"));
+        return ExitBadInput;
+    }
+    if (!RemoteFolderExists(hConnect, host.remoteFolderText())) {
+        messages.release(false);
+        complain(
+            QStringLiteral("the remote folder does not exist: %1").arg(host.remoteFolderText()));
+        return ExitBadInput;
+    }
+    messages.release();
+    return identical ? ExitDone : ExitDifferences;
+}
+
+bool confirm(int rows, const QString& hostName) {
+    std::fprintf(
+        stderr, "Carry out %s on %s? [y/N] ",
+        (rows == 1 ? QStringLiteral("this row") : QStringLiteral("these %1 rows").arg(rows))
+            .toLocal8Bit()
+            .constData(),
+        hostName.toLocal8Bit().constData());
+    std::fflush(stderr);
+    char answer[64] = {};
+    if (!std::fgets(answer, sizeof answer, stdin))
+        return false;
+    const QString text = QString::fromLocal8Bit(answer).trimmed().toLower();
+    return text == QLatin1String("y") || text == QLatin1String("yes");
+}
+
+// Carries out every row and prints each one's outcome as the run marks it; the
+// rows a stopped run never reached are printed after it with their texts.
+int sync(ConsoleHost& host, ConsoleMessages& messages) {
+    ResultListModel& model = host.resultList();
+    struct Row {
+        QString action, source, destination;
+        bool printed = false;
+    };
+    QList<Row> rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+        rows.append({model.action(row), model.source(row), model.destination(row)});
+
+    ConsoleProgress progress(model, stderr, ::isatty(STDERR_FILENO));
+    messages.setBeforeWrite([&] { progress.clearLine(); });
+    const auto marks = QObject::connect(
+        &model, &ResultListModel::dataChanged, &model,
+        [&](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+            for (int row = topLeft.row(); row <= bottomRight.row() && row < rows.size(); ++row) {
+                Row& r = rows[row];
+                r.action = model.action(row);
+                if (!r.printed && (r.action == kDone || r.action == kFail)) {
+                    progress.clearLine();
+                    printRow(r.action, r.source, r.destination);
+                    r.printed = true;
+                }
+            }
+        });
+
+    messages.clear();
+    try {
+        RunSync(host);
+    } catch (const RunAborted&) {
+    }
+    QObject::disconnect(marks);
+    progress.clearLine();
+    messages.setBeforeWrite({});
+
+    bool allDone = true;
+    for (const Row& r : std::as_const(rows)) {
+        allDone = allDone && r.action == kDone;
+        if (!r.printed)
+            printRow(r.action, r.source, r.destination);
+    }
+    return allDone ? ExitDone : ExitRowsFailed;
+}
+
+} // namespace
+
+bool IsCommandLineInvocation(int argc, char* argv[]) {
+    if (argc < 2)
+        return false;
+    const char* first = argv[1];
+    return first[0] != '-' || std::strncmp(first, "--", 2) == 0 || std::strcmp(first, "-h") == 0 ||
+           std::strcmp(first, "-v") == 0;
+}
+
+int RunCommandLine(const QStringList& arguments) {
+    QString error;
+    const auto options = CommandOptions::parse(arguments, &error);
+    if (!options) {
+        complain(error);
+        return ExitBadInput;
+    }
+    switch (options->command) {
+    case CommandOptions::Command::Help:
+        std::fputs(CommandOptions::usage().toLocal8Bit().constData(), stdout);
+        return ExitDone;
+    case CommandOptions::Command::Version:
+        std::printf("pellmor %s\n", PELLMOR_VERSION);
+        return ExitDone;
+    case CommandOptions::Command::Compare:
+    case CommandOptions::Command::Sync:
+        break;
+    }
+
+    const bool syncing = options->command == CommandOptions::Command::Sync;
+    const bool canAsk = ::isatty(STDIN_FILENO);
+    if (syncing && !options->yes && !canAsk) {
+        complain(QStringLiteral("standard input is not a terminal to ask on, and --yes was not "
+                                "given: nothing was changed"));
+        return ExitNotConfirmed;
+    }
+
+    ConsoleMessages messages;
+    ConsoleHost host(*options);
+    const int compared = compare(host, messages);
+    if (!syncing) {
+        if (compared != ExitBadInput)
+            printRows(host.resultList());
+        return compared;
+    }
+    if (compared != ExitDifferences)
+        return compared;
+    if (!options->yes) {
+        printRows(host.resultList());
+        if (!confirm(host.resultList().rowCount(), options->hostName)) {
+            complain(QStringLiteral("nothing was changed"));
+            return ExitDifferences;
+        }
+    }
+    return sync(host, messages);
+}

@@ -1,0 +1,191 @@
+#include "cli/CommandOptions.h"
+
+#include "app/SettingsStore.h"
+#include "app/core/VbError.h"
+#include "ftp/Session.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QString kApp = QStringLiteral("Tarvex");
+const QString kSection = QStringLiteral("Pellmor");
+
+QString stored(const QString& key) {
+    return GetSetting(kApp, kSection, key);
+}
+
+// A password file holds the password on its first line; the line break that
+// editors add is not part of it.
+std::optional<QString> readPasswordFile(const QString& path, QString* error) {
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the password file %1").arg(path);
+        return std::nullopt;
+    }
+    QByteArray line = file.readLine();
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+} // namespace
+
+QString CommandOptions::usage() {
+    return QStringLiteral(
+        "Usage: pellmor                       open the window\n"
+        "       pellmor compare [OPTIONS]     print what a sync would do\n"
+        "       pellmor sync [OPTIONS] [--yes]\n"
+        "                                     compare, then carry out every row\n"
+        "       pellmor --help | --version\n"
+        "\n"
+        "Options left out are taken from the settings the window stored\n"
+        "($XDG_CONFIG_HOME/Tarvex.ini); the command line never changes them.\n"
+        "  --host H            FTP server\n"
+        "  --port P            its port (21 when none is given or stored)\n"
+        "  --user U            user name\n"
+        "  --remote /PATH/     folder on the server\n"
+        "  --local DIR         local folder\n"
+        "  --password-file F   read the password from the first line of F\n"
+        "                      (else from $PELLMOR_PASSWORD, else the stored one)\n"
+        "  --yes               sync: carry out the rows without asking\n"
+        "\n"
+        "The checklist goes to standard output, one row a line, tab-separated:\n"
+        "action, source, destination. sync prints each row's outcome (Done or\n"
+        "Fail) the same way. Messages and progress go to standard error.\n"
+        "\n"
+        "Exit status:\n"
+        "  0  compare: the folders are identical; sync: every row is done\n"
+        "  1  compare: there is something to do; sync: declined at the question\n"
+        "  2  bad input, no connection, or a folder that does not exist\n"
+        "  3  sync: some rows failed or the run stopped\n"
+        "  4  sync: standard input is not a terminal and --yes was not given\n"
+        "     (nothing was changed)\n");
+}
+
+std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments, QString* error) {
+    CommandOptions options;
+    if (arguments.isEmpty())
+        return options;
+
+    const QString first = arguments.constFirst();
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        if (arguments.size() == 1)
+            return options;
+    } else if (first == QLatin1String("--version") || first == QLatin1String("-v")) {
+        if (arguments.size() == 1) {
+            options.command = Command::Version;
+            return options;
+        }
+    } else if (first == QLatin1String("compare")) {
+        options.command = Command::Compare;
+    } else if (first == QLatin1String("sync")) {
+        options.command = Command::Sync;
+    } else if (first.startsWith(u'-')) {
+        *error = QStringLiteral("unknown option %1 (try pellmor --help)").arg(first);
+        return std::nullopt;
+    } else {
+        *error = QStringLiteral("unknown command %1 (try pellmor --help)").arg(first);
+        return std::nullopt;
+    }
+    if (options.command != Command::Compare && options.command != Command::Sync) {
+        *error = QStringLiteral("%1 takes no further arguments").arg(first);
+        return std::nullopt;
+    }
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption host(QStringLiteral("host"), {}, QStringLiteral("H"));
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("P"));
+    const QCommandLineOption user(QStringLiteral("user"), {}, QStringLiteral("U"));
+    const QCommandLineOption remote(QStringLiteral("remote"), {}, QStringLiteral("PATH"));
+    const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("DIR"));
+    const QCommandLineOption passwordFile(QStringLiteral("password-file"), {}, QStringLiteral("F"));
+    const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    parser.addOptions({host, port, user, remote, local, passwordFile, help});
+    if (options.command == Command::Sync)
+        parser.addOption(yes);
+
+    // The parser expects the program name first.
+    QStringList forParser = arguments;
+    forParser.first() = QStringLiteral("pellmor");
+    if (!parser.parse(forParser)) {
+        *error = parser.errorText().trimmed();
+        return std::nullopt;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *error = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+        return std::nullopt;
+    }
+    if (parser.isSet(help)) {
+        options.command = Command::Help;
+        return options;
+    }
+    for (const QCommandLineOption& o : {host, port, user, remote, local, passwordFile}) {
+        if (parser.values(o).size() > 1) {
+            *error = QStringLiteral("--%1 is given more than once").arg(o.names().first());
+            return std::nullopt;
+        }
+    }
+    options.yes = options.command == Command::Sync && parser.isSet(yes);
+
+    // Given, else stored; an empty text counts as absent, as an empty box would.
+    const auto resolve = [&](const QCommandLineOption& option, const QString& key) {
+        return parser.isSet(option) ? parser.value(option) : stored(key);
+    };
+    options.hostName = resolve(host, QStringLiteral("HostName")).trimmed();
+    options.port = resolve(port, QStringLiteral("Port"));
+    options.userName = resolve(user, QStringLiteral("UserName"));
+    options.remoteFolder = resolve(remote, QStringLiteral("Remote Folder"));
+    const QString localText = resolve(local, QStringLiteral("Text1"));
+
+    const struct {
+        const QString& value;
+        const char* option;
+        const char* what;
+    } required[] = {
+        {options.hostName, "host", "FTP server"},
+        {options.userName, "user", "user name"},
+        {options.remoteFolder, "remote", "remote folder"},
+        {localText, "local", "local folder"},
+    };
+    for (const auto& r : required) {
+        if (r.value.isEmpty()) {
+            *error = QStringLiteral("no %1: give --%2 or enter it in the window")
+                         .arg(QLatin1String(r.what), QLatin1String(r.option));
+            return std::nullopt;
+        }
+    }
+
+    if (options.port.trimmed().isEmpty())
+        options.port = QStringLiteral("21");
+    try {
+        ConvertPortText(options.port);
+    } catch (const VbError&) {
+        *error = QStringLiteral("the port is not a number from 0 to 65535: %1").arg(options.port);
+        return std::nullopt;
+    }
+
+    const QFileInfo localInfo(localText);
+    if (!localInfo.isDir()) {
+        *error = QStringLiteral("the local folder does not exist: %1").arg(localText);
+        return std::nullopt;
+    }
+    options.localFolder = QDir::cleanPath(localInfo.absoluteFilePath());
+
+    if (parser.isSet(passwordFile)) {
+        const auto password = readPasswordFile(parser.value(passwordFile), error);
+        if (!password)
+            return std::nullopt;
+        options.password = *password;
+    } else if (qEnvironmentVariableIsSet("PELLMOR_PASSWORD")) {
+        options.password = qEnvironmentVariable("PELLMOR_PASSWORD");
+    } else {
+        options.password = stored(QStringLiteral("Password"));
+    }
+    return options;
+}

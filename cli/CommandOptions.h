@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// One "pellmor compare" or "pellmor sync" with every connection setting
+// resolved: an option given on the command line wins over the stored setting
+// of the window; the password comes from --password-file, else the environment
+// variable PELLMOR_PASSWORD, else the stored setting. Nothing is ever stored.
+struct CommandOptions {
+    enum class Command { Help, Version, Compare, Sync };
+
+    Command command = Command::Help;
+    bool yes = false;
+    QString hostName;
+    QString port;
+    QString userName;
+    QString password;
+    QString remoteFolder;
+    // Absolute and cleaned, without a trailing separator.
+    QString localFolder;
+
+    // Parses the arguments that follow the program name and checks everything
+    // that can be checked without the server: the options, the port, the local
+    // folder and the password file. Answers nothing and sets *error to a
+    // message for the user when the input is unusable.
+    static std::optional<CommandOptions> parse(const QStringList& arguments, QString* error);
+
+    // The text of --help.
+    static QString usage();
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "cli/CommandOptions.h"
+#include "compare/ResultListModel.h"
+#include "compare/RunHost.h"
+#include "ftp/RemoteTree.h"
+
+// The compare and sync runs without a window: the box texts are the resolved
+// command-line settings, the result list is a plain model the command prints,
+// and the pointer and display options have nothing to show.
+class ConsoleHost : public RunHost {
+public:
+    explicit ConsoleHost(const CommandOptions& options);
+
+    QString hostNameText() const override { return options_.hostName; }
+    QString portText() const override { return options_.port; }
+    QString userNameText() const override { return options_.userName; }
+    QString passwordText() const override { return options_.password; }
+    QString remoteFolderText() const override { return options_.remoteFolder; }
+    QString localFolderText() const override { return options_.localFolder; }
+
+    ResultListModel& resultList() override { return model_; }
+    void recreateColumns() override;
+    void makeRowVisible(int) override {}
+    void setListOption(bool) override {}
+
+    FolderQueue& folderQueue() override { return queue_; }
+
+    bool isBusy() const override { return busy_; }
+    void setBusy(bool busy) override { busy_ = busy; }
+    void setHourglass(bool) override {}
+
+private:
+    CommandOptions options_;
+    ResultListModel model_;
+    FolderQueue queue_;
+    bool busy_ = false;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "ftp/wininet.h"
+
+#include <QString>
+
+// Whether the folder is there on the server of a logged-in connection. A
+// folder that lists no entries is told apart from one that is missing (both
+// list as nothing) by the listing of its parent. "/" always exists.
+bool RemoteFolderExists(HINTERNET connection, const QString& folder);
