@@ -8,7 +8,6 @@
 #include "cli/ConsoleProgress.h"
 #include "cli/RemoteFolderCheck.h"
 #include "compare/CompareRun.h"
-#include "ftp/SessionGlobals.h"
 #include "sync/SyncRun.h"
 
 #include <cstdio>
@@ -66,7 +65,7 @@ int compare(ConsoleHost& host, ConsoleMessages& messages) {
         complain(QStringLiteral("could not open an FTP session"));
         return ExitBadInput;
     }
-    if (!RemoteFolderExists(hConnect, host.remoteFolderText())) {
+    if (!RemoteFolderExists(host.session(), host.remoteFolderText())) {
         messages.release(false);
         complain(
             QStringLiteral("the remote folder does not exist: %1").arg(host.remoteFolderText()));

@@ -4,6 +4,7 @@
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
 #include "ftp/RemoteTree.h"
+#include "ftp/Session.h"
 
 // The compare and sync runs without a window: the box texts are the resolved
 // command-line settings, the result list is a plain model the command prints,
@@ -25,6 +26,7 @@ public:
     void setListOption(bool) override {}
 
     FolderQueue& folderQueue() override { return queue_; }
+    Session& session() override { return session_; }
 
     bool isBusy() const override { return busy_; }
     void setBusy(bool busy) override { busy_ = busy; }
@@ -34,5 +36,7 @@ private:
     CommandOptions options_;
     ResultListModel model_;
     FolderQueue queue_;
+    // Closed when the command ends.
+    Session session_;
     bool busy_ = false;
 };

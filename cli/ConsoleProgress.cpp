@@ -27,7 +27,7 @@ int terminalWidth(std::FILE* out) {
 }
 
 bool isUploadRow(const ResultListModel& model, int row) {
-    return !model.destination(row).isEmpty();
+    return model.kind(row) != RowKind::Delete;
 }
 
 } // namespace

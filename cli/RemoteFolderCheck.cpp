@@ -1,14 +1,15 @@
 #include "cli/RemoteFolderCheck.h"
 
-namespace {
+#include "ftp/Session.h"
 
-constexpr quint32 kListFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+namespace {
 
 // Answers whether the listing of the pattern has an entry that satisfies the
 // test (false when nothing can be listed).
-template <typename Test> bool listingHas(HINTERNET connection, const QString& pattern, Test test) {
+template <typename Test>
+bool listingHas(const Session& session, const QString& pattern, Test test) {
     WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(connection, pattern, &data, kListFlags, 0);
+    const HINTERNET find = session.findFirstFile(pattern, &data);
     if (!find)
         return false;
     bool found = false;
@@ -21,19 +22,19 @@ template <typename Test> bool listingHas(HINTERNET connection, const QString& pa
 
 } // namespace
 
-bool RemoteFolderExists(HINTERNET connection, const QString& folder) {
+bool RemoteFolderExists(const Session& session, const QString& folder) {
     QString path = folder;
     while (path.endsWith(u'/') && path.size() > 1)
         path.chop(1);
     if (path == QLatin1String("/"))
-        return connection != 0;
-    if (listingHas(connection, path + QStringLiteral("/*.*"),
+        return session.isConnected();
+    if (listingHas(session, path + QStringLiteral("/*.*"),
                    [](const WIN32_FIND_DATAA&) { return true; }))
         return true;
     const qsizetype slash = path.lastIndexOf(u'/');
     const QString parent = path.left(slash + 1);
     const QString name = path.mid(slash + 1);
-    return listingHas(connection, parent + QStringLiteral("*.*"), [&](const WIN32_FIND_DATAA& d) {
+    return listingHas(session, parent + QStringLiteral("*.*"), [&](const WIN32_FIND_DATAA& d) {
         return d.isDirectory() && d.cFileName == name;
     });
 }
