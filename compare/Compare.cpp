@@ -37,6 +37,20 @@ template <typename NameOf> QSet<QStringView> nameSet(const QStringList& paths, N
     return names;
 }
 
+// The paths whose names none of the other paths bear, in their order.
+template <typename NameOf, typename OtherNameOf>
+QStringList unmatched(const QStringList& paths, NameOf nameOf, const QStringList& otherPaths,
+                      OtherNameOf otherNameOf) {
+    const QSet<QStringView> otherNames = nameSet(otherPaths, otherNameOf);
+    QStringList result;
+    for (const QString& p : paths) {
+        UiYield::processPending();
+        if (!otherNames.contains(nameOf(p)))
+            result.append(p);
+    }
+    return result;
+}
+
 } // namespace
 
 QString AfterLastBackslash(const QString& text) {
@@ -55,25 +69,11 @@ QString FileNameOf(const QString& path, int kind) {
 }
 
 QStringList FindDeleteCandidates(const QStringList& localPaths, const QStringList& remotePaths) {
-    const QSet<QStringView> localNames = nameSet(localPaths, localName);
-    QStringList result;
-    for (const QString& r : remotePaths) {
-        UiYield::processPending();
-        if (!localNames.contains(remoteName(r)))
-            result.append(r);
-    }
-    return result;
+    return unmatched(remotePaths, remoteName, localPaths, localName);
 }
 
 QStringList FindUploadCandidates(const QStringList& localPaths, const QStringList& remotePaths) {
-    const QSet<QStringView> remoteNames = nameSet(remotePaths, remoteName);
-    QStringList result;
-    for (const QString& l : localPaths) {
-        UiYield::processPending();
-        if (!remoteNames.contains(localName(l)))
-            result.append(l);
-    }
-    return result;
+    return unmatched(localPaths, localName, remotePaths, remoteName);
 }
 
 QStringList FindOverwriteCandidates(const QStringList& localPaths, const QStringList& remotePaths,

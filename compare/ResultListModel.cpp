@@ -70,11 +70,7 @@ void ResultListModel::clear() {
 }
 
 int ResultListModel::addRow(RowKind kind, const QString& source, const QString& destination) {
-    const int row = int(rows_.size());
-    beginInsertRows({}, row, row);
-    rows_.push_back({source, ActionCaption(kind), destination, kind, true});
-    endInsertRows();
-    return row;
+    return addRows(kind, {source}, {destination});
 }
 
 int ResultListModel::addRows(RowKind kind, const QStringList& sources,
