@@ -2,6 +2,7 @@
 
 #include "app/core/ErrorTrap.h"
 #include "app/core/MessageSeam.h"
+#include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "compare/BusyScope.h"
 #include "compare/Compare.h"
@@ -13,6 +14,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -57,6 +60,10 @@ constexpr int kRowBatchMs = 15;
 // A view takes time per announced row too, so a batch also stays short enough
 // to be announced without a noticeable pause.
 constexpr qsizetype kRowBatchMax = 4096;
+
+// How many unreadable local places the message names; a long list would
+// push the message box off the screen.
+constexpr qsizetype kUnreadableNamed = 5;
 
 // Adds the rows of one pass in batches on a time budget, so that the list
 // follows the growth and the window stays responsive.
@@ -111,8 +118,10 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
     };
 
     QStringList candidates;
-    trap.at(At::findDeletes,
-            [&] { candidates = FindDeleteCandidates(lists.localPaths, lists.remotePaths); });
+    trap.at(At::findDeletes, [&] {
+        if (lists.unreadableLocal.isEmpty())
+            candidates = FindDeleteCandidates(lists.localPaths, lists.remotePaths);
+    });
     trap.at(At::addDeletes, [&] {
         RowFiller rows(host, RowKind::Delete);
         for (const QString& r : std::as_const(candidates))
@@ -141,6 +150,24 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
             rows.add(l, destinationOf(l));
         rows.flush();
     });
+}
+
+QString UnreadableLocalMessage(const QStringList& unreadable) {
+    QString text =
+        unreadable.size() == 1
+            ? QStringLiteral("A local folder could not be read:")
+            : QStringLiteral("%1 local folders could not be read:").arg(unreadable.size());
+    const qsizetype named = std::min(unreadable.size(), kUnreadableNamed);
+    for (qsizetype i = 0; i < named; ++i)
+        text += u'\n' + readableName(unreadable.at(i));
+    if (unreadable.size() > named)
+        text += QStringLiteral("\n... and %1 more").arg(unreadable.size() - named);
+    text += unreadable.size() == 1
+                ? QStringLiteral("\n\nNo remote file is proposed for deletion, as the files "
+                                 "in it are unknown.")
+                : QStringLiteral("\n\nNo remote file is proposed for deletion, as the files "
+                                 "in them are unknown.");
+    return text;
 }
 
 CompareRun::CompareRun(RunHost& host) : host_(host), trap_(At::location) {}
@@ -204,7 +231,8 @@ void CompareRun::refuseLocalFolder() {
 
 bool CompareRun::walkLocalTree() {
     QStringList folders{localFolder_};
-    trap_.at(At::walkLocalFolders, [&] { GetSubDirectories2016(folders, true); });
+    trap_.at(At::walkLocalFolders,
+             [&] { GetSubDirectories2016(folders, true, &lists_.unreadableLocal); });
     if (folders.isEmpty() || folders.constFirst() != localFolder_) {
         refuseLocalFolder();
         return false;
@@ -213,15 +241,17 @@ bool CompareRun::walkLocalTree() {
     for (const QString& folder : std::as_const(folders)) {
         QStringList names;
         if (!trap_.at(At::listLocalFiles,
-                      [&] { names = GetFileList(folder, QStringLiteral("*.*")); }))
+                      [&] { names = GetFileList(folder, QStringLiteral("*.*")); })) {
+            lists_.unreadableLocal.append(folder);
             continue;
+        }
         for (const QString& name : std::as_const(names)) {
             if (name.startsWith(u'~'))
                 continue;
             const QString path = folder + name;
             lists_.localPaths.append(path);
             qint64 size = 0;
-            trap_.at(At::localFileSize, [&] { size = QFileInfo(path).size(); });
+            trap_.at(At::localFileSize, [&] { size = LocalFileLength(path); });
             lists_.localSizes.append(size);
             UiYield::processPending();
         }
@@ -262,6 +292,9 @@ void CompareRun::walkRemoteTree() {
 }
 
 void CompareRun::finish() {
+    if (!lists_.unreadableLocal.isEmpty())
+        trap_.at(At::result,
+                 [&] { MessageSeam::plain(UnreadableLocalMessage(lists_.unreadableLocal)); });
     trap_.at(At::listOption, [&] { host_.setListOption(true); });
     trap_.at(At::tickAll, [&] { host_.resultList().setAllChecked(true); });
     trap_.at(At::result, [&] {

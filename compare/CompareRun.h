@@ -14,21 +14,29 @@ class RunHost;
 void RunCompare(RunHost& host);
 
 // The two trees of one compare run: full paths with parallel byte counts (a
-// missing count is taken as 0).
+// missing count is taken as 0), and the local places whose files could not
+// be read.
 struct CompareLists {
     QStringList localPaths;
     QList<qint64> localSizes;
     QStringList remotePaths;
     QList<qint64> remoteSizes;
+    QStringList unreadableLocal;
 };
 
 // Matches the trees and appends the ticked rows to the host's list: the delete
 // rows in remote order, then the upload rows, then the overwrite rows in local
 // order. Destinations are the remote folder followed by each local path's
 // place below the local folder; both folders end with their separator. A pass
-// that fails is reported through the trap and adds no rows.
+// that fails is reported through the trap and adds no rows. When part of the
+// local tree could not be read there are no delete rows: files are matched by
+// name anywhere in the tree, so any remote file may have its copy there.
 void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
                      const QString& localFolder, const QString& remoteFolder);
+
+// The message that names the local places a compare run could not read: the
+// first few of them and how many there are in all.
+QString UnreadableLocalMessage(const QStringList& unreadable);
 
 // One compare run, step by step: the folders from the boxes, the local walk,
 // a fresh main session, the remote walk, the proposed rows, the outcome.

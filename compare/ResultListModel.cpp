@@ -1,5 +1,7 @@
 #include "compare/ResultListModel.h"
 
+#include "app/core/NameCodec.h"
+
 ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
@@ -15,13 +17,15 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
         return {};
     const Row& r = rows_[std::size_t(index.row())];
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        // Paths keep the exact bytes of their names for the sync run; only
+        // what is shown spells out the bytes that are not UTF-8.
         switch (index.column()) {
         case SourceColumn:
-            return r.source;
+            return readableName(r.source);
         case ActionColumn:
             return r.action;
         case DestinationColumn:
-            return r.destination;
+            return readableName(r.destination);
         default:
             return {};
         }

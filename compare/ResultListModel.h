@@ -11,7 +11,9 @@
 // The result list: one row per proposed action with the columns "Source",
 // "Action" and "Destination" and a tick (the check state of the first column).
 // It is the one place rows live; the compare run fills it and the sync run
-// reads the ticks and writes progress into the action column.
+// reads the ticks and writes progress into the action column. Paths are kept
+// exactly (source(), destination()); the display spells out the bytes of names
+// that are not UTF-8 as "\xE9" and so on.
 class ResultListModel : public QAbstractTableModel {
     Q_OBJECT
 public:

@@ -7,9 +7,9 @@
 
 #include <optional>
 
-// Remote names travel as bytes. They are shown as UTF-8; a byte that is not
-// part of a valid UTF-8 sequence becomes the lone surrogate U+DC00 + byte so
-// that the name can be sent back unchanged.
+// Remote names travel as bytes, decoded with the same escape as local names
+// (app/core/NameCodec.h), so that a remote name and a local name with the same
+// bytes are the same text and the name goes back to the server unchanged.
 QString decodeRemoteName(QByteArrayView bytes);
 // The bytes of a name for the server; nothing when the text holds a lone
 // surrogate that no decoded name can contain.

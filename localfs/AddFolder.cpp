@@ -1,18 +1,22 @@
 #include "localfs/AddFolder.h"
 
 #include "app/core/ErrorTrap.h"
-#include "localfs/LocalNames.h"
-#include "localfs/PosixDir.h"
+#include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
+#include "localfs/LocalNames.h"
+#include "localfs/PosixDir.h"
 
 #include <QDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_set>
 #include <vector>
 
@@ -77,6 +81,21 @@ struct Child {
     bool link = false;
 };
 
+// A caller's entry without the trailing separator would otherwise glue the
+// child's name onto the parent's last name.
+QString childPath(const QString& parent, const QString& name, bool folder) {
+    const QChar sep = PathSeparator();
+    QString path;
+    path.reserve(parent.size() + name.size() + 2);
+    path = parent;
+    if (!parent.endsWith(sep))
+        path += sep;
+    path += name;
+    if (folder)
+        path += sep;
+    return path;
+}
+
 std::optional<FolderId> folderIdOf(const QByteArray& bytes) {
     struct stat st;
     if (::stat(bytes.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
@@ -104,7 +123,8 @@ int givenAttributes(const QByteArray& bytes) {
 // ends link loops.
 class Walk {
 public:
-    explicit Walk(bool recurse) : recurse_(recurse), trap_(kWalkLocation) {}
+    Walk(bool recurse, QStringList* unreadable)
+        : recurse_(recurse), trap_(kWalkLocation), unreadable_(unreadable) {}
 
     void run(QStringList& folders);
 
@@ -119,9 +139,14 @@ private:
 
     Outcome list(const Folder& folder, std::vector<Folder>& next);
     bool keepFound(const Folder& folder, std::vector<Folder>& next);
+    void noteUnreadable(const QString& path) {
+        if (unreadable_)
+            unreadable_->append(path);
+    }
 
     bool recurse_;
     ErrorTrap trap_;
+    QStringList* unreadable_;
     std::unordered_set<FolderId, FolderIdHash> walked_;
 };
 
@@ -158,8 +183,12 @@ void Walk::run(QStringList& folders) {
 }
 
 bool Walk::keepFound(const Folder& folder, std::vector<Folder>& next) {
-    if (!fitsPathLimit(folder.bytes) || excludedByAttributes(folder.attributes, false))
+    if (excludedByAttributes(folder.attributes, false))
         return false;
+    if (!fitsPathLimit(folder.bytes)) {
+        noteUnreadable(folder.path);
+        return false;
+    }
     if (!recurse_) {
         const std::optional<FolderId> id = folderIdOf(folder.bytes);
         return id && walked_.insert(*id).second;
@@ -185,6 +214,12 @@ Walk::Outcome Walk::list(const Folder& folder, std::vector<Folder>& next) {
         PosixDir dir(folder.bytes.constData());
         if (!walked_.insert({dir.device(), dir.inode()}).second)
             return Outcome::AlreadyWalked;
+        // Names that can be read but not entered are of no use: neither the
+        // subfolders nor the files can be opened.
+        if (!dir.searchable()) {
+            noteUnreadable(folder.path);
+            return Outcome::Listed;
+        }
         PosixDir::Entry entry;
         while (dir.next(entry)) {
             bool link = entry.type == DT_LNK;
@@ -192,7 +227,12 @@ Walk::Outcome Walk::list(const Folder& folder, std::vector<Folder>& next) {
                 const std::string name(entry.name);
                 if (entry.type == DT_UNKNOWN)
                     link = dir.ownType(name.c_str()) == S_IFLNK;
-                if (dir.resolvedType(name.c_str()) != S_IFDIR)
+                const mode_t target = dir.resolvedType(name.c_str());
+                // A link whose target cannot be reached (a disk that is not
+                // mounted) may stand for a whole folder of files.
+                if (link && target == 0)
+                    noteUnreadable(childPath(folder.path, LocalNames::decode(entry.name), false));
+                if (target != S_IFDIR)
                     continue;
             } else if (entry.type != DT_DIR) {
                 continue;
@@ -207,39 +247,37 @@ Walk::Outcome Walk::list(const Folder& folder, std::vector<Folder>& next) {
     // Subfolders found before a failure part-way through stay in the walk.
     std::sort(children.begin(), children.end(),
               [](const Child& a, const Child& b) { return a.name < b.name; });
-    const QChar sep = PathSeparator();
-    // A caller's entry without the trailing separator would otherwise glue
-    // the child's name onto the parent's last name.
-    const bool needsSeparator = !folder.path.endsWith(sep);
+    const bool needsSeparator = !folder.path.endsWith(PathSeparator());
     for (const Child& c : children) {
-        const std::optional<QString> name = LocalNames::decode(c.name);
-        if (!name || name->size() > kMaxNameLength || HasUnsafeChars(*name) ||
-            name->contains(u'?') || *name == u"." || *name == u"..")
+        const QString name = LocalNames::decode(c.name);
+        if (name.size() > kMaxNameLength || HasUnsafeChars(name) || name.contains(u'?') ||
+            name == u"." || name == u"..")
             continue;
         Folder child;
-        child.path.reserve(folder.path.size() + name->size() + 2);
-        child.path = folder.path;
+        child.path = childPath(folder.path, name, true);
         child.bytes = folder.bytes;
-        if (needsSeparator) {
-            child.path += sep;
+        if (needsSeparator)
             child.bytes += '/';
-        }
-        child.path += *name;
-        child.path += sep;
         child.bytes.append(c.name.data(), qsizetype(c.name.size()));
         child.bytes += '/';
-        child.attributes = folderAttributes(name->startsWith(u'.'), c.link);
+        child.attributes = folderAttributes(name.startsWith(u'.'), c.link);
         next.push_back(std::move(child));
     }
 
     if (!failure)
         return Outcome::Listed;
-    if (failure->number() == VbError::PermissionDenied ||
-        failure->number() == VbError::PathNotFound)
+    if (failure->number() == VbError::PermissionDenied) {
+        noteUnreadable(folder.path);
+        return Outcome::Refused;
+    }
+    // Gone since its parent was read: deleted meanwhile, so its files are
+    // rightly missing.
+    if (failure->number() == VbError::PathNotFound)
         return Outcome::Refused;
     if (!IsDirectory(folder.path))
         return Outcome::NotAFolder;
     trap_.report(failure->description(), 108);
+    noteUnreadable(folder.path);
     return Outcome::Failed;
 }
 
@@ -260,20 +298,22 @@ bool HasUnsafeChars(const QString& name) {
         const char16_t u = d[i].unicode();
         if (u < 32 || (u >= 127 && u <= 159) || u == u'?')
             return true;
-        // An unpaired surrogate has no counterpart in the locale's encoding.
+        // An unpaired surrogate has no counterpart in the locale's encoding,
+        // unless it stands for a byte of a name that is not UTF-8: that byte
+        // goes back to the system as it came.
         if (QChar::isHighSurrogate(u)) {
             if (i + 1 >= size || !QChar::isLowSurrogate(d[i + 1].unicode()))
                 return true;
             ++i;
-        } else if (QChar::isLowSurrogate(u)) {
+        } else if (QChar::isLowSurrogate(u) && !isEscapedByte(d[i])) {
             return true;
         }
     }
     return false;
 }
 
-void GetSubDirectories2016(QStringList& folders, bool recurse) {
-    Walk(recurse).run(folders);
+void GetSubDirectories2016(QStringList& folders, bool recurse, QStringList* unreadable) {
+    Walk(recurse, unreadable).run(folders);
 }
 
 QStringList GetFileList(const QString& folderPath, const QString& pattern) {
@@ -301,10 +341,10 @@ QStringList GetFileList(const QString& folderPath, const QString& pattern) {
             if (dir.resolvedType(std::string(entry.name).c_str()) != S_IFREG)
                 continue;
         }
-        std::optional<QString> name = LocalNames::decode(entry.name);
-        if (!name || (!everyName && !LocalNames::matchesPattern(*name, pattern)))
+        QString name = LocalNames::decode(entry.name);
+        if (!everyName && !LocalNames::matchesPattern(name, pattern))
             continue;
-        names.append(std::move(*name));
+        names.append(std::move(name));
     }
     return names;
 }
@@ -315,6 +355,37 @@ bool CanOpenFile(const QString& path) {
         return false;
     struct stat st;
     return ::stat(bytes->constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+qint64 LocalFileLength(const QString& path) {
+    const std::optional<QByteArray> bytes = LocalNames::encode(path);
+    struct stat st;
+    if (!bytes || bytes->isEmpty() || ::stat(bytes->constData(), &st) != 0)
+        throw VbError::fileNotFound();
+    return qint64(st.st_size);
+}
+
+void OpenLocalFile(QFile& file, const QString& path) {
+    const std::optional<QByteArray> bytes = LocalNames::encode(path);
+    if (!bytes || bytes->isEmpty())
+        throw VbError::fileNotFound();
+    // Not blocking, so that a FIFO put in the file's place cannot hang the
+    // open; it is refused below like a folder.
+    const int fd = ::open(bytes->constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT || err == ENOTDIR)
+            throw VbError::fileNotFound();
+        throw VbError::permissionDenied();
+    }
+    struct stat st;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        !file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw VbError::permissionDenied();
+    }
 }
 
 QChar PathSeparator() {

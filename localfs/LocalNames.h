@@ -7,16 +7,17 @@
 #include <string_view>
 
 // Conversions between the names the file system stores (raw bytes, read as
-// the locale's encoding, UTF-8) and the texts the program works with.
+// UTF-8) and the texts the program works with. Bytes that are not UTF-8 are
+// kept with the escape of app/core/NameCodec.h, the one remote names use too.
 namespace LocalNames {
 
-// The text of a name as stored on disk, or nothing when the bytes are not
-// valid UTF-8: such a name has characters without a counterpart in the
-// program's texts and must not be listed under a look-alike.
-std::optional<QString> decode(std::string_view bytes);
+// The text of a name as stored on disk; every name has one, and no two names
+// share it.
+QString decode(std::string_view bytes);
 
 // The bytes to hand to the system for a path, or nothing when the text holds
-// a character that cannot be encoded (an unpaired surrogate or a NUL).
+// a character that no stored name contains (a NUL, or a surrogate that is
+// neither half of a pair nor an escaped byte).
 std::optional<QByteArray> encode(const QString& path);
 
 // Windows-style wildcard match, ignoring letter case: "*" is any run of

@@ -2,17 +2,18 @@
 
 #include "app/core/ErrorTrap.h"
 #include "app/core/MessageSeam.h"
+#include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
 #include "compare/BusyScope.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
 #include "ftp/wininet.h"
+#include "localfs/AddFolder.h"
 #include "sync/SyncSteps.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
@@ -181,16 +182,8 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
     // The local file is opened before anything changes on the server, so that
     // a vanished or unreadable file leaves the remote side as it was.
     // Unbuffered: the blocks go straight into the send buffer.
-    QFile file(localPath);
-    if (!trap_.at(LineOpenLocal, [&] {
-            if (QFileInfo(localPath).isDir())
-                throw VbError::permissionDenied();
-            if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-                if (!QFileInfo::exists(localPath))
-                    throw VbError::fileNotFound();
-                throw VbError::permissionDenied();
-            }
-        }))
+    QFile file;
+    if (!trap_.at(LineOpenLocal, [&] { OpenLocalFile(file, localPath); }))
         return Outcome::Fail;
 
     if (overwrite)
@@ -287,12 +280,12 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
         model_.setAction(row, QStringLiteral("uploading 100%"));
 
     if (writeFailed)
-        MessageSeam::plain(QStringLiteral("Error uploading file..") + localPath);
+        MessageSeam::plain(QStringLiteral("Error uploading file..") + readableName(localPath));
     file.close();
     bool confirmed = false;
     trap_.at(LineClose, [&] { confirmed = remote.close(); });
     if (!readFailed && !writeFailed && !confirmed)
-        MessageSeam::plain(QStringLiteral("Error uploading file..") + localPath);
+        MessageSeam::plain(QStringLiteral("Error uploading file..") + readableName(localPath));
     if (readFailed || writeFailed || !confirmed) {
         // Leave no partial copy behind that looks like the file.
         trap_.at(LineClose, [&] { session_.deleteFile(remotePath); });

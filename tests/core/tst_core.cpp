@@ -1,7 +1,8 @@
 #include "app/core/ErrorTrap.h"
-#include "tests/support/MessageRecorder.h"
+#include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QtTest>
 
@@ -14,6 +15,8 @@ private slots:
     void plainMessageUsesApplicationTitle();
     void yieldIsThrottled();
     void abortUnwindsAtNextYield();
+    void storedNames_data();
+    void storedNames();
 };
 
 void TestCore::reportTextIsExact() {
@@ -96,6 +99,29 @@ void TestCore::abortUnwindsAtNextYield() {
     UiYield::resetAbort();
     QVERIFY(aborted);
     QVERIFY(!finished);
+}
+
+void TestCore::storedNames_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("ASCII") << QByteArray("a b.txt") << "a b.txt";
+    QTest::newRow("UTF-8") << QByteArray("caf\xc3\xa9 \xf0\x9f\x98\x80")
+                           << QString::fromUtf8("caf\xc3\xa9 \xf0\x9f\x98\x80");
+    QTest::newRow("Latin-1 byte") << QByteArray("caf\xe9.txt") << "caf\\xE9.txt";
+    QTest::newRow("UTF-8 and a stray byte")
+        << QByteArray("\xc3\xa9\x80") << QString::fromUtf8("\xc3\xa9") + "\\x80";
+    QTest::newRow("cut sequence") << QByteArray("a\xe2\x82") << "a\\xE2\\x82";
+    QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << "\\xC0\\xAF";
+}
+
+void TestCore::storedNames() {
+    // Every stored name comes back with its own bytes, and is shown without
+    // characters that a display cannot draw.
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    const QString text = decodeNameBytes(bytes);
+    QCOMPARE(encodeNameBytes(text), std::optional<QByteArray>(bytes));
+    QCOMPARE(readableName(text), shown);
 }
 
 QTEST_GUILESS_MAIN(TestCore)

@@ -1,8 +1,9 @@
-#include "localfs/AddFolder.h"
-#include "tests/support/MessageRecorder.h"
-#include "tests/localfs/TreeBuilder.h"
+#include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
+#include "localfs/AddFolder.h"
+#include "tests/support/TreeBuilder.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -25,7 +26,8 @@ namespace {
 // The test binary doubles as a small helper that runs one call and prints
 // what a caller would see, so that permission cases can run as an
 // unprivileged user while the suite itself runs as root.
-//   walk <folder>      -> "folder\t<path>" lines, then "box\t<text>" lines
+//   walk <folder>      -> "folder\t<path>" lines, "unreadable\t<path>" lines,
+//                         then "box\t<text>" lines
 //   files <folder>     -> "name\t<name>" lines or "error\t<number>"
 //   canopen <path>     -> "canopen\t0|1"
 int helperMain(int argc, char** argv) {
@@ -36,9 +38,12 @@ int helperMain(int argc, char** argv) {
     MessageRecorder recorder;
     if (mode == u"walk") {
         QStringList folders{target};
-        GetSubDirectories2016(folders, true);
+        QStringList unreadable;
+        GetSubDirectories2016(folders, true, &unreadable);
         for (const QString& f : std::as_const(folders))
             std::printf("folder\t%s\n", f.toUtf8().constData());
+        for (const QString& u : std::as_const(unreadable))
+            std::printf("unreadable\t%s\n", u.toUtf8().constData());
     } else if (mode == u"files") {
         try {
             const QStringList names = GetFileList(target, QStringLiteral("*.*"));
@@ -60,8 +65,9 @@ QStringList sortedCopy(QStringList l) {
     return l;
 }
 
+// Paths as the program spells them: bytes that are not UTF-8 kept escaped.
 QString text(const QByteArray& bytes) {
-    return QString::fromUtf8(bytes);
+    return decodeNameBytes(bytes);
 }
 
 } // namespace
@@ -76,7 +82,7 @@ private slots:
     void walk();
     void linksAreFollowedOnce();
     void specialFilesAreLeftOut();
-    void invalidUtf8NamesAreLeftOut();
+    void invalidUtf8NamesAreKept();
     void vanishingFolderIsDropped();
     void closingTheWindowEndsTheWalk();
     void deepTreeStopsAtPathLimit();
@@ -87,6 +93,8 @@ private slots:
     void fileList_data();
     void fileList();
     void fileListOfMissingFolderThrows();
+    void openLocalFile_data();
+    void openLocalFile();
     void canOpenFile_data();
     void canOpenFile();
     void isDirectory_data();
@@ -212,11 +220,16 @@ void TestAddFolder::linksAreFollowedOnce() {
     QVERIFY(makeLink("a/b", at("shortcut")));        // shallower way to a/b
     QVERIFY(makeLink("/nonexistent/pellmor", at("dangling")));
     QVERIFY(makeLink("file.txt", at("tofile")));
+    QVERIFY(makeLink("gone/deeper", at("a/b/dangling2")));
 
     QStringList list{path("")};
-    GetSubDirectories2016(list, true);
+    QStringList unreadable;
+    GetSubDirectories2016(list, true, &unreadable);
     // The shallowest path to each folder wins; every folder appears once.
     QCOMPARE(list, paths({"", "a/", "real/", "shortcut/"}));
+    // A link to a disk that is not mounted may hide a whole folder of files;
+    // it is named by the path the walk took to it.
+    QCOMPARE(unreadable, paths({"dangling", "shortcut/dangling2"}));
     QCOMPARE(recorder_->texts(), QStringList{});
 }
 
@@ -235,15 +248,32 @@ void TestAddFolder::specialFilesAreLeftOut() {
              QStringList({"link.txt", "plain.txt"}));
 }
 
-void TestAddFolder::invalidUtf8NamesAreLeftOut() {
+void TestAddFolder::invalidUtf8NamesAreKept() {
+    // Names from old archives: left out, their remote copies would look
+    // surplus and be deleted.
     if (!makeFolder(at("bad\xff")))
         QSKIP("the file system refuses names that are not valid UTF-8");
-    build({"bad\xff/below", "good", "over\xc0\xafong"}, {"good.txt", "bad\xfe.txt"});
+    build({"bad\xff/below", "good", "over\xc0\xafong"},
+          {"good.txt", "caf\xe9.txt", "bad\xff/in\xfe.txt"});
 
     QStringList list{path("")};
     GetSubDirectories2016(list, true);
-    QCOMPARE(list, paths({"", "good/"}));
-    QCOMPARE(GetFileList(path(""), QStringLiteral("*.*")), QStringList{"good.txt"});
+    QCOMPARE(list, paths({"", "bad\xff/", "good/", "over\xc0\xafong/", "bad\xff/below/"}));
+    QCOMPARE(sortedCopy(GetFileList(path(""), QStringLiteral("*.*"))),
+             sortedCopy({text("caf\xe9.txt"), "good.txt"}));
+    QCOMPARE(GetFileList(path("bad\xff"), QStringLiteral("*.txt")),
+             QStringList{text("in\xfe.txt")});
+
+    // Each name leads back to its own file, not to a look-alike.
+    QVERIFY(makeFile(at("caf\xc3\xa9.txt"), "utf-8 twin"));
+    QVERIFY(IsDirectory(path("bad\xff/below")));
+    QVERIFY(CanOpenFile(path("bad\xff/in\xfe.txt")));
+    QCOMPARE(LocalFileLength(path("caf\xe9.txt")), qint64(1));
+    QCOMPARE(LocalFileLength(path("caf\xc3\xa9.txt")), qint64(10));
+    QFile file;
+    OpenLocalFile(file, path("caf\xe9.txt"));
+    QCOMPARE(file.readAll(), QByteArray("x"));
+    QCOMPARE(recorder_->texts(), QStringList{});
 }
 
 void TestAddFolder::vanishingFolderIsDropped() {
@@ -283,9 +313,14 @@ void TestAddFolder::deepTreeStopsAtPathLimit() {
     QCOMPARE(makeChain(root_.chopped(1), name, depth), depth);
 
     QStringList list{path("")};
-    GetSubDirectories2016(list, true);
+    QStringList unreadable;
+    GetSubDirectories2016(list, true, &unreadable);
     QVERIFY(list.size() > 1);
     QVERIFY(list.size() <= depth);
+    // The first folder beyond the limit is named; what lies below it is not
+    // seen at all.
+    QCOMPARE(unreadable.size(), 1);
+    QVERIFY(unreadable.constFirst().startsWith(list.constLast()));
     for (const QString& p : std::as_const(list)) {
         QVERIFY(p.toUtf8().size() < PATH_MAX);
         QVERIFY(IsDirectory(p));
@@ -327,12 +362,18 @@ void TestAddFolder::refusedAccess_data() {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArrayList>("expected"); // lines, "{R}" stands for the root
 
-    QTest::newRow("refused subfolders are dropped, their siblings stay")
-        << "walk" << QByteArray("")
-        << QByteArrayList{"folder\t{R}", "folder\t{R}noexec/", "folder\t{R}ok/", "folder\t{R}zz/",
-                          "folder\t{R}ok/deep/"};
+    QTest::newRow("refused subfolders are dropped and named, their siblings stay")
+        << "walk" << QByteArray("") << QByteArrayList{"folder\t{R}",
+                                                      "folder\t{R}noexec/",
+                                                      "folder\t{R}ok/",
+                                                      "folder\t{R}zz/",
+                                                      "folder\t{R}ok/deep/",
+                                                      "unreadable\t{R}disk",
+                                                      "unreadable\t{R}noexec/",
+                                                      "unreadable\t{R}shut1/",
+                                                      "unreadable\t{R}shut2/"};
     QTest::newRow("refused given folder gives an empty list")
-        << "walk" << QByteArray("shut1/") << QByteArrayList{};
+        << "walk" << QByteArray("shut1/") << QByteArrayList{"unreadable\t{R}shut1/"};
     QTest::newRow("files of a refused folder raise permission denied")
         << "files" << QByteArray("shut1") << QByteArrayList{"error\t70"};
     QTest::newRow("files of an unsearchable folder are not openable")
@@ -359,6 +400,7 @@ void TestAddFolder::refusedAccess() {
     QVERIFY(::chmod(at("shut1").constData(), 0) == 0);
     QVERIFY(makeFolder(at("shut2"), 0));
     QVERIFY(::chmod(at("noexec").constData(), 0444) == 0);
+    QVERIFY(makeLink("/nonexistent/pellmor-disk", at("disk")));
 
     QString program = QCoreApplication::applicationFilePath();
     QStringList args{QStringLiteral("--helper"), mode, path(target)};
@@ -447,6 +489,42 @@ void TestAddFolder::fileListOfMissingFolderThrows() {
     }
 }
 
+void TestAddFolder::openLocalFile_data() {
+    QTest::addColumn<QByteArray>("relative");
+    QTest::addColumn<int>("error"); // 0: opens
+    QTest::newRow("regular file") << QByteArray("f.txt") << 0;
+    QTest::newRow("link to a file") << QByteArray("link") << 0;
+    QTest::newRow("name that is not UTF-8") << QByteArray("caf\xe9.txt") << 0;
+    QTest::newRow("missing") << QByteArray("missing") << VbError::FileNotFound;
+    QTest::newRow("dangling link") << QByteArray("dangling") << VbError::FileNotFound;
+    QTest::newRow("folder") << QByteArray("sub") << VbError::PermissionDenied;
+    // Must not wait for a writer that never comes.
+    QTest::newRow("FIFO") << QByteArray("fifo") << VbError::PermissionDenied;
+}
+
+void TestAddFolder::openLocalFile() {
+    QFETCH(QByteArray, relative);
+    QFETCH(int, error);
+    build({"sub"});
+    QVERIFY(makeFile(at("f.txt"), "content"));
+    QVERIFY(makeLink("f.txt", at("link")));
+    QVERIFY(makeLink("missing", at("dangling")));
+    QVERIFY(makeFifo(at("fifo")));
+    if (!makeFile(at("caf\xe9.txt"), "content"))
+        QSKIP("the file system refuses names that are not valid UTF-8");
+
+    QFile file;
+    try {
+        OpenLocalFile(file, path(relative));
+        QCOMPARE(0, error);
+        QCOMPARE(LocalFileLength(path(relative)), qint64(7));
+        QCOMPARE(file.readAll(), QByteArray("content"));
+    } catch (const VbError& e) {
+        QCOMPARE(e.number(), error);
+        QVERIFY(!file.isOpen());
+    }
+}
+
 void TestAddFolder::canOpenFile_data() {
     QTest::addColumn<QByteArray>("relative");
     QTest::addColumn<bool>("expected");
@@ -509,6 +587,8 @@ void TestAddFolder::hasUnsafeChars_data() {
     QTest::newRow("last C1 control") << QString(QChar(159)) << true;
     QTest::newRow("question mark") << "what?" << true;
     QTest::newRow("lone surrogate") << QString(QChar(0xd800)) + "x" << true;
+    QTest::newRow("low surrogate that is no escaped byte") << QString(QChar(0xdc41)) << true;
+    QTest::newRow("byte of a name that is not UTF-8") << decodeNameBytes("caf\xe9") << false;
 }
 
 void TestAddFolder::hasUnsafeChars() {

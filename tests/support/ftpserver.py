@@ -26,6 +26,7 @@ import time
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.ioloop import AsyncChat
 from pyftpdlib.servers import FTPServer
 
 # An address that is never ours: a client that follows a PASV reply naming it
@@ -154,6 +155,12 @@ def make_handler(args, faults, log):
         if args.hide_mlsd:
             proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                           if k not in ("MLSD", "MLST")}
+
+        def push(self, s):
+            # Replies that name a path (PWD, CWD) carry its bytes as they are
+            # on disk, as a server that does not decode names sends them;
+            # otherwise a folder whose name is not UTF-8 cannot be entered.
+            AsyncChat.push(self, s.encode("utf8", self.unicode_errors))
 
         def pre_process_command(self, line, cmd, arg):
             if log is not None:

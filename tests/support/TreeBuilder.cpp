@@ -1,4 +1,4 @@
-#include "tests/localfs/TreeBuilder.h"
+#include "tests/support/TreeBuilder.h"
 
 #include <cstring>
 #include <dirent.h>
