@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
 #include "cli/CommandOptions.h"
@@ -27,11 +28,16 @@ void complain(const QString& message) {
 }
 
 // One row a line: action, source and destination, tab-separated. The action
-// texts of the list start with a blank that only a window has use for.
+// texts of the list start with a blank that only a window has use for. Paths
+// go out with the bytes of their names, also where a name is not UTF-8, so
+// that a script can use them as they are.
 void printRow(const QString& action, const QString& source, const QString& destination) {
-    const QString line = action.trimmed() + QLatin1Char('\t') + source + QLatin1Char('\t') +
-                         destination + QLatin1Char('\n');
-    std::fputs(line.toLocal8Bit().constData(), stdout);
+    const auto bytesOf = [](const QString& path) {
+        return encodeNameBytes(path).value_or(path.toLocal8Bit());
+    };
+    const QByteArray line = action.trimmed().toLocal8Bit() + '\t' + bytesOf(source) + '\t' +
+                            bytesOf(destination) + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 }
 

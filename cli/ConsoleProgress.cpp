@@ -1,6 +1,9 @@
 #include "cli/ConsoleProgress.h"
 
+#include "app/core/NameCodec.h"
+#include "app/core/VbError.h"
 #include "compare/ResultListModel.h"
+#include "localfs/AddFolder.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -26,6 +29,16 @@ int terminalWidth(std::FILE* out) {
     return 80;
 }
 
+// The size by the bytes of the file's name; a file that cannot be queried
+// counts as empty, and the sync run reports it.
+qint64 localSize(const QString& path) {
+    try {
+        return LocalFileLength(path);
+    } catch (const VbError&) {
+        return 0;
+    }
+}
+
 bool isUploadRow(const ResultListModel& model, int row) {
     return model.kind(row) != RowKind::Delete;
 }
@@ -35,7 +48,7 @@ bool isUploadRow(const ResultListModel& model, int row) {
 ConsoleProgress::ConsoleProgress(ResultListModel& model, std::FILE* out, bool enabled)
     : model_(model), out_(out), enabled_(enabled) {
     for (int row = 0; row < model.rowCount(); ++row) {
-        const qint64 size = isUploadRow(model, row) ? QFileInfo(model.source(row)).size() : 0;
+        const qint64 size = isUploadRow(model, row) ? localSize(model.source(row)) : 0;
         sizes_.append(size);
         total_ += size;
     }
@@ -61,7 +74,7 @@ void ConsoleProgress::onActionChanged(int row) {
     const bool newRow = now_.row != row + 1;
     if (newRow) {
         now_.row = row + 1;
-        now_.file = QFileInfo(model_.source(row)).fileName();
+        now_.file = readableName(QFileInfo(model_.source(row)).fileName());
     }
     if (finished) {
         finishedBytes_ += sizes_.at(row);

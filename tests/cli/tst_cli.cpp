@@ -6,6 +6,7 @@
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TreeBuilder.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -16,6 +17,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -95,6 +99,7 @@ std::pair<Tree, Tree> syncableTrees(quint32 seed) {
 struct Outcome {
     int status = -1;
     QStringList lines; // standard output
+    QByteArray output; // the same, as bytes
     QString err;
 };
 
@@ -122,6 +127,7 @@ private slots:
     void passwordSources_data();
     void passwordSources();
     void stoppedSyncIsNotDone();
+    void namesThatAreNotUtf8KeepTheirBytes();
     void helpAndVersion_data();
     void helpAndVersion();
     void progressLine_data();
@@ -172,7 +178,8 @@ Outcome TestCli::run(const QStringList& arguments, const QString& password) {
         return out;
     }
     out.status = program.exitCode();
-    const QString text = QString::fromLocal8Bit(program.readAllStandardOutput());
+    out.output = program.readAllStandardOutput();
+    const QString text = QString::fromLocal8Bit(out.output);
     out.lines = text.split(u'\n', Qt::SkipEmptyParts);
     out.err = QString::fromLocal8Bit(program.readAllStandardError());
     return out;
@@ -403,6 +410,32 @@ void TestCli::stoppedSyncIsNotDone() {
              (QStringList{"Done\t/www/old.txt\t",
                           "could be uploaded to\t" + local_->path() + "/a.txt\t/www/a.txt",
                           "could be uploaded to\t" + local_->path() + "/z/b.txt\t/www/z/b.txt"}));
+}
+
+void TestCli::namesThatAreNotUtf8KeepTheirBytes() {
+    const QByteArray local = QFile::encodeName(local_->path()) + "/caf\xe9.txt";
+    const QByteArray remote = QFile::encodeName(remoteRoot()) + "/caf\xe9.txt";
+    // The temporary folders cannot remove names that are not UTF-8.
+    const struct RemoveAtEnd {
+        QByteArrayList paths;
+        ~RemoveAtEnd() {
+            for (const QByteArray& p : paths)
+                ::unlink(p.constData());
+        }
+    } removeAtEnd{{local, remote}};
+    if (!TreeBuilder::makeFile(local, "latin-1 name"))
+        QSKIP("the file system refuses names that are not valid UTF-8");
+
+    const QByteArray row = local + "\t/www/caf\xe9.txt\n";
+    const Outcome compared = run(QStringList{"compare"} + serverOptions());
+    QCOMPARE(compared.output, "could be uploaded to\t" + row);
+    const Outcome synced = run(QStringList{"sync", "--yes"} + serverOptions());
+    QCOMPARE(synced.status, 0);
+    QCOMPARE(synced.output, "Done\t" + row);
+    QFile copy;
+    QVERIFY(copy.open(::open(remote.constData(), O_RDONLY | O_CLOEXEC), QIODevice::ReadOnly,
+                      QFileDevice::AutoCloseHandle));
+    QCOMPARE(copy.readAll(), QByteArray("latin-1 name"));
 }
 
 void TestCli::helpAndVersion_data() {
