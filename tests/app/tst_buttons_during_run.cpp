@@ -3,14 +3,14 @@
 
 #include "app/Form1.h"
 #include "app/Form2.h"
-#include "app/SettingsStore.h"
 #include "app/core/UiYield.h"
-#include "tests/support/FtpTestServer.h"
+#include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -25,16 +25,6 @@ QByteArray pattern(int size, int seed) {
     for (int i = 0; i < size; ++i)
         b[i] = char((i * 31 + seed + i / 1021) & 0xff);
     return b;
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
 }
 
 // Cancels the remote folder browser as soon as it has listed its folders.
@@ -57,15 +47,11 @@ void cancelBrowserWhenShown() {
 class TestButtonsDuringRun : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        config_ = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
-        ResetSettingsCache();
-    }
+    void init() { sandbox_ = std::make_unique<AppSandbox>(); }
     void cleanup() {
         UiYield::setHook({});
         UiYield::setInterval(15);
-        ResetSettingsCache();
+        sandbox_.reset();
     }
 
     void pressesLeaveTheRunsSessionAlone_data() {
@@ -88,27 +74,20 @@ private slots:
         QFETCH(QStringList, presses);
         QFETCH(QStringList, messages);
         FtpTestServer server(kind);
-        QString reason;
-        QVERIFY2(server.start(&reason), qPrintable(reason));
+        START_TEST_SERVER(server);
         QTemporaryDir local;
         const QStringList names{"a.bin", "b.bin", "c.bin"};
         for (int i = 0; i < names.size(); ++i)
-            QVERIFY(writeBytes(local.filePath(names[i]), pattern(3 * 1024 * 1024, i)));
+            QVERIFY(TestFiles::writeFile(local.filePath(names[i]), pattern(3 * 1024 * 1024, i)));
         // An older, smaller copy: its row overwrites.
-        QVERIFY(writeBytes(server.rootPath() + QStringLiteral("/b.bin"), "old"));
+        QVERIFY(TestFiles::writeFile(server.rootPath() + QStringLiteral("/b.bin"), "old"));
 
         MessageRecorder boxes;
         Form1 f;
         f.Form_Load();
-        const auto type = [&f](const char* box, const QString& text) {
-            f.findChild<QLineEdit*>(QLatin1String(box))->setText(text);
-        };
-        type("txtHostName", server.host());
-        type("txtPort", QString::number(server.port()));
-        type("txtUserName", server.user());
-        type("txtPassword", server.password());
-        type("txtRemoteFolder", QStringLiteral("/"));
-        type("Text1", local.path() + QLatin1Char('/'));
+        WindowDriver::typeServer(f, server);
+        WindowDriver::type(f, "txtRemoteFolder", QStringLiteral("/"));
+        WindowDriver::type(f, "Text1", local.path() + QLatin1Char('/'));
         f.PushButton5_Click();
         QCOMPARE(f.resultList().rowCount(), 3);
         QCOMPARE(server.openControlConnections(), 1);
@@ -137,12 +116,12 @@ private slots:
         QCOMPARE(connectionsAfterPresses, 1);
         QCOMPARE(server.openControlConnections(), 1);
         for (const QString& name : names)
-            QCOMPARE(readBytes(server.rootPath() + QLatin1Char('/') + name),
-                     readBytes(local.filePath(name)));
+            QCOMPARE(TestFiles::readFile(server.rootPath() + QLatin1Char('/') + name),
+                     TestFiles::readFile(local.filePath(name)));
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> config_;
+    std::unique_ptr<AppSandbox> sandbox_;
 };
 
 QTEST_MAIN(TestButtonsDuringRun)

@@ -3,7 +3,9 @@
 #include "app/SettingsStore.h"
 #include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
+#include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -86,24 +88,18 @@ private:
     void store(const Settings& settings);
     QLineEdit* box(Form1& f, const char* name) { return f.findChild<QLineEdit*>(name); }
 
-    std::unique_ptr<QTemporaryDir> config_;
-    std::unique_ptr<QTemporaryDir> programDir_;
+    std::unique_ptr<AppSandbox> sandbox_;
     SpecialFolderLookup previousLookup_;
 };
 
 void TestForm1::init() {
-    config_ = std::make_unique<QTemporaryDir>();
-    programDir_ = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
-    ResetSettingsCache();
-    SetProgramFolder(programDir_->path());
+    sandbox_ = std::make_unique<AppSandbox>();
     previousLookup_ = SetSpecialFolderLookup([](int) { return QStringLiteral("/home/u/Desktop"); });
 }
 
 void TestForm1::cleanup() {
     SetSpecialFolderLookup(previousLookup_);
-    SetProgramFolder({});
-    ResetSettingsCache();
+    sandbox_.reset();
     UiYield::resetAbort();
 }
 
@@ -175,11 +171,8 @@ void TestForm1::desktopLookupFailureIsReported() {
 }
 
 void TestForm1::garbageSettingsFileGivesDefaults() {
-    QDir().mkpath(config_->path());
-    QFile file(SettingsFilePath(kApp));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("\x00\xff[[[Pellmor\nHostName\n=\n\x01garbage", 30));
-    file.close();
+    QVERIFY(TestFiles::writeFile(SettingsFilePath(kApp),
+                                 QByteArray("\x00\xff[[[Pellmor\nHostName\n=\n\x01garbage", 30)));
     MessageRecorder rec;
     Form1 f;
     f.Form_Load();
@@ -215,10 +208,9 @@ void TestForm1::typingStoresEveryKeystroke() {
 void TestForm1::unwritableSettingsKeepWorking() {
     // A file where the configuration folder should be: nothing can be created
     // below it, not even by root.
-    QFile blocker(config_->filePath("blocked"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker.fileName()));
+    const QString blocker = sandbox_->configFolder() + QStringLiteral("/blocked");
+    QVERIFY(TestFiles::writeFile(blocker, {}));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocker));
     ResetSettingsCache();
     MessageRecorder rec;
     Form1 f;
@@ -410,10 +402,7 @@ void TestForm1::accessibleNames() {
 }
 
 void TestForm1::hoverRule() {
-    QFile cur(programDir_->filePath("HAND-M.CUR"));
-    QVERIFY(cur.open(QIODevice::WriteOnly));
-    cur.write(makeCursorFile(5, 1));
-    cur.close();
+    QVERIFY(TestFiles::writeFile(sandbox_->programFile("HAND-M.CUR"), makeCursorFile(5, 1)));
     Form1 f;
     f.Form_Load();
     f.show();
@@ -470,11 +459,8 @@ void TestForm1::handCursorFromFile_data() {
 void TestForm1::handCursorFromFile() {
     QFETCH(QByteArray, content);
     QFETCH(bool, loaded);
-    if (!content.isEmpty()) {
-        QFile cur(programDir_->filePath("HAND-M.CUR"));
-        QVERIFY(cur.open(QIODevice::WriteOnly));
-        cur.write(content);
-    }
+    if (!content.isEmpty())
+        QVERIFY(TestFiles::writeFile(sandbox_->programFile("HAND-M.CUR"), content));
     MessageRecorder rec;
     Form1 f;
     f.Form_Load();
@@ -495,10 +481,7 @@ void TestForm1::skinFileSwitchesColours() {
         QCOMPARE(plain.findChild<QLabel*>("Label1")->palette().color(QPalette::Window),
                  QColor(Qt::white));
     }
-    QDir(programDir_->path()).mkpath("x");
-    QFile skin(programDir_->filePath("x/o.cjs"));
-    QVERIFY(skin.open(QIODevice::WriteOnly));
-    skin.close();
+    QVERIFY(TestFiles::writeFile(sandbox_->programFile("x/o.cjs"), {}));
     Form1 skinned;
     skinned.Form_Load();
     const QColor face = QApplication::palette().color(QPalette::Active, QPalette::Button);

@@ -3,8 +3,10 @@
 #include "app/MainModule.h"
 #include "app/SettingsStore.h"
 #include "app/core/ErrorTrap.h"
-#include "tests/support/FtpTestServer.h"
+#include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
 
 #include <QApplication>
 #include <QDir>
@@ -102,8 +104,7 @@ private:
     FtpTestServer server_;
     bool serverUp_ = false;
     QString reason_;
-    std::unique_ptr<QTemporaryDir> config_;
-    std::unique_ptr<QTemporaryDir> programDir_;
+    std::unique_ptr<AppSandbox> sandbox_;
 };
 
 void TestForm2::initTestCase() {
@@ -114,25 +115,20 @@ void TestForm2::initTestCase() {
         QDir(root).mkpath(QStringLiteral("www/a"));
         QDir(root).mkpath(QStringLiteral("pub"));
         QDir(root).mkpath(QStringLiteral("locked/inner"));
-        QFile f(root + QStringLiteral("/www/index.html"));
-        serverUp_ = f.open(QIODevice::WriteOnly) && f.write("x") == 1;
+        serverUp_ = TestFiles::writeFile(root + QStringLiteral("/www/index.html"), "x");
+        if (!serverUp_)
+            reason_ = QStringLiteral("cannot write below the server's root folder");
     }
 }
 
 void TestForm2::init() {
-    if (!serverUp_)
-        QSKIP(qPrintable(QStringLiteral("no test server: ") + reason_));
-    config_ = std::make_unique<QTemporaryDir>();
-    programDir_ = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
-    ResetSettingsCache();
-    SetProgramFolder(programDir_->path());
+    REQUIRE_TEST_SERVER(serverUp_, reason_);
+    sandbox_ = std::make_unique<AppSandbox>();
 }
 
 void TestForm2::cleanup() {
     server_.clearFaults();
-    SetProgramFolder({});
-    ResetSettingsCache();
+    sandbox_.reset();
 }
 
 Form2::ConnectionSource TestForm2::source(const QString& password, const QString& port) {

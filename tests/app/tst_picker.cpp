@@ -1,8 +1,9 @@
 #include "app/BrowseForFolder.h"
 #include "app/Form1.h"
 #include "app/MainModule.h"
-#include "tests/support/MessageRecorder.h"
 #include "app/SettingsStore.h"
+#include "tests/support/AppSandbox.h"
+#include "tests/support/MessageRecorder.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -26,18 +27,26 @@ QString stored(const QString& key) {
     return GetSetting(kApp, kSection, key, kNotStored);
 }
 
-// Waits for the modal folder dialog to come up, lets the check look at it and
-// then answers it as the user would.
-void answerDialog(std::function<void(QFileDialog*)> act) {
+// Waits for the modal folder dialog to come up, then lets act look at it and
+// answer it as the user would. act answers false while the dialog is not yet
+// in the state it waits for, and is called again on the next tick; a dialog
+// that never gets there is cancelled, so that the check fails instead of
+// hanging.
+void answerDialog(std::function<bool(QFileDialog*)> act) {
     auto* timer = new QTimer;
     timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
+    auto ticksLeft = std::make_shared<int>(1000);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act, ticksLeft] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog)
             return;
+        const bool answered = act(dialog);
+        if (!answered && --*ticksLeft > 0)
+            return;
+        if (!answered)
+            dialog->reject();
         timer->stop();
         timer->deleteLater();
-        act(dialog);
     });
     timer->start();
 }
@@ -57,25 +66,19 @@ private slots:
     void realDialog();
 
 private:
-    std::unique_ptr<QTemporaryDir> config_;
-    std::unique_ptr<QTemporaryDir> programDir_;
+    std::unique_ptr<AppSandbox> sandbox_;
     SpecialFolderLookup previousLookup_;
 };
 
 void TestPicker::init() {
-    config_ = std::make_unique<QTemporaryDir>();
-    programDir_ = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
-    ResetSettingsCache();
-    SetProgramFolder(programDir_->path());
+    sandbox_ = std::make_unique<AppSandbox>();
     previousLookup_ = SetSpecialFolderLookup([](int) { return QStringLiteral("/home/u/Desktop"); });
 }
 
 void TestPicker::cleanup() {
     SetFolderDialog({});
     SetSpecialFolderLookup(previousLookup_);
-    SetProgramFolder({});
-    ResetSettingsCache();
+    sandbox_.reset();
 }
 
 void TestPicker::chooseThroughWindow_data() {
@@ -182,15 +185,27 @@ void TestPicker::realDialog() {
     QString title;
     QString shownAt;
     answerDialog([&](QFileDialog* dialog) {
-        title = dialog->windowTitle();
-        shownAt = dialog->directory().absolutePath();
-        if (accept) {
+        if (title.isNull()) {
+            title = dialog->windowTitle();
+            shownAt = dialog->directory().absolutePath();
+            if (!accept) {
+                dialog->reject();
+                return true;
+            }
             dialog->setDirectory(fill(QStringLiteral("{T}/site")));
-            dialog->selectFile(QStringLiteral("inner"));
-            QMetaObject::invokeMethod(dialog, "accept");
-        } else {
-            dialog->reject();
         }
+        // Typed into the name box as a user would. The dialog lists the folder
+        // and takes the focus asynchronously, and either may reset a choice
+        // made too early, so it answers only once it reports "inner" chosen.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!name)
+            return false;
+        if (name->text() != QLatin1String("inner"))
+            name->setText(QStringLiteral("inner"));
+        if (dialog->selectedFiles() != QStringList{fill(QStringLiteral("{T}/site/inner"))})
+            return false;
+        QMetaObject::invokeMethod(dialog, "accept");
+        return true;
     });
     const QString chosen =
         BrowseForFolder(nullptr, QStringLiteral("Please select folder:"), fill(start));

@@ -1,5 +1,7 @@
 // Starts the built program on a real X server (Xvfb), finds its main window,
 // and closes it the way a window manager's close button does.
+#include "tests/support/TestServers.h"
+
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -43,8 +45,7 @@ private slots:
 
 void TestWindowSmoke::startsShowsAndCloses() {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty())
-        QSKIP("Xvfb is not installed");
+    REQUIRE_TEST_SERVER(!xvfb.isEmpty(), QStringLiteral("Xvfb is not installed"));
 
     QProcess server;
     server.setProgram(xvfb);

@@ -1,33 +1,26 @@
 // The compare run and the tick commands in the real main window.
 
-#include "compare/CompareRun.h"
-#include "app/core/ErrorTrap.h"
 #include "app/Form1.h"
-#include "tests/support/FtpTestServer.h"
 #include "app/MainModule.h"
-#include "tests/support/MessageRecorder.h"
-#include "app/SettingsStore.h"
+#include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
+#include "compare/CompareRun.h"
+#include "tests/support/AppSandbox.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
-namespace {
-
-bool makeFile(const QString& path, qint64 size) {
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.resize(size);
-}
-
-} // namespace
+using WindowDriver::click;
+using WindowDriver::type;
 
 class TestCompareForm1 : public QObject {
     Q_OBJECT
@@ -40,24 +33,18 @@ private slots:
     void compareButtonFillsTheList();
 
 private:
-    void click(Form1& f, const char* name) { f.findChild<QPushButton*>(name)->click(); }
-    void type(Form1& f, const char* name, const QString& text) {
-        f.findChild<QLineEdit*>(name)->setText(text);
-    }
-    std::unique_ptr<QTemporaryDir> config_;
+    std::unique_ptr<AppSandbox> sandbox_;
 };
 
 void TestCompareForm1::init() {
-    config_ = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
-    ResetSettingsCache();
+    sandbox_ = std::make_unique<AppSandbox>();
     UiYield::setInterval(0);
 }
 
 void TestCompareForm1::cleanup() {
     UiYield::setHook({});
     UiYield::setInterval(15);
-    ResetSettingsCache();
+    sandbox_.reset();
 }
 
 void TestCompareForm1::tickCommandsInTheMiddleOfARun_data() {
@@ -120,24 +107,20 @@ void TestCompareForm1::tickCommandsInTheMiddleOfARun() {
 
 void TestCompareForm1::compareButtonFillsTheList() {
     FtpTestServer server;
-    QString reason;
-    if (!server.start(&reason))
-        QSKIP(qPrintable("no FTP test server: " + reason));
+    START_TEST_SERVER(server);
     QTemporaryDir localRoot;
     const QString local = localRoot.path() + QDir::separator();
     for (int i = 0; i < 50; ++i) {
-        QVERIFY(makeFile(local + QString("s%1/new%2.txt").arg(i % 5).arg(i), 10));
-        QVERIFY(makeFile(server.rootPath() + QString("/www/s%1/old%2.txt").arg(i % 3).arg(i), 10));
+        QVERIFY(TestFiles::writeSizedFile(local + QString("s%1/new%2.txt").arg(i % 5).arg(i), 10));
+        QVERIFY(TestFiles::writeSizedFile(
+            server.rootPath() + QString("/www/s%1/old%2.txt").arg(i % 3).arg(i), 10));
     }
 
     MessageRecorder rec;
     Form1 f;
     f.Form_Load();
     f.show();
-    type(f, "txtHostName", server.host());
-    type(f, "txtPort", QString::number(server.port()));
-    type(f, "txtUserName", server.user());
-    type(f, "txtPassword", server.password());
+    WindowDriver::typeServer(f, server);
     type(f, "txtRemoteFolder", QStringLiteral("/www"));
     type(f, "Text1", local);
 

@@ -5,8 +5,9 @@
 #include "compare/CompareRun.h"
 #include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
-#include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,27 +29,8 @@ const QString kUpload = ActionCaption(RowKind::Upload);
 const QString kOverwrite = ActionCaption(RowKind::Overwrite);
 const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
 
-// Relative path ("/"-separated) to size in bytes. A trailing "/" makes an
-// empty folder.
-using Tree = QMap<QString, qint64>;
-
-bool makeTree(const QString& root, const Tree& tree) {
-    for (auto it = tree.begin(); it != tree.end(); ++it) {
-        const QString path = root + QLatin1Char('/') + it.key();
-        if (it.key().endsWith(u'/')) {
-            if (!QDir().mkpath(path))
-                return false;
-            continue;
-        }
-        if (!QDir().mkpath(QFileInfo(path).path()))
-            return false;
-        QFile f(path);
-        // Sparse where the size is large: only the length matters here.
-        if (!f.open(QIODevice::WriteOnly) || !f.resize(it.value()))
-            return false;
-    }
-    return true;
-}
+using Tree = TestFiles::SizedTree;
+using TestFiles::makeTree;
 
 struct Row {
     QString source, action, destination;
@@ -98,7 +80,6 @@ private slots:
     void folderEditsDuringTheRun();
 
 private:
-    bool startServer(FtpTestServer& server);
     void pointAt(FakeHost& host, const FtpTestServer& server);
     std::unique_ptr<QTemporaryDir> localRoot_;
 };
@@ -112,14 +93,6 @@ void TestCompareRun::init() {
 void TestCompareRun::cleanup() {
     UiYield::setHook({});
     UiYield::setInterval(15);
-}
-
-bool TestCompareRun::startServer(FtpTestServer& server) {
-    QString reason;
-    if (server.start(&reason))
-        return true;
-    qWarning("FTP test server unavailable: %s", qPrintable(reason));
-    return false;
 }
 
 void TestCompareRun::pointAt(FakeHost& host, const FtpTestServer& server) {
@@ -334,8 +307,7 @@ void TestCompareRun::rowsAgainstServer() {
     QFETCH(QStringList, messages);
 
     FtpTestServer server;
-    if (!startServer(server))
-        QSKIP("no FTP test server");
+    START_TEST_SERVER(server);
     QVERIFY(makeTree(localRoot_->path(), local));
     QVERIFY(makeTree(server.rootPath(), remote));
 
@@ -379,16 +351,13 @@ void TestCompareRun::rowsAgainstServer() {
 }
 
 void TestCompareRun::rowOrderAndSessionLeftOpen_data() {
-    QTest::addColumn<FtpTestServer::Kind>("kind");
-    QTest::newRow("pyftpdlib") << FtpTestServer::Kind::Pyftpdlib;
-    QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd;
+    TestServers::addKindRows();
 }
 
 void TestCompareRun::rowOrderAndSessionLeftOpen() {
     QFETCH(FtpTestServer::Kind, kind);
     FtpTestServer server(kind);
-    if (!startServer(server))
-        QSKIP("no FTP test server");
+    START_TEST_SERVER(server);
     QVERIFY(makeTree(localRoot_->path(),
                      {{"n1", 1}, {"s/n2", 1}, {"o1", 9}, {"s/o2", 9}, {"same", 3}}));
     QVERIFY(makeTree(server.rootPath(),
@@ -434,8 +403,7 @@ void TestCompareRun::folderEditsDuringTheRun() {
     // The rows describe the trees that were compared, whatever the user types
     // into the folder boxes while the run goes on.
     FtpTestServer server;
-    if (!startServer(server))
-        QSKIP("no FTP test server");
+    START_TEST_SERVER(server);
     Tree local;
     for (int i = 0; i < 200; ++i)
         local.insert(QString("s/f%1").arg(i), 1);

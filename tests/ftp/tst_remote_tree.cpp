@@ -1,14 +1,13 @@
 #include "ftp/RemoteTree.h"
 #include "ftp/Session.h"
-#include "tests/support/FtpTestServer.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
 
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
 #include <algorithm>
-
-Q_DECLARE_METATYPE(FtpTestServer::Kind)
 
 namespace {
 
@@ -17,12 +16,6 @@ struct Walk {
     QStringList paths;
     QList<qint64> sizes;
 };
-
-bool writeFile(const QString& path, qint64 size) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.resize(size);
-}
 
 QStringList sorted(QStringList list) {
     list.sort();
@@ -64,13 +57,15 @@ void TestRemoteTree::cleanup() {
     session_.close();
 }
 
+// False when the server cannot start or refuses the log-in, the failure (or
+// the skip) already recorded.
 bool TestRemoteTree::startServer(FtpTestServer& server) {
-    QString reason;
-    if (!server.start(&reason)) {
-        qWarning("no test server: %s", qPrintable(reason));
+    if (!TestServers::start(server, __FILE__, __LINE__))
         return false;
-    }
-    return server.logIn(session_);
+    if (server.logIn(session_))
+        return true;
+    QTest::qFail("the test server refused the log-in", __FILE__, __LINE__);
+    return false;
 }
 
 // The walk as the compare run starts it: root pattern at position 1.
@@ -119,12 +114,12 @@ void TestRemoteTree::breadthFirstOrder() {
     QFETCH(bool, dosListing);
     FtpTestServer server(kind, {hideMlsd, dosListing});
     if (!startServer(server))
-        QSKIP("the test server did not start or accept the log-in");
+        return;
     const QString root = server.rootPath() + QStringLiteral("/www/");
-    QVERIFY(writeFile(root + "a", 1));
-    QVERIFY(writeFile(root + "b", 22));
-    QVERIFY(writeFile(root + "s1/c", 333));
-    QVERIFY(writeFile(root + "s2/t/d", 4444));
+    QVERIFY(TestFiles::writeSizedFile(root + "a", 1));
+    QVERIFY(TestFiles::writeSizedFile(root + "b", 22));
+    QVERIFY(TestFiles::writeSizedFile(root + "s1/c", 333));
+    QVERIFY(TestFiles::writeSizedFile(root + "s2/t/d", 4444));
 
     const Walk w = walk(QStringLiteral("/www/"));
 
@@ -159,7 +154,7 @@ void TestRemoteTree::foldersWithoutFiles() {
     QFETCH(QStringList, queue);
     FtpTestServer server;
     if (!startServer(server))
-        QSKIP("the test server did not start or accept the log-in");
+        return;
     for (const QString& f : folders)
         QVERIFY(QDir(server.rootPath()).mkpath(f));
     const Walk w = walk(QStringLiteral("/www/"));
@@ -171,12 +166,12 @@ void TestRemoteTree::foldersWithoutFiles() {
 void TestRemoteTree::unlistableFolderIsSkipped() {
     FtpTestServer server;
     if (!startServer(server))
-        QSKIP("the test server did not start or accept the log-in");
+        return;
     const QString root = server.rootPath() + QStringLiteral("/www/");
-    QVERIFY(writeFile(root + "a", 1));
-    QVERIFY(writeFile(root + "s1/c", 3));
-    QVERIFY(writeFile(root + "s1/deeper/e", 5));
-    QVERIFY(writeFile(root + "s2/t/d", 4));
+    QVERIFY(TestFiles::writeSizedFile(root + "a", 1));
+    QVERIFY(TestFiles::writeSizedFile(root + "s1/c", 3));
+    QVERIFY(TestFiles::writeSizedFile(root + "s1/deeper/e", 5));
+    QVERIFY(TestFiles::writeSizedFile(root + "s2/t/d", 4));
     // Refused however the client asks for the listing: entering the folder
     // or listing it by name.
     for (const char* verb : {"CWD", "MLSD", "LIST", "NLST"})
@@ -191,11 +186,11 @@ void TestRemoteTree::unlistableFolderIsSkipped() {
 void TestRemoteTree::sizesBeyond2GiBKeepTheirValue() {
     FtpTestServer server;
     if (!startServer(server))
-        QSKIP("the test server did not start or accept the log-in");
+        return;
     const QString root = server.rootPath() + QStringLiteral("/www/");
-    if (!writeFile(root + "big.iso", 3000000000LL))
+    if (!TestFiles::writeSizedFile(root + "big.iso", 3000000000LL))
         QSKIP("the temporary folder cannot hold a sparse file of 3,000,000,000 bytes");
-    QVERIFY(writeFile(root + "small", 7));
+    QVERIFY(TestFiles::writeSizedFile(root + "small", 7));
     const Walk w = walk(QStringLiteral("/www/"));
     QCOMPARE(w.paths.size(), 2);
     const int big = int(w.paths.indexOf(QStringLiteral("/www/big.iso")));
@@ -209,11 +204,11 @@ void TestRemoteTree::sizesBeyond2GiBKeepTheirValue() {
 void TestRemoteTree::deepTreeEnds() {
     FtpTestServer server;
     if (!startServer(server))
-        QSKIP("the test server did not start or accept the log-in");
+        return;
     QString folder = server.rootPath() + QStringLiteral("/www/");
     const int levels = 140;
     for (int i = 0; i <= levels; ++i) {
-        QVERIFY(writeFile(folder + "f", i));
+        QVERIFY(TestFiles::writeSizedFile(folder + "f", i));
         folder += QStringLiteral("d/");
     }
     const Walk w = walk(QStringLiteral("/www/"));

@@ -1,8 +1,8 @@
 #include "app/core/ErrorTrap.h"
 #include "app/core/VbError.h"
 #include "ftp/Session.h"
-#include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestServers.h"
 
 #include <QtTest>
 
@@ -125,8 +125,7 @@ void TestSession::testConnection() {
     QFETCH(bool, rightPassword);
     QFETCH(QStringList, messages);
     QFETCH(bool, connected);
-    if (!serverUp_)
-        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    REQUIRE_TEST_SERVER(serverUp_, serverReason_);
 
     portText.replace(QStringLiteral("<server>"), QString::number(server_.port()));
     portText.replace(QStringLiteral("<closed>"),
@@ -151,8 +150,7 @@ void TestSession::testConnection() {
 }
 
 void TestSession::secondTestReplacesFirstSession() {
-    if (!serverUp_)
-        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    REQUIRE_TEST_SERVER(serverUp_, serverReason_);
     MessageRecorder recorder;
     TestConnection(session_, rightSettings());
     const HINTERNET firstConnect = session_.hConnect();
@@ -168,8 +166,7 @@ void TestSession::secondTestReplacesFirstSession() {
 }
 
 void TestSession::anotherSessionLogsInAlike() {
-    if (!serverUp_)
-        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    REQUIRE_TEST_SERVER(serverUp_, serverReason_);
     QVERIFY(session_.openInternet());
     QVERIFY(session_.connect(rightSettings()));
     std::unique_ptr<Session> another = session_.openAnother();
@@ -188,8 +185,7 @@ void TestSession::anotherSessionLogsInAlike() {
 }
 
 void TestSession::reportsAreBoxesOfTheRightKind() {
-    if (!serverUp_)
-        QSKIP(qPrintable(QStringLiteral("no test server: ") + serverReason_));
+    REQUIRE_TEST_SERVER(serverUp_, serverReason_);
     MessageRecorder recorder;
     TestConnection(session_, settings(QStringLiteral("x"), server_.password()));
     QCOMPARE(recorder.boxes().size(), 2);

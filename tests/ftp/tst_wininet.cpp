@@ -1,5 +1,6 @@
-#include "tests/support/FtpTestServer.h"
 #include "ftp/wininet.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -11,8 +12,6 @@
 #include <memory>
 
 #include <unistd.h>
-
-Q_DECLARE_METATYPE(FtpTestServer::Kind)
 
 namespace {
 
@@ -31,17 +30,11 @@ struct Remote {
     }
 };
 
-// Starts the server of the current data row (column "kind"), or skips the
-// test when that server cannot run here.
+// Starts a server and logs in to it.
 #define START_REMOTE(remote, kind, options)                                                        \
     do {                                                                                           \
         (remote).server = std::make_unique<FtpTestServer>(kind, options);                          \
-        QString reason_;                                                                           \
-        if (!(remote).server->start(&reason_)) {                                                   \
-            if ((kind) == FtpTestServer::Kind::Vsftpd)                                             \
-                QSKIP(qPrintable(reason_));                                                        \
-            QFAIL(qPrintable(reason_));                                                            \
-        }                                                                                          \
+        START_TEST_SERVER(*(remote).server);                                                       \
         (remote).internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,    \
                                           QString(), QString(), 0);                                \
         QVERIFY((remote).internet);                                                                \
@@ -51,19 +44,6 @@ struct Remote {
                              INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);                      \
         QVERIFY((remote).connection);                                                              \
     } while (false)
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<missing>");
-    return f.readAll();
-}
 
 struct Listed {
     QString name;
@@ -104,13 +84,6 @@ bool upload(HINTERNET connection, const QString& remotePath, const QByteArray& b
     return InternetCloseHandle(file) && ok;
 }
 
-QByteArray everyByteValue(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 256) & 0xFF);
-    return bytes;
-}
-
 qsizetype countCommands(const FtpTestServer& server, const QByteArray& verb) {
     qsizetype n = 0;
     for (const QByteArray& line : server.commandLog()) {
@@ -120,13 +93,11 @@ qsizetype countCommands(const FtpTestServer& server, const QByteArray& verb) {
     return n;
 }
 
-void addKindRows() {
-    QTest::addColumn<FtpTestServer::Kind>("kind");
-    QTest::newRow("pyftpdlib") << FtpTestServer::Kind::Pyftpdlib;
-    QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd;
-}
-
 } // namespace
+
+using TestFiles::everyByteValue;
+using TestFiles::readFile;
+using TestServers::addKindRows;
 
 class TestWininet : public QObject {
     Q_OBJECT
@@ -179,12 +150,7 @@ void TestWininet::logIn() {
     QFETCH(FtpTestServer::Kind, kind);
     QFETCH(bool, rightPassword);
     FtpTestServer server(kind);
-    QString reason;
-    if (!server.start(&reason)) {
-        if (kind == FtpTestServer::Kind::Vsftpd)
-            QSKIP(qPrintable(reason));
-        QFAIL(qPrintable(reason));
-    }
+    START_TEST_SERVER(server);
     if (kind == FtpTestServer::Kind::Vsftpd && !rightPassword)
         QSKIP("the vsftpd test account has no password store: it takes any password");
     const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
@@ -199,12 +165,7 @@ void TestWininet::logIn() {
 }
 
 void TestWininet::unreachablePortFails() {
-    // A port that was just free: nothing listens there.
-    FtpTestServer server;
-    QString reason;
-    QVERIFY2(server.start(&reason), qPrintable(reason));
-    const quint16 port = server.port();
-    server.stop();
+    const quint16 port = FtpTestServer::freeLoopbackPort();
     const HINTERNET internet = InternetOpenA(QString(), INTERNET_OPEN_TYPE_DIRECT, {}, {}, 0);
     QCOMPARE(InternetConnectA(internet, QStringLiteral("127.0.0.1"), port, QStringLiteral("u"),
                               QStringLiteral("p"), INTERNET_SERVICE_FTP, 0, 0),
@@ -225,8 +186,7 @@ void TestWininet::badHostTextIsRefused_data() {
 void TestWininet::badHostTextIsRefused() {
     QFETCH(QString, host);
     FtpTestServer server;
-    QString reason;
-    QVERIFY2(server.start(&reason), qPrintable(reason));
+    START_TEST_SERVER(server);
     const HINTERNET internet = InternetOpenA(QString(), INTERNET_OPEN_TYPE_DIRECT, {}, {}, 0);
     QCOMPARE(InternetConnectA(internet, host, server.port(), server.user(), server.password(),
                               INTERNET_SERVICE_FTP, 0, 0),
@@ -258,7 +218,8 @@ void TestWininet::listsFolderEntries() {
                             QStringLiteral("question?.txt"), QStringLiteral("noext")};
     QList<Listed> expected;
     for (qsizetype i = 0; i < names.size(); ++i) {
-        writeFile(r.local(QStringLiteral("www/") + names[i]), QByteArray(i + 1, 'x'));
+        QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("www/") + names[i]),
+                                     QByteArray(i + 1, 'x')));
         expected.append({names[i], false, i + 1});
     }
     expected.append({QStringLiteral("sub folder"), true, 0});
@@ -290,9 +251,9 @@ void TestWininet::patternSplitsFolderAndNames() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("www")));
-    writeFile(r.local(QStringLiteral("www/in.txt")), "a");
-    writeFile(r.local(QStringLiteral("wwwx.txt")), "b");
-    writeFile(r.local(QStringLiteral("other")), "c");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("www/in.txt")), "a"));
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("wwwx.txt")), "b"));
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("other")), "c"));
     QStringList listed;
     for (const Listed& l : listAll(r.connection, pattern))
         listed << l.name;
@@ -308,7 +269,7 @@ void TestWininet::emptyOrMissingFolderGivesNoHandle() {
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("empty")));
-    writeFile(r.local(QStringLiteral("empty/.hidden")), "");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("empty/.hidden")), ""));
     QVERIFY(QFile::remove(r.local(QStringLiteral("empty/.hidden"))));
     bool found = true;
     listAll(r.connection, QStringLiteral("/empty/*.*"), &found);
@@ -316,7 +277,7 @@ void TestWininet::emptyOrMissingFolderGivesNoHandle() {
     listAll(r.connection, QStringLiteral("/missing/*.*"), &found);
     QVERIFY(!found);
     // The session still works after both.
-    writeFile(r.local(QStringLiteral("empty/now")), "1");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("empty/now")), "1"));
     QCOMPARE(listAll(r.connection, QStringLiteral("/empty/*.*")),
              QList<Listed>{(Listed{QStringLiteral("now"), false, 1})});
 }
@@ -450,8 +411,8 @@ void TestWininet::deleteAnswersServerVerdict() {
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("d")));
-    writeFile(r.local(QStringLiteral("d/a b.txt")), "1");
-    writeFile(r.local(QStringLiteral("d/c.txt")), "2");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("d/a b.txt")), "1"));
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("d/c.txt")), "2"));
     if (kind == FtpTestServer::Kind::Pyftpdlib) {
         r.server->addFault({QStringLiteral("DELE"), QStringLiteral("refuse"), 0, 0, 1, {}});
         QVERIFY(!FtpDeleteFileA(r.connection, QStringLiteral("/d/a b.txt")));
@@ -495,7 +456,7 @@ void TestWininet::controlCharactersNeverReachServer() {
     QFETCH(QString, name);
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("INJECT")), "keep");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("INJECT")), "keep"));
     const qsizetype before = r.server->commandLog().size();
     QVERIFY(!FtpDeleteFileA(r.connection, name));
     QVERIFY(!FtpCreateDirectoryA(r.connection, name));
@@ -511,7 +472,7 @@ void TestWininet::controlCharactersNeverReachServer() {
 void TestWininet::foreignPassiveAddressIsNotFollowed() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("a.txt")), "abc");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
     // Without EPSV the client must use PASV, whose reply names an address
     // where nothing listens.
     r.server->addFault({QStringLiteral("EPSV"), QStringLiteral("refuse"), 0, 0, -1, {}});
@@ -527,7 +488,7 @@ void TestWininet::sessionReusesOneLogIn() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("a/b")));
-    writeFile(r.local(QStringLiteral("a/b/f")), "1");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a/b/f")), "1"));
     for (int i = 0; i < 3; ++i)
         QCOMPARE(listAll(r.connection, QStringLiteral("/a/b/*.*")).size(), 1);
     QVERIFY(upload(r.connection, QStringLiteral("/a/g"), "2"));
@@ -540,7 +501,7 @@ void TestWininet::sessionReusesOneLogIn() {
 void TestWininet::droppedControlConnectionFailsCleanly() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("a.txt")), "abc");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
     r.server->addFault({QStringLiteral("MLSD"), QStringLiteral("drop"), 0, 0, 1, {}});
     r.server->addFault({QStringLiteral("DELE"), QStringLiteral("drop"), 0, 0, 1, {}});
     bool found = true;
@@ -557,7 +518,7 @@ void TestWininet::currentDirectory() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("a")));
-    writeFile(r.local(QStringLiteral("a/f")), "1");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a/f")), "1"));
     QCOMPARE(listAll(r.connection, QStringLiteral("/a/*.*")).size(), 1);
     QString folder;
     quint32 length = MAX_PATH;
@@ -570,7 +531,7 @@ void TestWininet::currentDirectory() {
 void TestWininet::closedAndUnknownHandlesFail() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("a.txt")), "abc");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
     WIN32_FIND_DATAA data;
     const HINTERNET find = FtpFindFirstFileA(r.connection, QStringLiteral("/*.*"), &data, 0, 0);
     QVERIFY(find);
@@ -599,8 +560,8 @@ void TestWininet::closedAndUnknownHandlesFail() {
 void TestWininet::closingParentClosesChildren() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("a.txt")), "abc");
-    writeFile(r.local(QStringLiteral("b.txt")), "abc");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("b.txt")), "abc"));
     WIN32_FIND_DATAA data;
     const HINTERNET find = FtpFindFirstFileA(r.connection, QStringLiteral("/*.*"), &data, 0, 0);
     QVERIFY(find);
@@ -618,7 +579,7 @@ void TestWininet::closingParentClosesChildren() {
 void TestWininet::fileExists() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("there.txt")), "abc");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("there.txt")), "abc"));
     QVERIFY(FtpFileExists(r.connection, QStringLiteral("/there.txt")));
     QVERIFY(!FtpFileExists(r.connection, QStringLiteral("/gone.txt")));
 }

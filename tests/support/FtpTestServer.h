@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QMetaType>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -101,3 +102,5 @@ private:
     QList<int> faultIds_;
     int nextFaultId_ = 1;
 };
+
+Q_DECLARE_METATYPE(FtpTestServer::Kind)

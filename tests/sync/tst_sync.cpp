@@ -7,16 +7,17 @@
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -26,28 +27,6 @@ const QString kUpload = ActionCaption(RowKind::Upload);
 const QString kOverwrite = ActionCaption(RowKind::Overwrite);
 const QString kCantCreate = QStringLiteral("Cant create requested file on server");
 const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton6_Click");
-
-QByteArray everyByteValue(qint64 size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (qint64 i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 256) & 0xff); // CR, LF and NUL included
-    return bytes;
-}
-
-QByteArray sha256(const QByteArray& bytes) {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 bool isErrorReport(const MessageBoxSpec& box, const QString& description) {
     return box.icon == MessageBoxSpec::Icon::Warning && box.text.startsWith(description) &&
@@ -75,7 +54,17 @@ private:
     QMap<int, QStringList> texts_;
 };
 
+// Sets up one case of a test; false when that cannot be done.
+using Prepare = std::function<bool()>;
+
 } // namespace
+
+Q_DECLARE_METATYPE(Prepare)
+
+using TestFiles::everyByteValue;
+using TestFiles::readFile;
+using TestFiles::sha256;
+using TestFiles::writeFile;
 
 class TestSyncRun : public QObject {
     Q_OBJECT
@@ -85,15 +74,17 @@ private:
     std::unique_ptr<QTemporaryDir> local_;
     std::unique_ptr<FakeHost> host_;
 
-    // Starts the server and opens the shared session the way a compare run leaves it.
+    // Starts the server and opens the shared session the way a compare run
+    // leaves it. False when either cannot be had, the failure (or the skip)
+    // already recorded.
     bool startSite(FtpTestServer::Kind kind = FtpTestServer::Kind::Pyftpdlib) {
         server_ = std::make_unique<FtpTestServer>(kind);
-        QString reason;
-        if (!server_->start(&reason)) {
-            qWarning("server not started: %s", qPrintable(reason));
+        if (!TestServers::start(*server_, __FILE__, __LINE__))
             return false;
-        }
-        return server_->logIn(host_->session());
+        if (server_->logIn(host_->session()))
+            return true;
+        QTest::qFail("the test server refused the log-in", __FILE__, __LINE__);
+        return false;
     }
     QString local(const QString& name) const { return local_->filePath(name); }
     QString remote(const QString& path) const { return server_->rootPath() + path; }
@@ -165,7 +156,7 @@ private slots:
         QFETCH(qint64, size);
         QFETCH(QStringList, texts);
         if (!startSite(kind))
-            QSKIP("no FTP server or session available");
+            return;
         const QByteArray bytes = everyByteValue(size);
         QVERIFY(writeFile(local(QStringLiteral("f.bin")), bytes));
         rows().addRow(RowKind::Upload, local(QStringLiteral("f.bin")), QStringLiteral("/f.bin"));
@@ -178,7 +169,7 @@ private slots:
         QCOMPARE(rows().rowCount(), 0);
         QVERIFY(!host_->busy);
         QVERIFY(QFileInfo::exists(remote(QStringLiteral("/f.bin"))));
-        QCOMPARE(sha256(readAll(remote(QStringLiteral("/f.bin")))), sha256(bytes));
+        QCOMPARE(sha256(readFile(remote(QStringLiteral("/f.bin")))), sha256(bytes));
         if (!texts.isEmpty())
             QCOMPARE(log.of(0), texts);
         else
@@ -201,7 +192,7 @@ private slots:
         QFETCH(QString, remoteFolder);
         QFETCH(QString, destination);
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         QVERIFY(writeFile(remote(QStringLiteral("/old.txt")), "older and longer remote text"));
         QVERIFY(writeFile(local(QStringLiteral("x")), "new\r\n"));
         host_->remoteFolder = remoteFolder;
@@ -211,12 +202,12 @@ private slots:
         RunSync(*host_);
 
         QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
-        QCOMPARE(readAll(remote(destination)), QByteArray("new\r\n"));
+        QCOMPARE(readFile(remote(destination)), QByteArray("new\r\n"));
     }
 
     void overwriteDeletesBeforeTheUploadAndRefusedStoreStops() {
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         QVERIFY(writeFile(remote(QStringLiteral("/page.html")), "old"));
         QVERIFY(writeFile(remote(QStringLiteral("/gone.txt")), "x"));
         QVERIFY(writeFile(local(QStringLiteral("first.txt")), "1"));
@@ -251,8 +242,8 @@ private slots:
         RunSync(*host_);
         QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
         QCOMPARE(rows().rowCount(), 0);
-        QCOMPARE(readAll(remote(QStringLiteral("/page.html"))), QByteArray("new page"));
-        QCOMPARE(readAll(remote(QStringLiteral("/later.txt"))), QByteArray("3"));
+        QCOMPARE(readFile(remote(QStringLiteral("/page.html"))), QByteArray("new page"));
+        QCOMPARE(readFile(remote(QStringLiteral("/later.txt"))), QByteArray("3"));
         QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/gone.txt"))));
     }
 
@@ -270,7 +261,7 @@ private slots:
         QFETCH(bool, refused);
         QFETCH(QString, mark);
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         if (exists)
             QVERIFY(writeFile(remote(QStringLiteral("/sub/old.txt")), "x"));
         QVERIFY(writeFile(remote(QStringLiteral("/sub/other.txt")), "y"));
@@ -290,7 +281,7 @@ private slots:
 
     void ticksAreReadWhenTheRunGetsThere() {
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         for (const char* name : {"a", "b", "c"})
             QVERIFY(writeFile(local(QLatin1String(name)), QByteArray(5000, name[0])));
         rows().addRow(RowKind::Upload, local(QStringLiteral("a")), QStringLiteral("/a"));
@@ -321,7 +312,7 @@ private slots:
 
     void uncheckedRowsAreLeftAlone() {
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         QVERIFY(writeFile(remote(QStringLiteral("/keep.txt")), "k"));
         QVERIFY(writeFile(local(QStringLiteral("n.txt")), "n"));
         rows().addRow(RowKind::Delete, QStringLiteral("/keep.txt"));
@@ -342,39 +333,54 @@ private slots:
     }
 
     void failedUploadsFailTheirRowAndTheRunGoesOn_data() {
-        QTest::addColumn<QString>("cause");
-        QTest::newRow("local file vanished") << "vanished";
-        QTest::newRow("local file is a folder") << "folder";
-        QTest::newRow("local file shrinks while sent") << "shrinks";
-        QTest::newRow("data connection dropped") << "drop-data";
-        QTest::newRow("control character in the name") << "control";
+        // prepare runs once both local files are written and the server is up.
+        QTest::addColumn<Prepare>("prepare");
+        QTest::addColumn<QString>("destination");
+        // The first box: a trap report whose description starts with report
+        // (any description when empty), or else exactly report with the
+        // local path for %1.
+        QTest::addColumn<bool>("trapReport");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<bool>("nameNeverSent");
+        const QString bad = QStringLiteral("bad.bin");
+        const QString destination = QStringLiteral("/dir/bad.bin");
+        const Prepare nothing = [] { return true; };
+
+        QTest::newRow("local file vanished")
+            << Prepare([this, bad] { return QFile::remove(local(bad)); }) << destination << true
+            << QStringLiteral("File not found") << true;
+        QTest::newRow("local file is a folder") << Prepare([this, bad] {
+            return QFile::remove(local(bad)) && QDir().mkpath(local(bad));
+        }) << destination << true << QString() << false;
+        QTest::newRow("local file shrinks while sent") << Prepare([this, bad] {
+            UiYield::setInterval(0);
+            UiYield::setHook([this, bad] {
+                if (rows().rowCount() && rows().action(0).startsWith(QStringLiteral("uploading")))
+                    QFile::resize(local(bad), 1000);
+            });
+            return true;
+        }) << destination << true << QString() << false;
+        QTest::newRow("data connection dropped") << Prepare([this, bad] {
+            server_->addFault(
+                {QStringLiteral("STOR"), QStringLiteral("drop-data"), 64 * 1024, 0, 1, bad});
+            return true;
+        }) << destination << false << QStringLiteral("Error uploading file..%1")
+                                                 << false;
+        QTest::newRow("control character in the name")
+            << nothing << QStringLiteral("/dir/bad\r\nDELE next.txt") << true << QString() << true;
     }
     void failedUploadsFailTheirRowAndTheRunGoesOn() {
-        QFETCH(QString, cause);
+        QFETCH(Prepare, prepare);
+        QFETCH(QString, destination);
+        QFETCH(bool, trapReport);
+        QFETCH(QString, report);
+        QFETCH(bool, nameNeverSent);
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         const QByteArray big = everyByteValue(3 * 1024 * 1024);
-        QString destination = QStringLiteral("/dir/bad.bin");
         QVERIFY(writeFile(local(QStringLiteral("bad.bin")), big));
         QVERIFY(writeFile(local(QStringLiteral("next.txt")), "next"));
-        if (cause == QLatin1String("vanished"))
-            QVERIFY(QFile::remove(local(QStringLiteral("bad.bin"))));
-        if (cause == QLatin1String("folder")) {
-            QVERIFY(QFile::remove(local(QStringLiteral("bad.bin"))));
-            QVERIFY(QDir().mkpath(local(QStringLiteral("bad.bin"))));
-        }
-        if (cause == QLatin1String("shrinks")) {
-            UiYield::setInterval(0);
-            UiYield::setHook([this] {
-                if (rows().rowCount() && rows().action(0).startsWith(QStringLiteral("uploading")))
-                    QFile::resize(local(QStringLiteral("bad.bin")), 1000);
-            });
-        }
-        if (cause == QLatin1String("drop-data"))
-            server_->addFault({QStringLiteral("STOR"), QStringLiteral("drop-data"), 64 * 1024, 0, 1,
-                               QStringLiteral("bad.bin")});
-        if (cause == QLatin1String("control"))
-            destination = QStringLiteral("/dir/bad\r\nDELE next.txt");
+        QVERIFY(prepare());
         rows().addRow(RowKind::Upload, local(QStringLiteral("bad.bin")), destination);
         rows().addRow(RowKind::Upload, local(QStringLiteral("next.txt")),
                       QStringLiteral("/next.txt"));
@@ -388,20 +394,16 @@ private slots:
         QCOMPARE(boxes.texts().size(), 2);
         QCOMPARE(boxes.texts().last(), QStringLiteral("Done."));
         const MessageBoxSpec first = boxes.boxes().first();
-        if (cause == QLatin1String("drop-data"))
-            QCOMPARE(first.text,
-                     QStringLiteral("Error uploading file..") + local(QStringLiteral("bad.bin")));
+        if (trapReport)
+            QVERIFY2(isErrorReport(first, report), qPrintable(first.text));
         else
-            QVERIFY2(first.icon == MessageBoxSpec::Icon::Warning && first.text.contains(kLocation),
-                     qPrintable(first.text));
-        if (cause == QLatin1String("vanished"))
-            QVERIFY(isErrorReport(first, QStringLiteral("File not found")));
+            QCOMPARE(first.text, report.arg(local(QStringLiteral("bad.bin"))));
         // Nothing but the local file's own bytes may stay on the server.
         const QString left = remote(QStringLiteral("/dir/bad.bin"));
-        QVERIFY2(!QFileInfo::exists(left) || big.startsWith(readAll(left)), "foreign bytes");
+        QVERIFY2(!QFileInfo::exists(left) || big.startsWith(readFile(left)), "foreign bytes");
         QVERIFY(!QFileInfo::exists(left));
-        QCOMPARE(readAll(remote(QStringLiteral("/next.txt"))), QByteArray("next"));
-        if (cause == QLatin1String("control") || cause == QLatin1String("vanished"))
+        QCOMPARE(readFile(remote(QStringLiteral("/next.txt"))), QByteArray("next"));
+        if (nameNeverSent)
             QCOMPARE(commandsContaining("bad"), 0);
         QVERIFY(QFileInfo(local(QStringLiteral("next.txt"))).size() == 4);
     }
@@ -415,7 +417,7 @@ private slots:
     void lostConnectionFailsDeletesAndStopsAtTheFirstUpload() {
         QFETCH(QString, how);
         if (!startSite())
-            QSKIP("no FTP server or session available");
+            return;
         QVERIFY(writeFile(remote(QStringLiteral("/old.txt")), "o"));
         QVERIFY(writeFile(local(QStringLiteral("big.bin")), everyByteValue(8 * 1024 * 1024)));
         QVERIFY(writeFile(local(QStringLiteral("x.txt")), "x"));

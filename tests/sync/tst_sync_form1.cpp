@@ -1,19 +1,17 @@
 // Compare, then sync, in the real main window against loopback servers.
 
 #include "app/Form1.h"
-#include "app/SettingsStore.h"
 #include "app/core/UiYield.h"
 #include "ftp/wininet.h"
-#include "tests/support/FtpTestServer.h"
+#include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -23,62 +21,28 @@ namespace {
 
 const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Every file below the folder with its size, modification time and hash.
-QMap<QString, QString> snapshot(const QString& root) {
-    QMap<QString, QString> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        f.open(QIODevice::ReadOnly);
-        const QFileInfo info(path);
-        files.insert(
-            path.mid(root.size()),
-            QStringLiteral("%1 %2 ").arg(info.size()).arg(info.lastModified().toMSecsSinceEpoch()) +
-                QString::fromLatin1(
-                    QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()));
-    }
-    return files;
-}
-
-QByteArray everyByteValue(int size) {
-    QByteArray b(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        b[i] = char((i * 13 + i / 256) & 0xff);
-    return b;
-}
-
 } // namespace
+
+using TestFiles::everyByteValue;
+using TestFiles::snapshot;
+using TestFiles::writeFile;
+using WindowDriver::click;
+using WindowDriver::type;
 
 class TestSyncForm1 : public QObject {
     Q_OBJECT
 private slots:
     void init() {
-        config_ = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
-        ResetSettingsCache();
+        sandbox_ = std::make_unique<AppSandbox>();
         local_ = std::make_unique<QTemporaryDir>();
     }
-    void cleanup() { ResetSettingsCache(); }
+    void cleanup() { sandbox_.reset(); }
 
-    void compareSyncCompare_data() {
-        QTest::addColumn<FtpTestServer::Kind>("kind");
-        QTest::newRow("pyftpdlib") << FtpTestServer::Kind::Pyftpdlib;
-        QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd;
-    }
+    void compareSyncCompare_data() { TestServers::addKindRows(); }
     void compareSyncCompare() {
         QFETCH(FtpTestServer::Kind, kind);
         FtpTestServer server(kind);
-        QString reason;
-        if (!server.start(&reason))
-            QSKIP(qPrintable(QStringLiteral("server not started: ") + reason));
+        START_TEST_SERVER(server);
         const QString site = server.rootPath() + QStringLiteral("/www");
         const QString local = local_->path();
         QVERIFY(writeFile(site + QStringLiteral("/old.txt"), "delete me"));
@@ -97,10 +61,7 @@ private slots:
         MessageRecorder boxes;
         Form1 f;
         f.Form_Load();
-        type(f, "txtHostName", server.host());
-        type(f, "txtPort", QString::number(server.port()));
-        type(f, "txtUserName", server.user());
-        type(f, "txtPassword", server.password());
+        WindowDriver::typeServer(f, server);
         type(f, "txtRemoteFolder", QStringLiteral("/www/"));
         type(f, "Text1", local + QLatin1Char('/'));
 
@@ -131,19 +92,14 @@ private slots:
 
     void uncheckAllThenSyncChangesNothing() {
         FtpTestServer server;
-        QString reason;
-        if (!server.start(&reason))
-            QSKIP(qPrintable(QStringLiteral("server not started: ") + reason));
+        START_TEST_SERVER(server);
         QVERIFY(writeFile(server.rootPath() + QStringLiteral("/old.txt"), "keep"));
         QVERIFY(writeFile(local_->filePath(QStringLiteral("new.txt")), "new"));
 
         MessageRecorder boxes;
         Form1 f;
         f.Form_Load();
-        type(f, "txtHostName", server.host());
-        type(f, "txtPort", QString::number(server.port()));
-        type(f, "txtUserName", server.user());
-        type(f, "txtPassword", server.password());
+        WindowDriver::typeServer(f, server);
         type(f, "txtRemoteFolder", QStringLiteral("/"));
         type(f, "Text1", local_->path() + QLatin1Char('/'));
         click(f, "PushButton5");
@@ -158,11 +114,7 @@ private slots:
     }
 
 private:
-    static void click(Form1& f, const char* name) { f.findChild<QPushButton*>(name)->click(); }
-    static void type(Form1& f, const char* name, const QString& text) {
-        f.findChild<QLineEdit*>(name)->setText(text);
-    }
-    std::unique_ptr<QTemporaryDir> config_;
+    std::unique_ptr<AppSandbox> sandbox_;
     std::unique_ptr<QTemporaryDir> local_;
 };
 
