@@ -4,8 +4,9 @@
 #include "cli/ConsoleProgress.h"
 #include "compare/CompareRun.h"
 #include "tests/support/FakeHost.h"
-#include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServers.h"
 #include "tests/support/TreeBuilder.h"
 
 #include <QDir>
@@ -28,10 +29,7 @@ using Tree = QMap<QString, QByteArray>;
 
 bool writeTree(const QString& root, const Tree& tree) {
     for (auto it = tree.begin(); it != tree.end(); ++it) {
-        const QString path = root + QLatin1Char('/') + it.key();
-        QFile f(path);
-        if (!QDir().mkpath(QFileInfo(path).path()) || !f.open(QIODevice::WriteOnly) ||
-            f.write(it.value()) != it.value().size())
+        if (!TestFiles::writeFile(root + QLatin1Char('/') + it.key(), it.value()))
             return false;
     }
     return true;
@@ -145,9 +143,7 @@ private:
 
 void TestCli::init() {
     server_ = std::make_unique<FtpTestServer>();
-    QString reason;
-    if (!server_->start(&reason))
-        QSKIP(qPrintable("FTP test server unavailable: " + reason));
+    START_TEST_SERVER(*server_);
     QVERIFY(QDir().mkpath(remoteRoot()));
     local_ = std::make_unique<QTemporaryDir>();
     config_ = std::make_unique<QTemporaryDir>();
