@@ -122,14 +122,19 @@ const char* const kPamConfig = "auth required pam_succeed_if.so user = user\n"
                                "account required pam_permit.so\n"
                                "session required pam_permit.so\n";
 
-bool canBind(quint16 port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
+sockaddr_in loopback(quint16 port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(port);
+    return addr;
+}
+
+bool canBind(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr = loopback(port);
     const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return ok;
@@ -139,9 +144,7 @@ quint16 freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in addr = loopback(0);
     socklen_t len = sizeof addr;
     quint16 port = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
@@ -155,10 +158,7 @@ bool acceptsConnections(quint16 port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
         return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(port);
+    sockaddr_in addr = loopback(port);
     const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return ok;
