@@ -298,11 +298,13 @@ void CompareRun::finish() {
     trap_.at(At::listOption, [&] { host_.setListOption(true); });
     trap_.at(At::tickAll, [&] { host_.resultList().setAllChecked(true); });
     trap_.at(At::result, [&] {
+        // Folders that could not be read were not compared, so the trees are
+        // not known to be identical; the message about them has said so.
         const int rowCount = host_.resultList().rowCount();
-        if (rowCount == 0)
+        if (rowCount > 0)
+            host_.makeRowVisible(rowCount - 1);
+        else if (lists_.unreadableLocal.isEmpty())
             MessageSeam::plain(
                 QStringLiteral("No synchronization necessary -- folders are identical"));
-        else
-            host_.makeRowVisible(rowCount - 1);
     });
 }

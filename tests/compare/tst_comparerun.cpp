@@ -78,6 +78,7 @@ private slots:
     void rowOrderAndSessionLeftOpen_data();
     void rowOrderAndSessionLeftOpen();
     void folderEditsDuringTheRun();
+    void unreadFolderIsNoIdenticalTree();
 
 private:
     void pointAt(FakeHost& host, const FtpTestServer& server);
@@ -397,6 +398,30 @@ void TestCompareRun::rowOrderAndSessionLeftOpen() {
     quint32 length = MAX_PATH;
     QVERIFY(!FtpGetCurrentDirectoryA(previous, &cwd, &length));
     QVERIFY(session.currentDirectory(&cwd));
+}
+
+void TestCompareRun::unreadFolderIsNoIdenticalTree() {
+    // A link to a folder that is not there cannot be read even by root: the
+    // trees are not known to be identical, so only the unread folder is told.
+    FtpTestServer server;
+    if (!startServer(server))
+        QSKIP("no FTP test server");
+    QVERIFY(makeTree(localRoot_->path(), {{"same.txt", 3}}));
+    QVERIFY(makeTree(server.rootPath(), {{"www/same.txt", 3}, {"www/disk/kept.txt", 4}}));
+    QVERIFY(QFile::link(QStringLiteral("/nonexistent/pellmor-disk"),
+                        localRoot_->path() + QStringLiteral("/disk")));
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/www/";
+    RunCompare(host);
+
+    QCOMPARE(host.model.rowCount(), 0);
+    QCOMPARE(rec.texts().size(), 1);
+    QVERIFY2(rec.texts().first().contains(QStringLiteral("could not be read")),
+             qPrintable(rec.texts().first()));
 }
 
 void TestCompareRun::folderEditsDuringTheRun() {
