@@ -404,8 +404,7 @@ void TestCompareRun::unreadFolderIsNoIdenticalTree() {
     // A link to a folder that is not there cannot be read even by root: the
     // trees are not known to be identical, so only the unread folder is told.
     FtpTestServer server;
-    if (!startServer(server))
-        QSKIP("no FTP test server");
+    START_TEST_SERVER(server);
     QVERIFY(makeTree(localRoot_->path(), {{"same.txt", 3}}));
     QVERIFY(makeTree(server.rootPath(), {{"www/same.txt", 3}, {"www/disk/kept.txt", 4}}));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent/pellmor-disk"),
