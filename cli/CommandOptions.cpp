@@ -171,8 +171,12 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     }
 
     const QFileInfo localInfo(localText);
-    if (!localInfo.isDir()) {
+    if (!localInfo.exists()) {
         *error = QStringLiteral("the local folder does not exist: %1").arg(localText);
+        return std::nullopt;
+    }
+    if (!localInfo.isDir()) {
+        *error = QStringLiteral("the local folder is not a folder: %1").arg(localText);
         return std::nullopt;
     }
     options.localFolder = QDir::cleanPath(localInfo.absoluteFilePath());

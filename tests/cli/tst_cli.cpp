@@ -1,6 +1,7 @@
 // The command line, run as the built program without a display, against real
 // local trees and a loopback FTP server.
 
+#include "cli/CommandLine.h"
 #include "cli/ConsoleProgress.h"
 #include "compare/CompareRun.h"
 #include "tests/support/FakeHost.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,6 +128,8 @@ private slots:
     void passwordSources();
     void stoppedSyncIsNotDone();
     void namesThatAreNotUtf8KeepTheirBytes();
+    void commandLineOrWindow_data();
+    void commandLineOrWindow();
     void helpAndVersion_data();
     void helpAndVersion();
     void progressLine_data();
@@ -265,6 +269,8 @@ void TestCli::badInputChangesNothing_data() {
     QTest::newRow("port out of range") << QStringList{"--port", "70000"} << p << "port";
     QTest::newRow("local folder missing")
         << QStringList{"--local", "/nonexistent/pellmor"} << p << "local folder does not exist";
+    QTest::newRow("local folder is a file")
+        << QStringList{"--local", "@local/new.txt"} << p << "local folder is not a folder";
     QTest::newRow("remote folder missing")
         << QStringList{"--remote", "/www/missing/"} << p << "remote folder does not exist";
     QTest::newRow("remote folder is a file")
@@ -287,7 +293,8 @@ void TestCli::badInputChangesNothing() {
     QVERIFY(writeTree(local_->path(), {{"new.txt", "local"}}));
 
     // Each bad option takes the place of its good counterpart; a null value
-    // leaves the option out.
+    // leaves the option out, and "@local" stands for the local folder.
+    arguments.replaceInStrings(QRegularExpression("^@local"), local_->path());
     QStringList all = serverOptions();
     for (int i = 0; i + 1 < arguments.size(); i += 2) {
         const qsizetype at = all.indexOf(arguments.at(i));
@@ -432,6 +439,30 @@ void TestCli::namesThatAreNotUtf8KeepTheirBytes() {
     QVERIFY(copy.open(::open(remote.constData(), O_RDONLY | O_CLOEXEC), QIODevice::ReadOnly,
                       QFileDevice::AutoCloseHandle));
     QCOMPARE(copy.readAll(), QByteArray("latin-1 name"));
+}
+
+void TestCli::commandLineOrWindow_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("commandLine");
+    QTest::newRow("no arguments") << QStringList{} << false;
+    QTest::newRow("command") << QStringList{"compare", "--yes"} << true;
+    QTest::newRow("mistyped command") << QStringList{"comapre"} << true;
+    QTest::newRow("long option") << QStringList{"--version"} << true;
+    QTest::newRow("short help") << QStringList{"-h"} << true;
+    QTest::newRow("short version") << QStringList{"-v"} << true;
+    QTest::newRow("window system option") << QStringList{"-platform", "offscreen"} << false;
+}
+
+void TestCli::commandLineOrWindow() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, commandLine);
+    QList<QByteArray> bytes{"pellmor"};
+    for (const QString& a : std::as_const(arguments))
+        bytes.append(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& b : bytes)
+        argv.push_back(b.data());
+    QCOMPARE(IsCommandLineInvocation(int(argv.size()), argv.data()), commandLine);
 }
 
 void TestCli::helpAndVersion_data() {
