@@ -9,15 +9,18 @@
 #include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
 #include "compare/CompareRun.h"
+#include "ftp/ServerTrust.h"
 #include "ftp/Session.h"
 #include "sync/SyncRun.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -92,6 +95,11 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     setFont(windowFont());
     buildControls();
     connectChangeHandlers();
+    // Certificates the user trusts live with the other settings; SSH host
+    // keys in OpenSSH's format in the program's own configuration folder.
+    const QString settings = SettingsFilePath(kApp);
+    ServerTrust::setLocations(settings, QFileInfo(settings).absolutePath() +
+                                            QStringLiteral("/Pellmor/known_hosts"));
 }
 
 Form1::~Form1() = default;

@@ -1,5 +1,7 @@
 #include "ftp/FtpSession.h"
 
+#include <QCryptographicHash>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -126,13 +128,57 @@ size_t FtpSession::onRead(char* data, size_t size, size_t count, void* self) {
     return size_t(n);
 }
 
+int FtpSession::onHostKey(void* self, int, const char* key, size_t length) {
+    auto* s = static_cast<FtpSession*>(self);
+    s->offeredHostKey_ = QByteArray(key, qsizetype(length));
+    return !s->acceptedHostKey_.isEmpty() && s->offeredHostKey_ == s->acceptedHostKey_
+               ? CURLKHMATCH_OK
+               : CURLKHMATCH_MISMATCH;
+}
+
 void FtpSession::resetOptions() {
     CURL* e = easy_;
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &FtpSession::onDebug);
     curl_easy_setopt(e, CURLOPT_DEBUGDATA, this);
-    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
+    errorText_[0] = 0;
+    switch (address_.protocol) {
+    case RemoteProtocol::Ftp:
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
+        curl_easy_setopt(e, CURLOPT_USE_SSL, long(CURLUSESSL_NONE));
+        break;
+    case RemoteProtocol::FtpExplicitTls:
+    case RemoteProtocol::FtpImplicitTls:
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR,
+                         address_.protocol == RemoteProtocol::FtpExplicitTls ? "ftp" : "ftps");
+        // Control and data connections alike, and no plain fallback.
+        curl_easy_setopt(e, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+        curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+        // Data connections resume the control connection's TLS session, which
+        // servers such as vsftpd insist on. TLS 1.3 sessions are resumed with
+        // tickets that such servers take once only, and an upload's data
+        // connection never reads the fresh ticket it is sent, so the next data
+        // connection would be refused; a TLS 1.2 session can be resumed again
+        // and again.
+        curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 1L);
+        curl_easy_setopt(e, CURLOPT_SSLVERSION,
+                         long(CURL_SSLVERSION_TLSv1_2) | long(CURL_SSLVERSION_MAX_TLSv1_2));
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, pin_.isEmpty() ? 1L : 0L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, pin_.isEmpty() ? 2L : 0L);
+        curl_easy_setopt(e, CURLOPT_PINNEDPUBLICKEY, pin_.isEmpty() ? nullptr : pin_.constData());
+        curl_easy_setopt(e, CURLOPT_CERTINFO, wantCertInfo_ ? 1L : 0L);
+        break;
+    case RemoteProtocol::Sftp:
+        curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "sftp");
+        curl_easy_setopt(e, CURLOPT_SSH_AUTH_TYPES,
+                         long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+        curl_easy_setopt(e, CURLOPT_SSH_HOSTKEYFUNCTION, &FtpSession::onHostKey);
+        curl_easy_setopt(e, CURLOPT_SSH_HOSTKEYDATA, this);
+        break;
+    }
+    curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, freshConnect_ ? 1L : 0L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutS);
     curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, kResponseTimeoutS);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -162,8 +208,13 @@ QByteArray FtpSession::urlFor(const QByteArray& path) const {
     url.append('/');
     QByteArray rest = path;
     if (rest.startsWith('/')) {
-        url.append("%2F");
+        // An SFTP URL's path is absolute as it stands; an FTP URL's is taken
+        // from the log-in folder unless its first "/" is escaped.
+        if (!isSftp())
+            url.append("%2F");
         rest.remove(0, 1);
+    } else if (isSftp()) {
+        url.append("~/");
     }
     const QList<QByteArray> segments = rest.split('/');
     for (qsizetype i = 0; i < segments.size(); ++i) {
@@ -219,24 +270,166 @@ const FtpSession::Reply* FtpSession::replyTo(const QByteArray& command) const {
     return nullptr;
 }
 
-bool FtpSession::logIn(const QByteArray& hostForUrl, quint16 port, const QByteArray& user,
-                       const QByteArray& password) {
-    if (!easy_ || !multi_)
-        return false;
-    baseUrl_ = "ftp://" + hostForUrl + ':' + QByteArray::number(port);
+int FtpSession::attemptLogIn() {
     resetOptions();
-    curl_easy_setopt(easy_, CURLOPT_USERNAME, user.constData());
-    curl_easy_setopt(easy_, CURLOPT_PASSWORD, password.constData());
     const QByteArray url = baseUrl_ + '/';
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
-    curl_slist* quote = curl_slist_append(nullptr, "*FEAT");
-    curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+    curl_slist* quote = nullptr;
+    if (!isSftp()) {
+        curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+        quote = curl_slist_append(nullptr, "*FEAT");
+        curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+    }
     const int rc = perform();
     curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(quote);
-    if (rc != CURLE_OK)
+    return rc;
+}
+
+std::optional<ServerTrust::CertificateDetails> FtpSession::peerCertificate() const {
+    curl_certinfo* info = nullptr;
+    if (curl_easy_getinfo(easy_, CURLINFO_CERTINFO, &info) != CURLE_OK || !info ||
+        info->num_of_certs < 1)
+        return std::nullopt;
+    ServerTrust::CertificateDetails details;
+    // The first certificate of the chain is the server's own.
+    for (curl_slist* field = info->certinfo[0]; field; field = field->next) {
+        const QByteArray line(field->data);
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray name = line.left(colon);
+        const QString value = QString::fromUtf8(line.mid(colon + 1)).trimmed();
+        if (name == "Subject")
+            details.subject = value;
+        else if (name == "Issuer")
+            details.issuer = value;
+        else if (name == "Start date")
+            details.validFrom = value;
+        else if (name == "Expire date")
+            details.validUntil = value;
+        else if (name == "Cert")
+            details.der = ServerTrust::derFromPem(line.mid(colon + 1));
+    }
+    if (details.der.isEmpty())
+        return std::nullopt;
+    return details;
+}
+
+std::optional<ServerTrust::CertificateDetails> FtpSession::probeCertificate() {
+    // A pin that no key has ends the connection right after the handshake,
+    // before the user name and password go to a server nobody vouches for;
+    // the certificate is in hand by then.
+    const QByteArray savedPin = pin_;
+    pin_ = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
+    wantCertInfo_ = true;
+    freshConnect_ = true;
+    attemptLogIn();
+    pin_ = savedPin;
+    return peerCertificate();
+}
+
+bool FtpSession::logInOverTls() {
+    const QByteArray host = address_.hostForUrl;
+    const quint16 port = address_.port;
+    const auto trusted = ServerTrust::trustedCertificate(host, port);
+    if (trusted) {
+        pin_ = trusted->publicKeyPin;
+        fingerprint_ = trusted->fingerprint;
+    }
+    wantCertInfo_ = true;
+    int rc = attemptLogIn();
+    QString reason;
+    bool changed = false;
+    if (rc == CURLE_OK) {
+        if (!trusted)
+            return true; // vouched for by the authorities
+        // A resumed TLS session may carry no chain; the key was checked.
+        const auto peer = peerCertificate();
+        if (!peer ||
+            QCryptographicHash::hash(peer->der, QCryptographicHash::Sha256) == fingerprint_)
+            return true;
+        changed = true;
+        reason = QStringLiteral("The certificate differs from the one trusted before.");
+    } else if (rc == CURLE_PEER_FAILED_VERIFICATION && !trusted) {
+        reason = QString::fromUtf8(errorText_);
+    } else if (rc == CURLE_SSL_PINNEDPUBKEYNOTMATCH && trusted) {
+        changed = true;
+        reason = QStringLiteral("The certificate's key differs from the one trusted before.");
+    } else {
+        return false;
+    }
+
+    auto details = probeCertificate();
+    if (!details)
+        return false;
+    details->reason = reason;
+    const auto answer = ServerTrust::askCertificate(host, port, *details, changed);
+    if (answer == ServerTrust::Answer::Cancel)
+        return false;
+    const QByteArray pin = ServerTrust::publicKeyPin(details->der);
+    if (pin.isEmpty())
+        return false;
+    pin_ = pin;
+    fingerprint_ = QCryptographicHash::hash(details->der, QCryptographicHash::Sha256);
+    if (answer == ServerTrust::Answer::Always)
+        ServerTrust::storeCertificate(host, port, {fingerprint_, pin_});
+    else
+        ServerTrust::trustCertificateForThisRun(host, port, {fingerprint_, pin_});
+    freshConnect_ = true;
+    rc = attemptLogIn();
+    freshConnect_ = false;
+    return rc == CURLE_OK;
+}
+
+bool FtpSession::logInOverSsh() {
+    const QByteArray host = address_.hostForUrl;
+    const quint16 port = address_.port;
+    const auto known = ServerTrust::knownHostKey(host, port);
+    acceptedHostKey_ = known.value_or(QByteArray());
+    offeredHostKey_.clear();
+    if (attemptLogIn() == CURLE_OK)
+        return true;
+    // Only a key that the session did not accept is a question for the user;
+    // a refused password or an unreachable server is not.
+    if (offeredHostKey_.isEmpty() || offeredHostKey_ == acceptedHostKey_)
+        return false;
+    const QByteArray offered = offeredHostKey_;
+    const auto answer = ServerTrust::askHostKey(host, port, offered, known);
+    if (answer == ServerTrust::Answer::Cancel)
+        return false;
+    acceptedHostKey_ = offered;
+    if (answer == ServerTrust::Answer::Always)
+        ServerTrust::storeHostKey(host, port, offered);
+    else
+        ServerTrust::trustHostKeyForThisRun(host, port, offered);
+    return attemptLogIn() == CURLE_OK;
+}
+
+bool FtpSession::logIn(const HostAddress& address, const QByteArray& user,
+                       const QByteArray& password) {
+    if (!easy_ || !multi_)
+        return false;
+    address_ = address;
+    const char* scheme = "ftp://";
+    if (address.protocol == RemoteProtocol::FtpImplicitTls)
+        scheme = "ftps://";
+    else if (address.protocol == RemoteProtocol::Sftp)
+        scheme = "sftp://";
+    baseUrl_ = scheme + address.hostForUrl + ':' + QByteArray::number(address.port);
+    curl_easy_setopt(easy_, CURLOPT_USERNAME, user.constData());
+    curl_easy_setopt(easy_, CURLOPT_PASSWORD, password.constData());
+    bool ok = false;
+    if (address.usesTls())
+        ok = logInOverTls();
+    else if (isSftp())
+        ok = logInOverSsh();
+    else
+        ok = attemptLogIn() == CURLE_OK;
+    wantCertInfo_ = false;
+    freshConnect_ = false;
+    if (!ok)
         return false;
 
     char* entry = nullptr;
@@ -244,6 +437,8 @@ bool FtpSession::logIn(const QByteArray& hostForUrl, quint16 port, const QByteAr
         entryPath_ = entry;
     if (entryPath_.isEmpty())
         entryPath_ = "/";
+    if (isSftp())
+        return true;
 
     bool utf8 = false;
     if (const Reply* feat = replyTo("FEAT"); feat && feat->code == 211) {
@@ -280,8 +475,10 @@ std::optional<QList<RemoteEntry>> FtpSession::list(const QByteArray& folder) {
     resetOptions();
     const QByteArray url = urlFor(path);
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
-    // "-a" asks servers that hide dot files by default to show them.
-    curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, mlsd_ ? "MLSD" : "LIST -a");
+    // "-a" asks servers that hide dot files by default to show them. An SFTP
+    // folder URL lists in the style of "ls -l".
+    if (!isSftp())
+        curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, mlsd_ ? "MLSD" : "LIST -a");
     const int rc = perform();
     curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, nullptr);
     const QByteArray data = std::move(received_);
@@ -292,7 +489,7 @@ std::optional<QList<RemoteEntry>> FtpSession::list(const QByteArray& folder) {
 }
 
 int FtpSession::command(const QByteArray& verb, const QByteArray& argument) {
-    if (upload_.active)
+    if (upload_.active || isSftp())
         return 0;
     resetOptions();
     const QByteArray cmd = argument.isEmpty() ? verb : verb + ' ' + argument;
@@ -314,7 +511,74 @@ int FtpSession::command(const QByteArray& verb, const QByteArray& argument) {
     return reply ? reply->code : 0;
 }
 
+int FtpSession::sftpQuote(const QByteArray& line) {
+    if (upload_.active)
+        return CURLE_FAILED_INIT;
+    resetOptions();
+    curl_slist* quote = curl_slist_append(nullptr, line.constData());
+    const QByteArray url = baseUrl_ + '/';
+    curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
+    curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+    const int rc = perform();
+    curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+    return rc;
+}
+
+namespace {
+// A path in an SFTP quote command: in double quotes, with the quote and the
+// backslash escaped, so that blanks and quotes in names survive.
+QByteArray sftpQuoted(const QByteArray& path) {
+    QByteArray out = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '\\')
+            out.append('\\');
+        out.append(c);
+    }
+    out.append('"');
+    return out;
+}
+} // namespace
+
+bool FtpSession::makeDirectory(const QByteArray& path) {
+    if (isSftp())
+        return sftpQuote("mkdir " + sftpQuoted(path)) == CURLE_OK;
+    return command("MKD", path) == 257;
+}
+
+bool FtpSession::deleteFile(const QByteArray& path) {
+    if (isSftp())
+        return sftpQuote("rm " + sftpQuoted(path)) == CURLE_OK;
+    return command("DELE", path) / 100 == 2;
+}
+
+bool FtpSession::fileExists(const QByteArray& path) {
+    if (upload_.active)
+        return true;
+    if (isSftp()) {
+        resetOptions();
+        const QByteArray url = urlFor(path);
+        curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+        return perform() != CURLE_REMOTE_FILE_NOT_FOUND;
+    }
+    // Some servers refuse SIZE in ASCII mode, which the last listing may have
+    // left on.
+    command("TYPE", "I");
+    return command("SIZE", path) != 550;
+}
+
 bool FtpSession::isAlive() {
+    if (isSftp()) {
+        if (upload_.active)
+            return false;
+        resetOptions();
+        const QByteArray url = baseUrl_ + '/';
+        curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
+        curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+        return perform() == CURLE_OK;
+    }
     return command("NOOP", QByteArray()) / 100 == 2;
 }
 

@@ -9,13 +9,23 @@
 
 #include <curl/curl.h>
 
+#include "ftp/HostAddress.h"
 #include "ftp/ListingParsers.h"
+#include "ftp/ServerTrust.h"
 
-// One logged-in FTP control connection, kept open across operations: every
+// One logged-in connection to a server, kept open across operations: every
 // operation runs on the same libcurl easy handle inside a private multi
-// handle, whose connection cache keeps the log-in alive between them.
-// Private to the FTP layer (it exposes libcurl). Paths are raw bytes for the server, absolute
-// ("/a/b") or relative to the log-in folder.
+// handle, whose connection cache keeps the log-in alive between them. The
+// protocol (plain FTP, FTP over TLS, SFTP) is chosen at the log-in and stays
+// inside: callers see the same operations for each.
+// Private to the FTP layer (it exposes libcurl). Paths are raw bytes for the
+// server, absolute ("/a/b") or relative to the log-in folder.
+//
+// Over TLS the server's certificate must verify against the system's
+// authorities and the host name, or be one the user trusts (ServerTrust):
+// then every connection of the session, control and data alike, is held to
+// that certificate's public key. Over SFTP the host key must be the known one
+// or one the user accepts.
 class FtpSession {
 public:
     FtpSession();
@@ -23,16 +33,23 @@ public:
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
 
-    // hostForUrl: a checked host name, IPv6 literals in brackets.
-    bool logIn(const QByteArray& hostForUrl, quint16 port, const QByteArray& user,
-               const QByteArray& password);
+    // Asks through the message seam when the server's certificate or host key
+    // needs the user's word; false when the log-in fails or the user declines.
+    bool logIn(const HostAddress& address, const QByteArray& user, const QByteArray& password);
 
     // The entries of a folder, or nothing when it cannot be listed.
     std::optional<QList<RemoteEntry>> list(const QByteArray& folder);
 
-    // The server's reply code to a command outside a transfer (0 when none
-    // arrived). The argument must be checked for control bytes by the caller.
+    // The server's reply code to an FTP command outside a transfer (0 when
+    // none arrived, and always over SFTP). The argument must be checked for
+    // control bytes by the caller.
     int command(const QByteArray& verb, const QByteArray& argument);
+
+    // Absolute paths. True when the server did it.
+    bool makeDirectory(const QByteArray& path);
+    bool deleteFile(const QByteArray& path);
+    // False only when the server says there is no such file.
+    bool fileExists(const QByteArray& path);
 
     QByteArray absolutePath(const QByteArray& path) const;
     QByteArray entryPath() const { return entryPath_; }
@@ -67,8 +84,16 @@ private:
     static int onDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
     static size_t onRead(char* data, size_t size, size_t count, void* self);
+    static int onHostKey(void* self, int keyType, const char* key, size_t length);
 
     void resetOptions();
+    int attemptLogIn();
+    bool logInOverTls();
+    bool logInOverSsh();
+    std::optional<ServerTrust::CertificateDetails> probeCertificate();
+    std::optional<ServerTrust::CertificateDetails> peerCertificate() const;
+    int sftpQuote(const QByteArray& command);
+    bool isSftp() const { return address_.protocol == RemoteProtocol::Sftp; }
     QByteArray urlFor(const QByteArray& path) const;
     int perform();
     template <typename Done> bool drive(Done done);
@@ -78,7 +103,19 @@ private:
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     bool inMulti_ = false;
+    HostAddress address_;
     QByteArray baseUrl_;
+    char errorText_[CURL_ERROR_SIZE] = {};
+    // TLS: the public key pin of a certificate the user trusts (empty: the
+    // authorities decide) and its fingerprint; certificate details are
+    // gathered while logging in.
+    QByteArray pin_;
+    QByteArray fingerprint_;
+    bool wantCertInfo_ = false;
+    bool freshConnect_ = false;
+    // SFTP: the host key the session accepts, and the one the server offered.
+    QByteArray acceptedHostKey_;
+    QByteArray offeredHostKey_;
     QByteArray entryPath_;
     bool mlsd_ = false;
     QList<Reply> replies_;

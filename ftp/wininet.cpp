@@ -1,9 +1,9 @@
 #include "ftp/wininet.h"
 
 #include "ftp/FtpSession.h"
+#include "ftp/HostAddress.h"
 #include "ftp/RemoteNames.h"
 
-#include <cstring>
 #include <map>
 #include <memory>
 #include <vector>
@@ -28,8 +28,12 @@ struct HandleTable {
 };
 
 HandleTable& table() {
-    static HandleTable t;
-    return t;
+    // Never destroyed: sessions still open when the program ends are left to
+    // the end of the process, as the program's design has it. Closing them
+    // from a static destructor would run after the TLS and SSH libraries
+    // have shut down.
+    static HandleTable* t = new HandleTable;
+    return *t;
 }
 
 HandleObject* lookup(HINTERNET h, HandleKind kind) {
@@ -82,31 +86,6 @@ bool closeTree(HINTERNET h, bool direct) {
     return ok;
 }
 
-// A host name as it may go into a URL: no scheme, path, user part, blanks or
-// control characters. IPv6 literals get their brackets.
-std::optional<QByteArray> hostForUrl(const QString& serverName) {
-    const QByteArray host = serverName.toUtf8();
-    if (host.isEmpty())
-        return std::nullopt;
-    for (char ch : host) {
-        const auto c = quint8(ch);
-        if (c <= 0x20 || c == 0x7F)
-            return std::nullopt;
-        if (std::strchr("/\\@?#%;,\"'<>`{}|^", ch))
-            return std::nullopt;
-    }
-    if (host.startsWith('[')) {
-        if (!host.endsWith(']') || host.count('[') != 1 || host.count(']') != 1)
-            return std::nullopt;
-        return host;
-    }
-    if (host.contains('[') || host.contains(']'))
-        return std::nullopt;
-    if (host.contains(':'))
-        return '[' + host + ']';
-    return host;
-}
-
 std::optional<QByteArray> remoteBytes(const QString& text) {
     auto bytes = encodeRemoteName(text);
     if (!bytes || hasControlBytes(*bytes))
@@ -147,13 +126,13 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint
                            quint32, quintptr) {
     if (!lookup(hInternet, HandleKind::Internet) || service != INTERNET_SERVICE_FTP)
         return 0;
-    const auto host = hostForUrl(serverName);
+    const auto address = parseHostAddress(serverName, port);
     const auto user = remoteBytes(userName);
     const auto pass = remoteBytes(password);
-    if (!host || !user || !pass)
+    if (!address || !user || !pass)
         return 0;
     auto session = std::make_unique<FtpSession>();
-    if (!session->logIn(*host, port == 0 ? 21 : port, *user, *pass))
+    if (!session->logIn(*address, *user, *pass))
         return 0;
     auto object = std::make_unique<HandleObject>();
     object->kind = HandleKind::Connection;
@@ -259,7 +238,7 @@ bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory) {
     QByteArray absolute = session->absolutePath(*path);
     if (absolute.size() > 1 && absolute.endsWith('/'))
         absolute.chop(1);
-    return session->command("MKD", absolute) == 257;
+    return session->makeDirectory(absolute);
 }
 
 bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName) {
@@ -267,7 +246,7 @@ bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName) {
     const auto path = remoteBytes(fileName);
     if (!session || !path || path->isEmpty())
         return false;
-    return session->command("DELE", session->absolutePath(*path)) / 100 == 2;
+    return session->deleteFile(session->absolutePath(*path));
 }
 
 bool FtpFileExists(HINTERNET hConnect, const QString& path) {
@@ -275,11 +254,7 @@ bool FtpFileExists(HINTERNET hConnect, const QString& path) {
     const auto bytes = remoteBytes(path);
     if (!session || !bytes || bytes->isEmpty())
         return true;
-    // Some servers refuse SIZE in ASCII mode, which the last listing may have
-    // left on.
-    session->command("TYPE", "I");
-    const int code = session->command("SIZE", session->absolutePath(*bytes));
-    return code != 550;
+    return session->fileExists(session->absolutePath(*bytes));
 }
 
 bool InternetCloseHandle(HINTERNET handle) {

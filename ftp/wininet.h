@@ -43,8 +43,12 @@ struct WIN32_FIND_DATAA {
 HINTERNET InternetOpenA(const QString& agent, quint32 accessType, const QString& proxyName,
                         const QString& proxyBypass, quint32 flags);
 
-// Connects and logs in. Answers 0 when the server cannot be reached, the host
-// name is bad or the log-in is refused. Port 0 means 21.
+// Connects and logs in. The server name may name the protocol (ftp://,
+// ftpes://, ftps://, sftp://; see HostAddress.h); port 0 or 21 then means the
+// protocol's default port. A certificate or host key that needs the user's
+// word is asked about through the message seam. Answers 0 when the server
+// cannot be reached, the host text is bad, the log-in is refused or the user
+// does not trust the server.
 HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint16 port,
                            const QString& userName, const QString& password, quint32 service,
                            quint32 flags, quintptr context);

@@ -19,17 +19,26 @@ MessageSeam::Handler MessageSeam::install(Handler h) {
     return previous;
 }
 
-void MessageSeam::show(const MessageBoxSpec& box) {
+int MessageSeam::show(const MessageBoxSpec& box) {
     if (handler()) {
-        handler()(box);
-        return;
+        const int answer = handler()(box);
+        // A handler that answers outside the buttons has not chosen any.
+        if (box.buttons.isEmpty() || answer < 0 || answer >= box.buttons.size())
+            return box.escapeButton;
+        return answer;
     }
-    // No window system to show it on: keep the message visible somewhere.
+    // No window system to show it on: keep the message visible somewhere, and
+    // take the cautious answer to a question.
     std::fprintf(stderr, "[%s] %s\n", qPrintable(box.caption), qPrintable(box.text));
+    return box.escapeButton;
 }
 
 void MessageSeam::plain(const QString& text) {
     show({applicationTitle(), text, MessageBoxSpec::Icon::None});
+}
+
+int MessageSeam::ask(const QString& text, const QStringList& buttons, int escapeButton) {
+    return show({applicationTitle(), text, MessageBoxSpec::Icon::Warning, buttons, escapeButton});
 }
 
 QString MessageSeam::applicationTitle() {

@@ -175,7 +175,9 @@ void TestWininet::unreachablePortFails() {
 
 void TestWininet::badHostTextIsRefused_data() {
     QTest::addColumn<QString>("host");
-    QTest::newRow("scheme") << QStringLiteral("ftp://127.0.0.1");
+    QTest::newRow("unknown scheme") << QStringLiteral("http://127.0.0.1");
+    QTest::newRow("path after a scheme") << QStringLiteral("ftp://127.0.0.1/x");
+    QTest::newRow("user part after a scheme") << QStringLiteral("ftp://u@127.0.0.1");
     QTest::newRow("blank") << QStringLiteral("127.0.0.1 x");
     QTest::newRow("path") << QStringLiteral("127.0.0.1/x");
     QTest::newRow("user part") << QStringLiteral("u@127.0.0.1");

@@ -42,7 +42,17 @@ bool FtpTestServer::start(QString* reason) {
         setReason(reason, QStringLiteral("cannot create a temporary folder"));
         return false;
     }
-    return kind_ == Kind::Pyftpdlib ? startPyftpdlib(reason) : startVsftpd(reason);
+    switch (kind_) {
+    case Kind::Pyftpdlib:
+        return startPyftpdlib(reason);
+    case Kind::Vsftpd:
+        return startVsftpd(reason);
+    case Kind::RcloneSftp:
+        return startRclone(reason);
+    case Kind::OpenSshSftp:
+        return startSshd(reason);
+    }
+    return false;
 }
 
 bool FtpTestServer::startPyftpdlib(QString* reason) {
@@ -207,6 +217,23 @@ bool FtpTestServer::startVsftpd(QString* reason) {
         return false;
     }
     QDir(workDir_->path()).mkpath(QStringLiteral("empty"));
+    QString tlsConfig;
+    if (options_.tls != Tls::None) {
+        if (!makeCertificate(reason))
+            return false;
+        // Log-ins and data both protected, and data connections must resume
+        // the control connection's TLS session (vsftpd's default, kept on
+        // purpose so that the client is shown to do it).
+        tlsConfig =
+            QStringLiteral("ssl_enable=YES\n"
+                           "rsa_cert_file=%1\n"
+                           "force_local_logins_ssl=YES\n"
+                           "force_local_data_ssl=YES\n"
+                           "require_ssl_reuse=YES\n"
+                           "implicit_ssl=%2\n")
+                .arg(workDir_->filePath(QStringLiteral("server.pem")),
+                     options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"));
+    }
     const QString config = QStringLiteral("listen=YES\n"
                                           "listen_ipv6=NO\n"
                                           "background=NO\n"
@@ -239,7 +266,8 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                                .arg(pasvMin)
                                .arg(pasvMin + rangeSize - 1)
                                .arg(workDir_->filePath(QStringLiteral("empty")), dir_->path(),
-                                    QLatin1String(kPamService));
+                                    QLatin1String(kPamService)) +
+                           tlsConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
     QFile configFile(configPath);
     if (!configFile.open(QIODevice::WriteOnly) || configFile.write(config.toUtf8()) < 0) {
@@ -247,16 +275,25 @@ bool FtpTestServer::startVsftpd(QString* reason) {
         return false;
     }
     configFile.close();
-    // vsftpd does not watch its input: a small shell ends it when the test
-    // process goes away and closes the pipe, so no server outlives a crash.
+    return startWatched(QString::fromLatin1(kVsftpd), {configPath}, port, reason);
+}
+
+bool FtpTestServer::startWatched(const QString& program, const QStringList& args, quint16 port,
+                                 QString* reason) {
+    // These servers do not watch their input: a small shell ends them when
+    // the test process goes away and closes the pipe, so no server outlives
+    // a crash; and it ends with the server, so a server that gives up at once
+    // is noticed at once.
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
-    process_->start(QStringLiteral("/bin/sh"),
-                    {QStringLiteral("-c"),
-                     QStringLiteral("\"$0\" \"$1\" & pid=$!; cat >/dev/null; kill $pid; wait"),
-                     QString::fromLatin1(kVsftpd), configPath});
+    QStringList shellArgs{QStringLiteral("-c"),
+                          QStringLiteral("exec 3<&0; \"$0\" \"$@\" & pid=$!; "
+                                         "{ cat <&3 >/dev/null; kill $pid; } & wait $pid"),
+                          program};
+    shellArgs += args;
+    process_->start(QStringLiteral("/bin/sh"), shellArgs);
     if (!process_->waitForStarted(kStartTimeoutMs)) {
-        setReason(reason, QStringLiteral("cannot start vsftpd"));
+        setReason(reason, QStringLiteral("cannot start ") + program);
         process_.reset();
         return false;
     }
@@ -269,9 +306,87 @@ bool FtpTestServer::startVsftpd(QString* reason) {
         if (process_->waitForFinished(20))
             break;
     }
-    setReason(reason, QStringLiteral("vsftpd did not start: ") +
+    setReason(reason, program + QStringLiteral(" did not start: ") +
                           QString::fromLocal8Bit(process_->readAll()).trimmed().right(500));
     stop();
+    return false;
+}
+
+namespace {
+
+bool runTool(const QString& program, const QStringList& args, QString* reason) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(kStartTimeoutMs) || !p.waitForFinished(kStartTimeoutMs) ||
+        p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        setReason(reason, program + QStringLiteral(" failed: ") +
+                              QString::fromLocal8Bit(p.readAll()).trimmed().right(300));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool FtpTestServer::makeCertificate(QString* reason) {
+    const QString key = workDir_->filePath(QStringLiteral("server.key"));
+    const QString cert = workDir_->filePath(QStringLiteral("server.crt"));
+    if (!runTool(QStringLiteral("openssl"),
+                 {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                  QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
+                  QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
+                  QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert},
+                 reason))
+        return false;
+    QFile k(key);
+    QFile c(cert);
+    QFile both(workDir_->filePath(QStringLiteral("server.pem")));
+    if (!k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly) ||
+        !both.open(QIODevice::WriteOnly) || both.write(k.readAll() + c.readAll()) < 0) {
+        setReason(reason, QStringLiteral("cannot write the server's certificate"));
+        return false;
+    }
+    return true;
+}
+
+bool FtpTestServer::makeHostKey(QString* reason) {
+    return runTool(QStringLiteral("ssh-keygen"),
+                   {QStringLiteral("-q"), QStringLiteral("-t"), QStringLiteral("ed25519"),
+                    QStringLiteral("-N"), QString(), QStringLiteral("-f"),
+                    workDir_->filePath(QStringLiteral("hostkey"))},
+                   reason);
+}
+
+bool FtpTestServer::startRclone(QString* reason) {
+    const QString rclone = QStringLiteral("/usr/bin/rclone");
+    if (!QFileInfo::exists(rclone)) {
+        setReason(reason, QStringLiteral("rclone is not installed"));
+        return false;
+    }
+    if (!makeHostKey(reason))
+        return false;
+    // No keys: the account logs in by password only.
+    const QString authorizedKeys = workDir_->filePath(QStringLiteral("authorized_keys"));
+    QFile(authorizedKeys).open(QIODevice::WriteOnly);
+    const quint16 port = freePort();
+    if (port == 0) {
+        setReason(reason, QStringLiteral("no free port for rclone"));
+        return false;
+    }
+    return startWatched(rclone,
+                        {QStringLiteral("serve"), QStringLiteral("sftp"), dir_->path(),
+                         QStringLiteral("--addr"), QStringLiteral("127.0.0.1:%1").arg(port),
+                         QStringLiteral("--user"), user(), QStringLiteral("--pass"), password(),
+                         QStringLiteral("--key"), workDir_->filePath(QStringLiteral("hostkey")),
+                         QStringLiteral("--config"),
+                         workDir_->filePath(QStringLiteral("rclone.conf")),
+                         QStringLiteral("--authorized-keys"), authorizedKeys},
+                        port, reason);
+}
+
+bool FtpTestServer::startSshd(QString* reason) {
+    setReason(reason, QStringLiteral("not yet"));
     return false;
 }
 
@@ -290,6 +405,43 @@ void FtpTestServer::stop() {
         process_.reset();
     }
     port_ = 0;
+}
+
+QString FtpTestServer::hostText() const {
+    if (kind_ == Kind::RcloneSftp || kind_ == Kind::OpenSshSftp)
+        return QStringLiteral("sftp://") + host();
+    switch (options_.tls) {
+    case Tls::Explicit:
+        return QStringLiteral("ftpes://") + host();
+    case Tls::Implicit:
+        return QStringLiteral("ftps://") + host();
+    case Tls::None:
+        break;
+    }
+    return host();
+}
+
+QString FtpTestServer::remoteRoot() const {
+    if (kind_ == Kind::OpenSshSftp)
+        return rootPath() + QLatin1Char('/');
+    return QStringLiteral("/");
+}
+
+QByteArray FtpTestServer::certificatePem() const {
+    if (!workDir_)
+        return {};
+    QFile f(workDir_->filePath(QStringLiteral("server.crt")));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray FtpTestServer::hostKeyBlob() const {
+    if (!workDir_)
+        return {};
+    QFile f(workDir_->filePath(QStringLiteral("hostkey.pub")));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> fields = f.readAll().simplified().split(' ');
+    return fields.size() >= 2 ? QByteArray::fromBase64(fields[1]) : QByteArray();
 }
 
 QString FtpTestServer::user() const {

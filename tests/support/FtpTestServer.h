@@ -16,14 +16,20 @@
 //
 // Pyftpdlib is the scriptable server (tests/support/ftpserver.py, run by
 // /usr/bin/python3): faults can be injected while it runs. Vsftpd is the
-// production server; it offers no MLSD, so listings go through LIST.
+// production server; it offers no MLSD, so listings go through LIST, and it
+// speaks FTP over TLS with a throwaway self-signed certificate. The SFTP
+// servers are rclone's (password log-in, the temporary folder as "/") and
+// OpenSSH's sshd (as root only: a test account with a password, whose home
+// is the temporary folder), each with a throwaway host key.
 class FtpTestServer {
 public:
-    enum class Kind { Pyftpdlib, Vsftpd };
+    enum class Kind { Pyftpdlib, Vsftpd, RcloneSftp, OpenSshSftp };
+    enum class Tls { None, Explicit, Implicit };
 
     struct Options {
         bool hideMlsd = false;   // FEAT without MLSD, so clients fall back to LIST
         bool dosListing = false; // LIST answers in DOS/IIS style
+        Tls tls = Tls::None;     // vsftpd only
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
@@ -55,6 +61,11 @@ public:
     void stop();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
+    // The host box's text for this server: the host with the scheme of its
+    // protocol ("ftpes://127.0.0.1", "sftp://127.0.0.1", ...).
+    QString hostText() const;
+    // The remote path of rootPath(), ending in "/".
+    QString remoteRoot() const;
     quint16 port() const { return port_; }
     QString user() const;
     QString password() const;
@@ -79,6 +90,11 @@ public:
     // sessions clients hold.
     int openControlConnections() const;
 
+    // What the server proves itself with: the PEM of its TLS certificate, or
+    // its SSH host key in wire format. Empty when it has none.
+    QByteArray certificatePem() const;
+    QByteArray hostKeyBlob() const;
+
     void addFault(const Fault& fault); // pyftpdlib only
     void clearFaults();
 
@@ -89,6 +105,12 @@ public:
 private:
     bool startPyftpdlib(QString* reason);
     bool startVsftpd(QString* reason);
+    bool startRclone(QString* reason);
+    bool startSshd(QString* reason);
+    bool makeCertificate(QString* reason);
+    bool makeHostKey(QString* reason);
+    bool startWatched(const QString& program, const QStringList& args, quint16 port,
+                      QString* reason);
     bool waitForPortLine(QString* reason);
     void writeFaults();
 
@@ -104,3 +126,4 @@ private:
 };
 
 Q_DECLARE_METATYPE(FtpTestServer::Kind)
+Q_DECLARE_METATYPE(FtpTestServer::Tls)

@@ -8,8 +8,9 @@
 #include <functional>
 
 // Installs itself as the message seam for its lifetime and records every box
-// the program shows, in order. Each box is answered with OK (the only button
-// the program's boxes have); onShow lets a test act while a box is up.
+// the program shows, in order. An OK box is answered with OK; a question with
+// the next text of `answers` (a button's text), or its escape answer when
+// none is left. onShow lets a test act while a box is up.
 class MessageRecorder {
 public:
     MessageRecorder();
@@ -22,6 +23,7 @@ public:
     void clear() { boxes_.clear(); }
 
     std::function<void(const MessageBoxSpec&)> onShow;
+    QStringList answers;
 
 private:
     QList<MessageBoxSpec> boxes_;

@@ -1,0 +1,185 @@
+// Every button of the main window over FTP with TLS and over SFTP, against
+// loopback servers with throwaway certificates and host keys: the trust
+// question comes once, then "Test Connection", compare, sync, compare again
+// and the remote folder browser work as over plain FTP.
+
+#include "app/Form1.h"
+#include "app/Form2.h"
+#include "app/SettingsStore.h"
+#include "ftp/wininet.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <memory>
+
+
+namespace {
+
+const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void click(QWidget& w, const char* name) {
+    w.findChild<QPushButton*>(QLatin1String(name))->click();
+}
+
+void type(Form1& f, const char* name, const QString& text) {
+    f.findChild<QLineEdit*>(QLatin1String(name))->setText(text);
+}
+
+// Once the browser is up and has listed, runs the script; closes the dialog
+// if the script left it open, so that a failed check never hangs the test.
+void whenBrowserListed(std::function<void(Form2&)> script) {
+    auto* timer = new QTimer;
+    timer->setInterval(1);
+    QObject::connect(timer, &QTimer::timeout, [timer, script] {
+        auto* d = qobject_cast<Form2*>(QApplication::activeModalWidget());
+        auto* list = d ? d->findChild<QTreeWidget*>(QStringLiteral("ListView1")) : nullptr;
+        if (!list || !d->isVisible() ||
+            list->headerItem()->text(0) != QLatin1String("Folders -- Double click"))
+            return;
+        timer->stop();
+        timer->deleteLater();
+        script(*d);
+        if (d->isVisible())
+            d->reject();
+    });
+    timer->start();
+}
+
+QStringList questions(const MessageRecorder& boxes) {
+    QStringList asked;
+    for (const MessageBoxSpec& b : boxes.boxes()) {
+        if (!b.buttons.isEmpty())
+            asked << b.text;
+    }
+    return asked;
+}
+
+QStringList plainTexts(const MessageRecorder& boxes) {
+    QStringList shown;
+    for (const MessageBoxSpec& b : boxes.boxes()) {
+        if (b.buttons.isEmpty())
+            shown << b.text;
+    }
+    return shown;
+}
+
+} // namespace
+
+class TestSecureForm1 : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        config_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_->path()));
+        ResetSettingsCache();
+        local_ = std::make_unique<QTemporaryDir>();
+    }
+    void cleanup() { ResetSettingsCache(); }
+
+    void everyButton_data();
+    void everyButton();
+
+private:
+    std::unique_ptr<QTemporaryDir> config_;
+    std::unique_ptr<QTemporaryDir> local_;
+};
+
+void TestSecureForm1::everyButton_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<FtpTestServer::Tls>("tls");
+    QTest::newRow("vsftpd ftpes") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit;
+    QTest::newRow("vsftpd ftps") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Implicit;
+    QTest::newRow("rclone sftp") << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None;
+}
+
+void TestSecureForm1::everyButton() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(FtpTestServer::Tls, tls);
+    FtpTestServer::Options options;
+    options.tls = tls;
+    FtpTestServer server(kind, options);
+    QString reason;
+    if (!server.start(&reason))
+        QSKIP(qPrintable(QStringLiteral("server not started: ") + reason));
+    const QString site = server.rootPath() + QStringLiteral("/www");
+    const QString local = local_->path();
+    QVERIFY(writeFile(site + QStringLiteral("/old.txt"), "delete me"));
+    QVERIFY(writeFile(site + QStringLiteral("/same.txt"), "same"));
+    QVERIFY(writeFile(site + QStringLiteral("/sub/small.txt"), "tiny"));
+    QVERIFY(writeFile(local + QStringLiteral("/same.txt"), "same"));
+    QVERIFY(writeFile(local + QStringLiteral("/sub/small.txt"), QByteArray(5000, '\r')));
+    QByteArray binary(70000, Qt::Uninitialized);
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 31 + i / 256) & 0xff);
+    QVERIFY(
+        writeFile(local + QStringLiteral("/new folder/with \"quotes\" and blanks.bin"), binary));
+
+    MessageRecorder boxes;
+    boxes.answers = {QStringLiteral("Trust always")};
+    Form1 f;
+    f.Form_Load();
+    type(f, "txtHostName", server.hostText());
+    type(f, "txtPort", QString::number(server.port()));
+    type(f, "txtUserName", server.user());
+    type(f, "txtPassword", server.password());
+    type(f, "txtRemoteFolder", server.remoteRoot() + QStringLiteral("www/"));
+    type(f, "Text1", local + QLatin1Char('/'));
+
+    click(f, "PushButton3");
+    QCOMPARE(questions(boxes).size(), 1);
+    QCOMPARE(plainTexts(boxes), QStringList{QStringLiteral("Connection OK.")});
+
+    // Trusted for good: nothing is asked again, by any button.
+    boxes.clear();
+    click(f, "PushButton5");
+    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(f.resultList().rowCount(), 3); // a delete, an upload, an overwrite
+    click(f, "PushButton6");
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QCOMPARE(readFile(site + QStringLiteral("/new folder/with \"quotes\" and blanks.bin")), binary);
+    QCOMPARE(readFile(site + QStringLiteral("/sub/small.txt")), QByteArray(5000, '\r'));
+    QVERIFY(!QFileInfo::exists(site + QStringLiteral("/old.txt")));
+    boxes.clear();
+    click(f, "PushButton5");
+    QCOMPARE(boxes.texts(), QStringList{kIdentical});
+
+    boxes.clear();
+    whenBrowserListed([](Form2& d) {
+        auto* list = d.findChild<QTreeWidget*>(QStringLiteral("ListView1"));
+        const auto found = list->findItems(QStringLiteral("www/"), Qt::MatchExactly);
+        if (found.isEmpty())
+            return;
+        list->setCurrentItem(found.first());
+        const QRect r = list->visualItemRect(found.first());
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, r.center());
+        click(d, "PushButton2");
+    });
+    click(f, "PushButton1");
+    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(f.findChild<QLineEdit*>(QStringLiteral("txtRemoteFolder"))->text(),
+             QStringLiteral("/www/"));
+}
+
+QTEST_MAIN(TestSecureForm1)
+#include "tst_secure_form1.moc"

@@ -1,0 +1,398 @@
+// The session layer over FTP with TLS and over SFTP, against real servers on
+// loopback with throwaway certificates and host keys: every operation the
+// program uses, the trust questions and the ways a secure connection fails.
+
+#include "ftp/ServerTrust.h"
+#include "ftp/wininet.h"
+#include "tests/support/FtpTestServer.h"
+#include "tests/support/MessageRecorder.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+
+namespace {
+
+const QString kTrustAlways = QStringLiteral("Trust always");
+const QString kThisTime = QStringLiteral("This time");
+const QString kCancel = QStringLiteral("Cancel");
+
+struct Connection {
+    HINTERNET internet = 0;
+    HINTERNET connection = 0;
+    ~Connection() {
+        if (internet)
+            InternetCloseHandle(internet);
+    }
+};
+
+std::unique_ptr<Connection> connectTo(const FtpTestServer& server, const QString& password) {
+    auto c = std::make_unique<Connection>();
+    c->internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT, QString(),
+                                QString(), 0);
+    c->connection = InternetConnectA(c->internet, server.hostText(), server.port(), server.user(),
+                                     password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    return c;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QStringList listNames(HINTERNET connection, const QString& pattern) {
+    QStringList names;
+    WIN32_FIND_DATAA data;
+    const HINTERNET find = FtpFindFirstFileA(connection, pattern, &data, 0x84000000u, 0);
+    if (!find)
+        return names;
+    do {
+        names << data.cFileName + (data.isDirectory() ? QStringLiteral("/") : QString());
+    } while (InternetFindNextFileA(find, &data));
+    InternetCloseHandle(find);
+    names.sort();
+    return names;
+}
+
+QByteArray sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+class TestSecure : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+
+    void everyOperation_data();
+    void everyOperation();
+    void firstUseAsksOnce_data();
+    void firstUseAsksOnce();
+    void changedIdentityWarns_data();
+    void changedIdentityWarns();
+    void refusedConnections_data();
+    void refusedConnections();
+    void explicitTlsNeverFallsBackToPlain();
+
+private:
+    void addSecureServers();
+    std::unique_ptr<FtpTestServer> startServer(FtpTestServer::Kind kind, FtpTestServer::Tls tls);
+    std::unique_ptr<QTemporaryDir> config_;
+};
+
+void TestSecure::init() {
+    config_ = std::make_unique<QTemporaryDir>();
+    ServerTrust::setLocations(config_->filePath(QStringLiteral("Tarvex.ini")),
+                              config_->filePath(QStringLiteral("Pellmor/known_hosts")));
+    ServerTrust::forgetThisRun();
+}
+
+void TestSecure::addSecureServers() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<FtpTestServer::Tls>("tls");
+    QTest::newRow("vsftpd ftpes") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit;
+    QTest::newRow("vsftpd ftps") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Implicit;
+    QTest::newRow("rclone sftp") << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None;
+}
+
+std::unique_ptr<FtpTestServer> TestSecure::startServer(FtpTestServer::Kind kind,
+                                                       FtpTestServer::Tls tls) {
+    FtpTestServer::Options options;
+    options.tls = tls;
+    auto server = std::make_unique<FtpTestServer>(kind, options);
+    QString reason;
+    if (!server->start(&reason)) {
+        QTest::qSkip(qPrintable(QStringLiteral("server not started: ") + reason), __FILE__,
+                     __LINE__);
+        return nullptr;
+    }
+    return server;
+}
+
+void TestSecure::everyOperation_data() {
+    addSecureServers();
+}
+
+void TestSecure::everyOperation() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(FtpTestServer::Tls, tls);
+    auto server = startServer(kind, tls);
+    if (!server)
+        return;
+    const QString root = server->rootPath();
+    const QString remote = server->remoteRoot();
+    QVERIFY(writeFile(root + QStringLiteral("/www/old file.txt"), "old"));
+    QVERIFY(writeFile(root + QStringLiteral("/www/sub/keep.txt"), "keep"));
+
+    MessageRecorder boxes;
+    boxes.answers = {kThisTime};
+    auto c = connectTo(*server, server->password());
+    QVERIFY(c->connection);
+    QCOMPARE(boxes.boxes().size(), 1);
+
+    QCOMPARE(listNames(c->connection, remote + QStringLiteral("www/*.*")),
+             (QStringList{QStringLiteral("old file.txt"), QStringLiteral("sub/")}));
+
+    QString current;
+    quint32 length = MAX_PATH;
+    QVERIFY(FtpGetCurrentDirectoryA(c->connection, &current, &length));
+    QVERIFY2(current.endsWith(QLatin1Char('/')) ? current == remote
+                                                : current + QLatin1Char('/') == remote,
+             qPrintable(current));
+
+    // Names with blanks and quotes, and bytes that a text transfer would change.
+    const QString folder = remote + QStringLiteral("www/new \"dir\" x/");
+    QVERIFY(FtpCreateDirectoryA(c->connection, folder));
+    QByteArray payload(3000, Qt::Uninitialized);
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = char((i * 7) & 0xff);
+    payload.replace(100, 4, "\r\n\n\r");
+    const QString file = folder + QStringLiteral("it's \"quoted\".bin");
+    const HINTERNET h =
+        FtpOpenFileA(c->connection, file, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+    QVERIFY(h);
+    for (qsizetype at = 0; at < payload.size(); at += 1024) {
+        quint32 written = 0;
+        const auto n = quint32(qMin<qsizetype>(1024, payload.size() - at));
+        QVERIFY(InternetWriteFile(h, payload.constData() + at, n, &written));
+    }
+    QVERIFY(InternetCloseHandle(h));
+    QCOMPARE(readFile(root + QStringLiteral("/www/new \"dir\" x/it's \"quoted\".bin")), payload);
+
+    QVERIFY(FtpFileExists(c->connection, remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(FtpDeleteFileA(c->connection, remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/www/old file.txt")));
+    QVERIFY(!FtpFileExists(c->connection, remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(!FtpDeleteFileA(c->connection, remote + QStringLiteral("www/old file.txt")));
+
+    // A folder that is not there lists as nothing, and a file cannot be
+    // created in it; the session goes on.
+    QCOMPARE(listNames(c->connection, remote + QStringLiteral("nowhere/*.*")), QStringList());
+    QCOMPARE(FtpOpenFileA(c->connection, remote + QStringLiteral("nowhere/deeper/x.txt"),
+                          GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0),
+             HINTERNET(0));
+    QCOMPARE(listNames(c->connection, remote + QStringLiteral("www/sub/*.*")),
+             QStringList{QStringLiteral("keep.txt")});
+    QCOMPARE(boxes.boxes().size(), 1);
+}
+
+void TestSecure::firstUseAsksOnce_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<FtpTestServer::Tls>("tls");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("questionsOnSecondConnect");
+    QTest::addColumn<bool>("stored");
+    const struct {
+        const char* name;
+        FtpTestServer::Kind kind;
+        FtpTestServer::Tls tls;
+    } servers[] = {{"ftpes", FtpTestServer::Kind::Vsftpd, FtpTestServer::Tls::Explicit},
+                   {"sftp", FtpTestServer::Kind::RcloneSftp, FtpTestServer::Tls::None}};
+    for (const auto& s : servers) {
+        QTest::addRow("%s trust always", s.name)
+            << s.kind << s.tls << kTrustAlways << true << 0 << true;
+        QTest::addRow("%s this time", s.name) << s.kind << s.tls << kThisTime << true << 0 << false;
+        QTest::addRow("%s cancel", s.name) << s.kind << s.tls << kCancel << false << 1 << false;
+    }
+}
+
+void TestSecure::firstUseAsksOnce() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(FtpTestServer::Tls, tls);
+    QFETCH(QString, answer);
+    QFETCH(bool, connected);
+    QFETCH(int, questionsOnSecondConnect);
+    QFETCH(bool, stored);
+    auto server = startServer(kind, tls);
+    if (!server)
+        return;
+
+    MessageRecorder boxes;
+    boxes.answers = {answer};
+    auto first = connectTo(*server, server->password());
+    QCOMPARE(first->connection != 0, connected);
+    QCOMPARE(boxes.boxes().size(), 1);
+    const MessageBoxSpec& box = boxes.boxes().first();
+    QCOMPARE(box.buttons, (QStringList{kTrustAlways, kThisTime, kCancel}));
+    QCOMPARE(box.buttons[box.escapeButton], kCancel);
+    QCOMPARE(box.icon, MessageBoxSpec::Icon::Warning);
+    QVERIFY2(box.text.contains(QStringLiteral("127.0.0.1:") + QString::number(server->port())),
+             qPrintable(box.text));
+    if (tls != FtpTestServer::Tls::None) {
+        const QByteArray der = ServerTrust::derFromPem(server->certificatePem());
+        QVERIFY(!der.isEmpty());
+        for (const QString& part :
+             {QStringLiteral("Subject: CN = localhost"), QStringLiteral("Issuer: CN = localhost"),
+              QStringLiteral("Valid from: "), QStringLiteral("Valid until: "),
+              QStringLiteral("self-signed"), ServerTrust::colonHex(sha256(der))})
+            QVERIFY2(box.text.contains(part), qPrintable(part + QStringLiteral(" in ") + box.text));
+    } else {
+        const QByteArray key = server->hostKeyBlob();
+        QVERIFY(!key.isEmpty());
+        QVERIFY2(box.text.contains(QStringLiteral("ssh-ed25519")), qPrintable(box.text));
+        QVERIFY2(box.text.contains(ServerTrust::sshFingerprint(key)), qPrintable(box.text));
+    }
+
+    // Another connection of the same run: asked again only after a refusal.
+    boxes.clear();
+    boxes.answers = {kThisTime};
+    auto second = connectTo(*server, server->password());
+    QVERIFY(second->connection);
+    QCOMPARE(boxes.boxes().size(), questionsOnSecondConnect);
+    QCOMPARE(listNames(second->connection, server->remoteRoot() + QStringLiteral("*.*")),
+             QStringList());
+
+    // A later run of the program: only a lasting trust spares the question.
+    ServerTrust::forgetThisRun();
+    QCOMPARE(ServerTrust::trustedCertificate("127.0.0.1", server->port()).has_value() ||
+                 ServerTrust::knownHostKey("127.0.0.1", server->port()).has_value(),
+             stored);
+}
+
+void TestSecure::changedIdentityWarns_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<FtpTestServer::Tls>("tls");
+    QTest::addColumn<bool>("sameKey"); // TLS: a new certificate for the same key
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("connected");
+    QTest::newRow("ftpes new key, cancel")
+        << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit << false << kCancel << false;
+    QTest::newRow("ftpes new key, trust always")
+        << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit << false << kTrustAlways
+        << true;
+    QTest::newRow("ftps same key, new certificate")
+        << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Implicit << true << kTrustAlways
+        << true;
+    QTest::newRow("sftp new host key, cancel")
+        << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None << false << kCancel << false;
+    QTest::newRow("sftp new host key, trust always")
+        << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None << false << kTrustAlways
+        << true;
+}
+
+void TestSecure::changedIdentityWarns() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(FtpTestServer::Tls, tls);
+    QFETCH(bool, sameKey);
+    QFETCH(QString, answer);
+    QFETCH(bool, connected);
+    auto server = startServer(kind, tls);
+    if (!server)
+        return;
+    const QByteArray host = "127.0.0.1";
+    // What the user trusted before: another certificate or host key.
+    QByteArray otherCertificate;
+    QByteArray otherKey;
+    if (tls != FtpTestServer::Tls::None) {
+        const QByteArray der = ServerTrust::derFromPem(server->certificatePem());
+        QByteArray fingerprint = sha256(der);
+        fingerprint[0] = char(fingerprint[0] ^ 0x55);
+        const QByteArray pin = sameKey ? ServerTrust::publicKeyPin(der)
+                                       : "sha256//" + sha256("another key").toBase64();
+        ServerTrust::storeCertificate(host, server->port(), {fingerprint, pin});
+        otherCertificate = fingerprint;
+    } else {
+        otherKey = server->hostKeyBlob();
+        otherKey[otherKey.size() - 1] = char(otherKey[otherKey.size() - 1] ^ 0x55);
+        ServerTrust::storeHostKey(host, server->port(), otherKey);
+    }
+
+    MessageRecorder boxes;
+    boxes.answers = {answer};
+    auto c = connectTo(*server, server->password());
+    QCOMPARE(c->connection != 0, connected);
+    QCOMPARE(boxes.boxes().size(), 1);
+    const QString text = boxes.boxes().first().text;
+    QVERIFY2(text.contains(QStringLiteral("WARNING")) && text.contains(QStringLiteral("changed")) &&
+                 text.contains(QStringLiteral("impersonating")),
+             qPrintable(text));
+
+    // Only the explicit choice replaced what was stored.
+    if (tls != FtpTestServer::Tls::None) {
+        const auto stored = ServerTrust::trustedCertificate(host, server->port());
+        QVERIFY(stored);
+        QCOMPARE(stored->fingerprint == otherCertificate, !connected);
+    } else {
+        const auto stored = ServerTrust::knownHostKey(host, server->port());
+        QVERIFY(stored);
+        QCOMPARE(*stored == otherKey, !connected);
+    }
+}
+
+void TestSecure::refusedConnections_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<FtpTestServer::Tls>("serverTls");
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<QString>("password");
+    // A server without TLS asked for TLS, implicitly (the handshake fails) or
+    // explicitly (AUTH TLS is refused); a wrong SFTP password. Each fails at
+    // once and asks nothing.
+    QTest::newRow("ftps to plain vsftpd")
+        << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::None << "ftps://"
+        << "secret";
+    QTest::newRow("ftpes to plain vsftpd")
+        << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::None << "ftpes://"
+        << "secret";
+    QTest::newRow("sftp wrong password")
+        << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None << "sftp://"
+        << "wrong";
+}
+
+void TestSecure::refusedConnections() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(FtpTestServer::Tls, serverTls);
+    QFETCH(QString, scheme);
+    QFETCH(QString, password);
+    auto server = startServer(kind, serverTls);
+    if (!server)
+        return;
+    // The host key is known, so that only the password can fail.
+    ServerTrust::storeHostKey("127.0.0.1", server->port(), server->hostKeyBlob());
+    MessageRecorder boxes;
+    const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
+                                             QString(), QString(), 0);
+    const HINTERNET connection =
+        InternetConnectA(internet, scheme + server->host(), server->port(), server->user(),
+                         password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    InternetCloseHandle(internet);
+    QCOMPARE(connection, HINTERNET(0));
+    QCOMPARE(boxes.texts(), QStringList());
+}
+
+void TestSecure::explicitTlsNeverFallsBackToPlain() {
+    // Pyftpdlib without TLS answers AUTH TLS with a refusal: the password must
+    // never be sent in clear after that.
+    FtpTestServer server;
+    QString reason;
+    QVERIFY2(server.start(&reason), qPrintable(reason));
+    MessageRecorder boxes;
+    const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
+                                             QString(), QString(), 0);
+    const HINTERNET connection = InternetConnectA(
+        internet, QStringLiteral("ftpes://") + server.host(), server.port(), server.user(),
+        server.password(), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    InternetCloseHandle(internet);
+    QCOMPARE(connection, HINTERNET(0));
+    const QList<QByteArray> log = server.commandLog();
+    QVERIFY(!log.isEmpty());
+    for (const QByteArray& line : log) {
+        QVERIFY2(!line.startsWith("USER") && !line.startsWith("PASS"), line.constData());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSecure)
+#include "tst_secure.moc"
