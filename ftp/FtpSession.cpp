@@ -1,22 +1,31 @@
 #include "ftp/FtpSession.h"
 
+#include "ftp/wininet.h"
+
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 
+#include <sys/select.h>
 #include <sys/socket.h>
 
 namespace {
 
 constexpr long kConnectTimeoutS = 20;
 constexpr long kResponseTimeoutS = 60;
-// Uploads are handed to curl in large pieces: the callers write small
-// blocks, and waking curl for each of them would cap the speed.
-constexpr qsizetype kUploadChunk = 512 * 1024;
+// The send buffer of an upload. Callers write small blocks, and waking curl
+// for each of them would cap the speed: curl is woken once this much waits.
+constexpr qsizetype kUploadBuffer = FTP_UPLOAD_BUFFER;
+constexpr qsizetype kUploadNudge = 64 * 1024;
 constexpr qsizetype kMaxListing = qsizetype(512) * 1024 * 1024;
-constexpr int kPollMs = 1000;
+// While curl watches sockets without a timer of its own, a wake-up after this
+// long costs nothing; any socket event ends the wait sooner.
+constexpr long kSocketWaitCeilingMs = 1000;
+// Curl watching nothing at all: how long to wait on its timer at most.
+constexpr long kIdleCeilingMs = 10;
 
 void ensureGlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -111,20 +120,21 @@ size_t FtpSession::onRead(char* data, size_t size, size_t count, void* self) {
     auto* s = static_cast<FtpSession*>(self);
     Upload& u = s->upload_;
     u.started = true;
-    const qsizetype avail = u.filled - u.offset;
-    if (avail == 0) {
+    if (u.filled == 0) {
         if (u.finishing)
             return 0;
         u.paused = true;
         return CURL_READFUNC_PAUSE;
     }
-    const qsizetype n = std::min<qsizetype>(avail, qsizetype(size * count));
-    std::memcpy(data, u.buffer.data() + u.offset, size_t(n));
-    u.offset += n;
-    if (u.offset == u.filled) {
-        u.filled = 0;
-        u.offset = 0;
-    }
+    const auto capacity = qsizetype(u.buffer.size());
+    const qsizetype n = std::min<qsizetype>(u.filled, qsizetype(size * count));
+    const qsizetype first = std::min(n, capacity - u.head);
+    std::memcpy(data, u.buffer.data() + u.head, size_t(first));
+    std::memcpy(data + first, u.buffer.data(), size_t(n - first));
+    u.head = (u.head + n) % capacity;
+    u.filled -= n;
+    if (u.filled == 0)
+        u.head = 0; // the next bytes then go in with one copy
     return size_t(n);
 }
 
@@ -225,15 +235,17 @@ QByteArray FtpSession::urlFor(const QByteArray& path) const {
     return url;
 }
 
-template <typename Done> bool FtpSession::drive(Done done) {
-    // Runs the transfer until done() or until it ends; answers false when it
-    // ended. upload_.result then holds curl's result.
+template <typename Done> FtpSession::Step FtpSession::drive(Done done, int maxWaitMs) {
+    // Runs the transfer until done() holds, until it ends (upload_.result
+    // then holds curl's result) or, given a time, until that has passed.
+    const QDeadlineTimer deadline =
+        maxWaitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(maxWaitMs);
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi_, &running) != CURLM_OK) {
             upload_.done = true;
             upload_.result = CURLE_FAILED_INIT;
-            return false;
+            return Step::Ended;
         }
         int left = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
@@ -243,11 +255,44 @@ template <typename Done> bool FtpSession::drive(Done done) {
             }
         }
         if (upload_.done)
-            return false;
+            return Step::Ended;
         if (done())
-            return true;
-        curl_multi_poll(multi_, nullptr, 0, kPollMs, nullptr);
+            return Step::Reached;
+        if (deadline.hasExpired())
+            return Step::OutOfTime;
+        waitForCurl(deadline.isForever() ? -1 : int(deadline.remainingTime()));
     }
+}
+
+void FtpSession::waitForCurl(int maxWaitMs) {
+    // Waits for what curl waits for: its sockets and its own timer.
+    long timerMs = -1;
+    curl_multi_timeout(multi_, &timerMs);
+    fd_set reads;
+    fd_set writes;
+    fd_set errors;
+    FD_ZERO(&reads);
+    FD_ZERO(&writes);
+    FD_ZERO(&errors);
+    int maxFd = -1;
+    curl_multi_fdset(multi_, &reads, &writes, &errors, &maxFd);
+    long waitMs = 0;
+    if (maxFd >= 0) {
+        idleRounds_ = 0;
+        waitMs = timerMs < 0 ? kSocketWaitCeilingMs : timerMs;
+    } else if (++idleRounds_ > 1) {
+        // Nothing to watch twice running: a paused transfer, or one that
+        // waits on its timer alone.
+        waitMs = timerMs < 0 ? kIdleCeilingMs : std::min(timerMs, kIdleCeilingMs);
+    }
+    // Otherwise curl has moved on to a step it starts only when called again,
+    // watching nothing meanwhile: when the server answers EPSV before curl's
+    // call that sent it returns, the data connection is opened on the next
+    // call, and a wait here would hold the upload for the whole wait.
+    if (maxWaitMs >= 0)
+        waitMs = std::min(waitMs, long(maxWaitMs));
+    if (waitMs > 0)
+        curl_multi_poll(multi_, nullptr, 0, int(waitMs), nullptr);
 }
 
 int FtpSession::perform() {
@@ -588,15 +633,14 @@ bool FtpSession::beginUpload(const QByteArray& path) {
     resetOptions();
     upload_ = Upload();
     upload_.active = true;
-    upload_.buffer.resize(size_t(kUploadChunk));
+    upload_.buffer.resize(size_t(kUploadBuffer));
     const QByteArray url = urlFor(path);
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(easy_, CURLOPT_UPLOAD_BUFFERSIZE, long(kUploadChunk));
     curl_multi_add_handle(multi_, easy_);
     inMulti_ = true;
     // The server has accepted the upload once curl asks for the first data.
-    if (drive([this] { return upload_.started; }))
+    if (drive([this] { return upload_.started; }) == Step::Reached)
         return true;
     lastFailed_ = upload_.result != CURLE_OK;
     curl_multi_remove_handle(multi_, easy_);
@@ -605,29 +649,45 @@ bool FtpSession::beginUpload(const QByteArray& path) {
     return false;
 }
 
-bool FtpSession::flushUpload() {
-    if (upload_.done)
-        return false;
+void FtpSession::resumeUpload() {
     if (upload_.paused) {
         upload_.paused = false;
         curl_easy_pause(easy_, CURLPAUSE_CONT);
     }
-    return drive([this] { return upload_.paused && upload_.filled == 0; });
 }
 
 bool FtpSession::writeUpload(const char* data, qsizetype size) {
     if (!upload_.active || upload_.done)
         return false;
+    const auto capacity = qsizetype(upload_.buffer.size());
     while (size > 0) {
-        if (upload_.filled == kUploadChunk && !flushUpload())
-            return false;
-        const qsizetype n = std::min(size, kUploadChunk - upload_.filled);
-        std::memcpy(upload_.buffer.data() + upload_.filled, data, size_t(n));
+        if (upload_.filled == capacity) {
+            resumeUpload();
+            if (drive([this, capacity] { return upload_.filled < capacity; }) != Step::Reached)
+                return false;
+        }
+        const qsizetype tail = (upload_.head + upload_.filled) % capacity;
+        const qsizetype n = std::min({size, capacity - upload_.filled, capacity - tail});
+        std::memcpy(upload_.buffer.data() + tail, data, size_t(n));
         upload_.filled += n;
         data += n;
         size -= n;
     }
-    return true;
+    if (upload_.filled < kUploadNudge)
+        return true;
+    // Let curl take what it can at once, so the line stays busy while the
+    // caller reads on.
+    resumeUpload();
+    return drive([] { return true; }) == Step::Reached;
+}
+
+qsizetype FtpSession::drainUpload(qsizetype target, int maxWaitMs) {
+    if (!upload_.active || upload_.done)
+        return -1;
+    resumeUpload();
+    if (drive([this, target] { return upload_.filled <= target; }, maxWaitMs) == Step::Ended)
+        return -1;
+    return upload_.filled;
 }
 
 bool FtpSession::finishUpload() {
@@ -635,10 +695,7 @@ bool FtpSession::finishUpload() {
         return false;
     upload_.finishing = true;
     if (!upload_.done) {
-        if (upload_.paused) {
-            upload_.paused = false;
-            curl_easy_pause(easy_, CURLPAUSE_CONT);
-        }
+        resumeUpload();
         drive([] { return false; });
     }
     const bool ok = upload_.done && upload_.result == CURLE_OK;

@@ -57,7 +57,13 @@ public:
 
     bool uploadActive() const { return upload_.active; }
     bool beginUpload(const QByteArray& path);
+    // Takes all the bytes, waiting for room in the send buffer as long as it
+    // takes; false once the upload has failed.
     bool writeUpload(const char* data, qsizetype size);
+    // Lets buffered bytes go out for at most maxWaitMs, returning as soon as
+    // at most `target` bytes wait. Answers the bytes still waiting, -1 once
+    // the upload has failed.
+    qsizetype drainUpload(qsizetype target, int maxWaitMs);
     bool finishUpload();
     void abortUpload();
 
@@ -74,12 +80,14 @@ private:
         bool finishing = false;
         bool done = false;
         int result = 0;
-        // Filled up to `filled`, handed to curl from `offset`; allocated once
-        // per upload so that small writes cost a copy and nothing more.
+        // A ring: curl takes bytes from `head` while the caller appends
+        // behind them, so that reading the file and sending overlap.
+        // Allocated once per upload.
         std::vector<char> buffer;
+        qsizetype head = 0;
         qsizetype filled = 0;
-        qsizetype offset = 0;
     };
+    enum class Step { Reached, Ended, OutOfTime };
 
     static int onDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
@@ -96,14 +104,16 @@ private:
     bool isSftp() const { return address_.protocol == RemoteProtocol::Sftp; }
     QByteArray urlFor(const QByteArray& path) const;
     int perform();
-    template <typename Done> bool drive(Done done);
-    bool flushUpload();
+    template <typename Done> Step drive(Done done, int maxWaitMs = -1);
+    void waitForCurl(int maxWaitMs);
+    void resumeUpload();
     const Reply* replyTo(const QByteArray& command) const;
 
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     bool inMulti_ = false;
     HostAddress address_;
+    int idleRounds_ = 0;
     QByteArray baseUrl_;
     char errorText_[CURL_ERROR_SIZE] = {};
     // TLS: the public key pin of a certificate the user trusts (empty: the

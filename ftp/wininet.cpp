@@ -230,6 +230,15 @@ bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfByte
     return true;
 }
 
+qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs) {
+    std::lock_guard lock(table().mutex);
+    HandleObject* file = lookup(hFile, HandleKind::File);
+    HandleObject* conn = file ? lookup(file->parent, HandleKind::Connection) : nullptr;
+    if (!conn)
+        return -1;
+    return conn->session->drainUpload(target, maxWaitMs);
+}
+
 bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory) {
     FtpSession* session = idleSession(hConnect);
     const auto path = remoteBytes(directory);

@@ -70,8 +70,19 @@ HINTERNET FtpOpenFileA(HINTERNET hConnect, const QString& fileName, quint32 acce
                        quintptr context);
 
 // Sends exactly the given bytes of an upload; false when they cannot be sent.
+// The bytes go into a send buffer of FTP_UPLOAD_BUFFER bytes; the call waits
+// only while they do not fit (see FtpDrainUpload).
 bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfBytesToWrite,
                        quint32* numberOfBytesWritten);
+
+constexpr qint64 FTP_UPLOAD_BUFFER = 1024 * 1024;
+
+// Lets the buffered bytes of an upload go out for at most maxWaitMs
+// milliseconds, returning as soon as at most `target` bytes wait. Answers the
+// bytes still waiting, or -1 when the upload has failed. A caller that must
+// stay responsive waits in such steps, then writes no more than
+// FTP_UPLOAD_BUFFER minus the answer, and InternetWriteFile does not wait.
+qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs);
 
 bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory);
 bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName);

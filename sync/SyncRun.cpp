@@ -28,7 +28,13 @@ constexpr qint64 kChunk = 1024;
 // Chunks are read and sent in blocks of this size: a system call and a library
 // round per kilobyte would cap the throughput. A multiple of kChunk, so that
 // the progress steps stay those of 1024-byte chunks.
-constexpr qint64 kSendBlock = 512 * 1024;
+constexpr qint64 kSendBlock = 256 * 1024;
+// A block is written once no more than this waits to go out: enough to keep a
+// fast line busy while the next block is read, little enough that the
+// progress shown runs only a little ahead of the line.
+constexpr qint64 kSendAhead = kSendBlock;
+// The longest the run waits for a slow line before it lets the window work.
+constexpr int kLineStepMs = 50;
 
 VbError badFileName() {
     return VbError(52, QStringLiteral("Bad file name or number"));
@@ -91,6 +97,19 @@ bool RemoteFileGone(const Session& session, const QString& remotePath) {
     } while (!present && InternetFindNextFileA(find, &data));
     InternetCloseHandle(find);
     return !present;
+}
+
+// Waits until at most `target` bytes of the upload wait to go out, in steps
+// between which the window works. False when the upload has failed.
+bool waitForLine(HINTERNET file, qint64 target) {
+    for (;;) {
+        const qint64 waiting = FtpDrainUpload(file, target, kLineStepMs);
+        if (waiting < 0)
+            return false;
+        if (waiting <= target)
+            return true;
+        UiYield::processPending();
+    }
 }
 
 class SyncRun {
@@ -245,6 +264,10 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
         // One read and one write per block; the chunks of 1024 bytes inside it
         // are counted and shown one by one, as if read and sent singly.
         const qint64 want = std::min(kSendBlock, size - sent);
+        if (!waitForLine(remote.handle(), kSendAhead)) {
+            writeFailed = true;
+            break;
+        }
         const bool read = trap_.at(LineRead, [&] {
             const qint64 got = file.read(buffer, want);
             if (got < 0)
@@ -272,10 +295,10 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
                 model_.setAction(row, QStringLiteral("uploading %1%").arg(percent));
             }
         }
-        // Once per block is often enough: a block takes no more than a few
-        // milliseconds on a fast line, and the write itself blocks on a slow one.
         UiYield::processPending();
     }
+    if (!readFailed && !writeFailed && !waitForLine(remote.handle(), 0))
+        writeFailed = true;
     if (size == 0)
         model_.setAction(row, QStringLiteral("uploading 100%"));
 
