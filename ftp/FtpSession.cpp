@@ -9,6 +9,9 @@
 #include <cctype>
 #include <cstring>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 
@@ -24,8 +27,13 @@ constexpr qsizetype kMaxListing = qsizetype(512) * 1024 * 1024;
 // While curl watches sockets without a timer of its own, a wake-up after this
 // long costs nothing; any socket event ends the wait sooner.
 constexpr long kSocketWaitCeilingMs = 1000;
-// Curl watching nothing at all: how long to wait on its timer at most.
-constexpr long kIdleCeilingMs = 10;
+// Curl watching nothing at all (a paused upload whose bytes are still on the
+// line): how long to wait on its timer at most.
+constexpr long kIdleCeilingMs = 1;
+// Bytes the system may hold unsent on an upload's connection. Without a
+// bound it takes megabytes on a slow line, which the progress shown would run
+// ahead of and curl would wait for without returning at the end.
+constexpr int kUnsentOnLine = 128 * 1024;
 
 void ensureGlobalInit() {
     static const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -146,6 +154,14 @@ int FtpSession::onHostKey(void* self, int, const char* key, size_t length) {
                : CURLKHMATCH_MISMATCH;
 }
 
+int FtpSession::onSocket(void* self, curl_socket_t socket, curlsocktype) {
+    static_cast<FtpSession*>(self)->lastSocket_ = socket;
+#ifdef TCP_NOTSENT_LOWAT
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentOnLine, sizeof kUnsentOnLine);
+#endif
+    return CURL_SOCKOPT_OK;
+}
+
 void FtpSession::resetOptions() {
     CURL* e = easy_;
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -207,6 +223,8 @@ void FtpSession::resetOptions() {
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(e, CURLOPT_READFUNCTION, &FtpSession::onRead);
     curl_easy_setopt(e, CURLOPT_READDATA, this);
+    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &FtpSession::onSocket);
+    curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, this);
     curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
     replies_.clear();
     received_.clear();
@@ -640,8 +658,11 @@ bool FtpSession::beginUpload(const QByteArray& path) {
     curl_multi_add_handle(multi_, easy_);
     inMulti_ = true;
     // The server has accepted the upload once curl asks for the first data.
-    if (drive([this] { return upload_.started; }) == Step::Reached)
+    if (drive([this] { return upload_.started; }) == Step::Reached) {
+        // The data connection is the last one curl opened.
+        dataSocket_ = lastSocket_;
         return true;
+    }
     lastFailed_ = upload_.result != CURLE_OK;
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
@@ -681,13 +702,48 @@ bool FtpSession::writeUpload(const char* data, qsizetype size) {
     return drive([] { return true; }) == Step::Reached;
 }
 
+qsizetype FtpSession::queuedOnLine() const {
+    // Bytes the system has taken but the server has not yet acknowledged. On
+    // a slow line they can be megabytes, and curl waits for the server's
+    // final reply without returning once the file has ended.
+    if (dataSocket_ == CURL_SOCKET_BAD)
+        return 0;
+    // Once the connection is no longer open both ways nothing more drains,
+    // and the count is that of bytes that will never be acknowledged.
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(dataSocket_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        info.tcpi_state != TCP_ESTABLISHED)
+        return 0;
+    int queued = 0;
+    if (::ioctl(dataSocket_, TIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
 qsizetype FtpSession::drainUpload(qsizetype target, int maxWaitMs) {
     if (!upload_.active || upload_.done)
         return -1;
     resumeUpload();
-    if (drive([this, target] { return upload_.filled <= target; }, maxWaitMs) == Step::Ended)
+    // Only the last wait looks at the line: the bytes the system holds need
+    // no waiting for while more follow, and counting them would keep a fast
+    // line from filling.
+    const auto waiting = [this, target] {
+        return upload_.filled + (target == 0 ? queuedOnLine() : 0);
+    };
+    const qsizetype before = waiting();
+    if (drive([&] { return waiting() <= target; }, maxWaitMs) == Step::Ended)
         return -1;
-    return upload_.filled;
+    const qsizetype after = waiting();
+    // A line that takes nothing for as long as a server may take to answer
+    // is given up, as curl gives up a silent server.
+    if (after == 0 || after < before || !upload_.sinceDrained.isValid())
+        upload_.sinceDrained.start();
+    else if (upload_.sinceDrained.hasExpired(kResponseTimeoutS * 1000)) {
+        abortUpload();
+        return -1;
+    }
+    return after;
 }
 
 bool FtpSession::finishUpload() {
@@ -703,6 +759,7 @@ bool FtpSession::finishUpload() {
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();
+    dataSocket_ = CURL_SOCKET_BAD;
     return ok;
 }
 
@@ -714,4 +771,5 @@ void FtpSession::abortUpload() {
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();
+    dataSocket_ = CURL_SOCKET_BAD;
 }

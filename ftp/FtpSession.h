@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QString>
 
@@ -61,8 +62,9 @@ public:
     // takes; false once the upload has failed.
     bool writeUpload(const char* data, qsizetype size);
     // Lets buffered bytes go out for at most maxWaitMs, returning as soon as
-    // at most `target` bytes wait. Answers the bytes still waiting, -1 once
-    // the upload has failed.
+    // at most `target` bytes wait, with a target of 0 only once the server has
+    // acknowledged them all. Answers the bytes still waiting, -1 once the
+    // upload has failed.
     qsizetype drainUpload(qsizetype target, int maxWaitMs);
     bool finishUpload();
     void abortUpload();
@@ -86,6 +88,7 @@ private:
         std::vector<char> buffer;
         qsizetype head = 0;
         qsizetype filled = 0;
+        QElapsedTimer sinceDrained;
     };
     enum class Step { Reached, Ended, OutOfTime };
 
@@ -93,6 +96,7 @@ private:
     static size_t onWrite(char* data, size_t size, size_t count, void* self);
     static size_t onRead(char* data, size_t size, size_t count, void* self);
     static int onHostKey(void* self, int keyType, const char* key, size_t length);
+    static int onSocket(void* self, curl_socket_t socket, curlsocktype purpose);
 
     void resetOptions();
     int attemptLogIn();
@@ -107,6 +111,7 @@ private:
     template <typename Done> Step drive(Done done, int maxWaitMs = -1);
     void waitForCurl(int maxWaitMs);
     void resumeUpload();
+    qsizetype queuedOnLine() const;
     const Reply* replyTo(const QByteArray& command) const;
 
     CURL* easy_ = nullptr;
@@ -114,6 +119,8 @@ private:
     bool inMulti_ = false;
     HostAddress address_;
     int idleRounds_ = 0;
+    curl_socket_t lastSocket_ = CURL_SOCKET_BAD;
+    curl_socket_t dataSocket_ = CURL_SOCKET_BAD;
     QByteArray baseUrl_;
     char errorText_[CURL_ERROR_SIZE] = {};
     // TLS: the public key pin of a certificate the user trusts (empty: the

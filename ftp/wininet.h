@@ -78,9 +78,11 @@ bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfByte
 constexpr qint64 FTP_UPLOAD_BUFFER = 1024 * 1024;
 
 // Lets the buffered bytes of an upload go out for at most maxWaitMs
-// milliseconds, returning as soon as at most `target` bytes wait. Answers the
-// bytes still waiting, or -1 when the upload has failed. A caller that must
-// stay responsive waits in such steps, then writes no more than
+// milliseconds, returning as soon as at most `target` bytes wait; with a
+// target of 0 only once the server has acknowledged every byte written, so
+// that closing the handle then waits for no more than the server's reply.
+// Answers the bytes still waiting, or -1 when the upload has failed. A caller
+// that must stay responsive waits in such steps, then writes no more than
 // FTP_UPLOAD_BUFFER minus the answer, and InternetWriteFile does not wait.
 qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs);
 

@@ -79,6 +79,8 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
         args << QStringLiteral("--hide-mlsd");
     if (options_.dosListing)
         args << QStringLiteral("--dos-list");
+    if (options_.uploadBytesPerSecond > 0)
+        args << QStringLiteral("--upload-bps") << QString::number(options_.uploadBytesPerSecond);
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::SeparateChannels);
     process_->start(QString::fromLatin1(kPython), args);

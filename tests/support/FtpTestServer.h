@@ -30,6 +30,9 @@ public:
         bool hideMlsd = false;   // FEAT without MLSD, so clients fall back to LIST
         bool dosListing = false; // LIST answers in DOS/IIS style
         Tls tls = Tls::None;     // vsftpd only
+        // Uploads reach the server no faster than this, as over a slow line
+        // (0: no limit).
+        qint64 uploadBytesPerSecond = 0;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",

@@ -10,6 +10,9 @@ change them: a list of objects with the keys id, command, action
 (refuse | drop | drop-data | delay | pasv-foreign), afterBytes, delayMs,
 count (-1: always) and pathContains.
 
+With --upload-bps, uploads are read no faster than that many bytes a second
+through a small receive buffer, so a client meets them as a slow line.
+
 Every command line received is appended to the command log (passwords
 masked), so a test can check what reached the server.
 """
@@ -25,8 +28,9 @@ import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, PassiveDTP, ThrottledDTPHandler
 from pyftpdlib.ioloop import AsyncChat
+import socket
 from pyftpdlib.servers import FTPServer
 
 # An address that is never ours: a client that follows a PASV reply naming it
@@ -43,6 +47,7 @@ def parse_args():
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--hide-mlsd", action="store_true")
     p.add_argument("--dos-list", action="store_true")
+    p.add_argument("--upload-bps", type=int, default=0)
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
     return p.parse_args()
@@ -144,6 +149,41 @@ class FaultyDTP(DTPHandler):
     handle_read_event = handle_read
 
 
+class SmallWindowPassiveDTP(PassiveDTP):
+    """A line holds little in flight: without a small receive buffer from the
+    first packet on, the kernel would take megabytes at once and the client
+    would meet no slow line."""
+
+    def __init__(self, cmd_channel, extmode=False):
+        super().__init__(cmd_channel, extmode)
+        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+
+
+def make_throttled_dtp(bytes_per_second):
+    class ThrottledDTP(FaultyDTP, ThrottledDTPHandler):
+        read_limit = bytes_per_second
+        # Reads of about 20 ms each, each followed by a rest as long as it
+        # takes at this speed: an even pace, where pyftpdlib's own throttle
+        # reads a second's worth at once and then rests.
+        ac_in_buffer_size = max(512, bytes_per_second // 50)
+        auto_sized_buffers = False
+
+        def _throttle_bandwidth(self, len_chunk, max_speed):
+            if len_chunk <= 0:
+                return
+
+            def unsleep():
+                self.add_channel(
+                    events=self.ioloop.READ if self.receive else self.ioloop.WRITE)
+
+            self.del_channel()
+            self._cancel_throttler()
+            self._throttler = self.ioloop.call_later(
+                len_chunk / float(max_speed), unsleep, _errback=self.handle_error)
+
+    return ThrottledDTP
+
+
 def make_handler(args, faults, log):
     class Handler(FTPHandler):
         unicode_errors = "surrogateescape"
@@ -193,6 +233,9 @@ def make_handler(args, faults, log):
                 FTPHandler.pre_process_command(self, line, cmd, arg)
 
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
+    if args.upload_bps > 0:
+        Handler.dtp_handler = make_throttled_dtp(args.upload_bps)
+        Handler.passive_dtp = SmallWindowPassiveDTP
     return Handler
 
 

@@ -77,8 +77,9 @@ private:
     // Starts the server and opens the shared session the way a compare run
     // leaves it. False when either cannot be had, the failure (or the skip)
     // already recorded.
-    bool startSite(FtpTestServer::Kind kind = FtpTestServer::Kind::Pyftpdlib) {
-        server_ = std::make_unique<FtpTestServer>(kind);
+    bool startSite(FtpTestServer::Kind kind = FtpTestServer::Kind::Pyftpdlib,
+                   FtpTestServer::Options options = {}) {
+        server_ = std::make_unique<FtpTestServer>(kind, options);
         if (!TestServers::start(*server_, __FILE__, __LINE__))
             return false;
         if (server_->logIn(host_->session()))
@@ -174,6 +175,35 @@ private slots:
             QCOMPARE(log.of(0), texts);
         else
             QCOMPARE(log.last(0), QStringLiteral("Done"));
+    }
+
+    void slowLineLetsTheWindowWorkWhileABlockWaits() {
+        // A block of the file takes far longer than a yield interval to reach
+        // this server: the run must yield while it waits, not only between
+        // blocks, and nothing sent may suffer from it.
+        FtpTestServer::Options slow;
+        slow.uploadBytesPerSecond = 256 * 1024;
+        if (!startSite(FtpTestServer::Kind::Pyftpdlib, slow))
+            return;
+        const QByteArray bytes = everyByteValue(600 * 1024);
+        QVERIFY(writeFile(local(QStringLiteral("slow.bin")), bytes));
+        rows().addRow(local(QStringLiteral("slow.bin")), kUpload, QStringLiteral("/slow.bin"));
+        QStringList seen;
+        UiYield::setHook([&] { seen << rows().action(0); });
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QCOMPARE(sha256(readAll(remote(QStringLiteral("/slow.bin")))), sha256(bytes));
+        // Yields that found the row's progress unchanged since the previous
+        // one: the run was waiting for the line and let events through.
+        int whileWaiting = 0;
+        for (qsizetype i = 1; i < seen.size(); ++i) {
+            if (seen[i] == seen[i - 1] && seen[i].startsWith(QStringLiteral("uploading")))
+                ++whileWaiting;
+        }
+        QVERIFY2(whileWaiting >= 3, qPrintable(seen.join(QStringLiteral(" | "))));
     }
 
     void overwriteReplacesAndNewFoldersAreCreated_data() {
