@@ -231,7 +231,6 @@ bool InternetWriteFile(HINTERNET hFile, const void* buffer, quint32 numberOfByte
 }
 
 qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs) {
-    std::lock_guard lock(table().mutex);
     HandleObject* file = lookup(hFile, HandleKind::File);
     HandleObject* conn = file ? lookup(file->parent, HandleKind::Connection) : nullptr;
     if (!conn)

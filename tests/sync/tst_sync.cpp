@@ -187,7 +187,8 @@ private slots:
             return;
         const QByteArray bytes = everyByteValue(600 * 1024);
         QVERIFY(writeFile(local(QStringLiteral("slow.bin")), bytes));
-        rows().addRow(local(QStringLiteral("slow.bin")), kUpload, QStringLiteral("/slow.bin"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("slow.bin")),
+                      QStringLiteral("/slow.bin"));
         QStringList seen;
         UiYield::setHook([&] { seen << rows().action(0); });
         MessageRecorder boxes;
