@@ -196,7 +196,7 @@ private slots:
         RunSync(*host_);
 
         QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
-        QCOMPARE(sha256(readAll(remote(QStringLiteral("/slow.bin")))), sha256(bytes));
+        QCOMPARE(sha256(readFile(remote(QStringLiteral("/slow.bin")))), sha256(bytes));
         // Yields that found the row's progress unchanged since the previous
         // one: the run was waiting for the line and let events through.
         int whileWaiting = 0;
