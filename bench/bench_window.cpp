@@ -1,0 +1,379 @@
+// The program as a user meets it: the real main window, shown on a display
+// (Xvfb, or the offscreen platform), its buttons pressed with mouse clicks,
+// against a loopback pyftpdlib server, with other FTP clients timed on the
+// same server and tree in the same run. Run by hand; see bench/README.md.
+//
+//   bench_window many    [--files 1000] [--folders 33] [--runs 3] [--delay-ms 0]
+//       compare, then sync of small files into new folders; against
+//       lftp mirror -R (one connection and --parallel=4) and rclone copy
+//   bench_window compare [--files 20000] [--folders 200] [--runs 3] [--delay-ms 0]
+//       compare runs (every tenth local file missing on the server), each
+//       replacing the rows of the one before; against lftp mirror -R --dry-run
+//   bench_window big     [--mib 1024] [--runs 3]
+//       sync of one large file; against curl -T
+//
+// The window is made as the program makes it (Form1, the widget message
+// boxes, Form_Load, show), its settings read from a throwaway
+// XDG_CONFIG_HOME. Clicks are Qt mouse events on the buttons; a message box
+// is read and closed the moment it opens. Times are medians; the peak memory
+// is that of this process (the window and everything it ran).
+
+#include "app/Form1.h"
+#include "app/WidgetMessageBox.h"
+#include "bench/Median.h"
+#include "compare/ResultListModel.h"
+#include "tests/support/FtpTestServer.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct Options {
+    QString mode;
+    int files = 0;
+    int folders = 0;
+    int runs = 3;
+    int delayMs = 0;
+    qint64 mib = 1024;
+};
+
+// Reads and closes every message box as it opens, noting when.
+class BoxWatcher : public QObject {
+public:
+    BoxWatcher() {
+        timer_.setInterval(1);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            texts << box->text();
+            lastAt = clock.nsecsElapsed() / 1e9;
+            box->accept();
+        });
+        timer_.start();
+    }
+    QStringList texts;
+    double lastAt = 0;
+    QElapsedTimer clock;
+
+private:
+    QTimer timer_;
+};
+
+double runTool(const QString& program, const QStringList& args,
+               const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForStarted() || !p.waitForFinished(-1) || p.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed\n", qPrintable(program));
+        return -1;
+    }
+    return t.nsecsElapsed() / 1e9;
+}
+
+QStringList lftpArgs(const FtpTestServer& s, const QString& command) {
+    return {QStringLiteral("-u"),
+            s.user() + QLatin1Char(',') + s.password(),
+            QStringLiteral("-p"),
+            QString::number(s.port()),
+            QStringLiteral("-e"),
+            QStringLiteral("set ftp:ssl-allow no; set ftp:passive-mode yes; set net:max-retries 1; "
+                           "set cmd:fail-exit yes; %1; quit")
+                .arg(command),
+            QStringLiteral("127.0.0.1")};
+}
+
+QProcessEnvironment rcloneEnv(const FtpTestServer& s, const QString& work) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcess obscure;
+    obscure.start(QStringLiteral("rclone"), {QStringLiteral("obscure"), s.password()});
+    obscure.waitForFinished(-1);
+    env.insert(QStringLiteral("RCLONE_CONFIG"), work + QStringLiteral("/rclone.conf"));
+    env.insert(QStringLiteral("RCLONE_CONFIG_BENCH_TYPE"), QStringLiteral("ftp"));
+    env.insert(QStringLiteral("RCLONE_CONFIG_BENCH_HOST"), QStringLiteral("127.0.0.1"));
+    env.insert(QStringLiteral("RCLONE_CONFIG_BENCH_PORT"), QString::number(s.port()));
+    env.insert(QStringLiteral("RCLONE_CONFIG_BENCH_USER"), s.user());
+    env.insert(QStringLiteral("RCLONE_CONFIG_BENCH_PASS"),
+               QString::fromUtf8(obscure.readAllStandardOutput()).trimmed());
+    return env;
+}
+
+void writeSettings(const QString& configHome, const FtpTestServer& s, const QString& remote,
+                   const QString& local) {
+    QDir().mkpath(configHome);
+    QFile f(configHome + QStringLiteral("/Tarvex.ini"));
+    if (!f.open(QIODevice::WriteOnly))
+        std::abort();
+    f.write(QStringLiteral("[Pellmor]\nHostName=127.0.0.1\nPort=%1\nUserName=%2\nPassword=%3\n"
+                           "Remote%20Folder=%4\nText1=%5\n")
+                .arg(s.port())
+                .arg(s.user(), s.password(), remote, local)
+                .toUtf8());
+}
+
+void makeTree(const QString& root, int files, int folders, const QString& copyTo = {}) {
+    auto* rng = QRandomGenerator::global();
+    QByteArray bytes(8192, Qt::Uninitialized);
+    rng->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+    for (int i = 0; i < files; ++i) {
+        const QString rel = QStringLiteral("/d%1/f%2.dat").arg(i % folders).arg(i);
+        const QByteArray content = bytes.left(1024 + rng->bounded(7 * 1024 + 1));
+        for (const QString& base : {root, copyTo}) {
+            if (base.isEmpty() || (base == copyTo && i % 10 == 0))
+                continue; // every tenth file is missing from the copy
+            QDir().mkpath(base + QStringLiteral("/d%1").arg(i % folders));
+            QFile f(base + rel);
+            if (!f.open(QIODevice::WriteOnly))
+                std::abort();
+            f.write(content);
+        }
+    }
+}
+
+void report(const char* what, const QList<double>& times) {
+    if (times.isEmpty())
+        return;
+    QStringList each;
+    for (double t : times)
+        each << QString::number(t, 'f', 3);
+    std::printf("%-22s runs [%s] s, median %.3f s\n", what,
+                qPrintable(each.join(QStringLiteral(", "))), median(times));
+}
+
+long peakKib() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+class Bench {
+public:
+    Bench(Options o, FtpTestServer& server, QString work)
+        : o_(std::move(o)), server_(server), work_(std::move(work)) {}
+
+    int run() {
+        if (o_.mode == QLatin1String("many"))
+            return many();
+        if (o_.mode == QLatin1String("compare"))
+            return compare();
+        return big();
+    }
+
+private:
+    // Clicks a button and answers the seconds until the run it started has
+    // returned control to the window's event loop.
+    double click(QPushButton* button) {
+        QElapsedTimer t;
+        t.start();
+        boxes_.clock.start();
+        QTest::mouseClick(button, Qt::LeftButton);
+        return t.nsecsElapsed() / 1e9;
+    }
+
+    QPushButton* button(const char* name) {
+        auto* b = form_->findChild<QPushButton*>(QLatin1String(name));
+        if (!b)
+            std::abort();
+        return b;
+    }
+
+    void showWindow() {
+        form_ = std::make_unique<Form1>();
+        InstallWidgetMessageBoxes(form_.get());
+        form_->Form_Load();
+        form_->show();
+        if (!QTest::qWaitForWindowExposed(form_.get()))
+            std::fprintf(stderr, "window not exposed\n");
+    }
+
+    bool checkBoxes(const QStringList& wanted) {
+        if (boxes_.texts == wanted)
+            return true;
+        std::fprintf(stderr, "window said: %s\n",
+                     qPrintable(boxes_.texts.join(QStringLiteral(" | "))));
+        return false;
+    }
+
+    int many() {
+        const QString tree = work_ + QStringLiteral("/tree");
+        makeTree(tree, o_.files, o_.folders);
+        writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
+                      tree + QLatin1Char('/'));
+        showWindow();
+        const auto env = rcloneEnv(server_, work_);
+        QList<double> compare, sync, lftp1, lftp4, rclone;
+        for (int r = 0; r < o_.runs; ++r) {
+            QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
+            boxes_.texts.clear();
+            compare << click(button("PushButton5"));
+            const int rows = form_->resultList().rowCount();
+            sync << click(button("PushButton6"));
+            if (rows != o_.files || !checkBoxes({QStringLiteral("Done.")}))
+                return 1;
+            for (auto [list, parallel] : {std::pair{&lftp1, 1}, std::pair{&lftp4, 4}}) {
+                QDir(server_.rootPath() + QStringLiteral("/lftp")).removeRecursively();
+                *list << runTool(
+                    QStringLiteral("lftp"),
+                    lftpArgs(server_, QStringLiteral("mirror -R --parallel=%1 %2 /lftp")
+                                          .arg(parallel)
+                                          .arg(tree)));
+            }
+            QDir(server_.rootPath() + QStringLiteral("/rclone")).removeRecursively();
+            // rclone reads pyftpdlib's "501" for a missing folder as a failure.
+            QDir().mkpath(server_.rootPath() + QStringLiteral("/rclone"));
+            rclone << runTool(QStringLiteral("rclone"),
+                              {QStringLiteral("copy"), tree, QStringLiteral("bench:/rclone")}, env);
+        }
+        std::printf("%d files of 1-8 KiB in %d new folders, %d ms per reply\n", o_.files,
+                    o_.folders, o_.delayMs);
+        report("pellmor compare", compare);
+        report("pellmor sync", sync);
+        report("lftp mirror -R", lftp1);
+        report("lftp --parallel=4", lftp4);
+        report("rclone copy", rclone);
+        return 0;
+    }
+
+    int compare() {
+        const QString tree = work_ + QStringLiteral("/tree");
+        makeTree(tree, o_.files, o_.folders, server_.rootPath() + QStringLiteral("/ours"));
+        writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
+                      tree + QLatin1Char('/'));
+        showWindow();
+        QList<double> ours, dry;
+        int rows = 0;
+        for (int r = 0; r < o_.runs; ++r) {
+            boxes_.texts.clear();
+            ours << click(button("PushButton5"));
+            rows = form_->resultList().rowCount();
+            if (!checkBoxes({}))
+                return 1;
+            dry << runTool(
+                QStringLiteral("lftp"),
+                lftpArgs(server_, QStringLiteral("mirror -R --dry-run %1 /ours").arg(tree)));
+        }
+        std::printf("compare of %d local files in %d folders, %d rows, %d ms per reply\n", o_.files,
+                    o_.folders, rows, o_.delayMs);
+        report("pellmor compare", ours);
+        report("lftp mirror -R --dry-run", dry);
+        return 0;
+    }
+
+    int big() {
+        const QString folder = work_ + QStringLiteral("/big");
+        QDir().mkpath(folder);
+        {
+            QFile f(folder + QStringLiteral("/big.bin"));
+            if (!f.open(QIODevice::WriteOnly))
+                return 1;
+            QByteArray block(1 << 20, Qt::Uninitialized);
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32*>(block.data()),
+                                                  block.size() / 4);
+            for (qint64 i = 0; i < o_.mib; ++i)
+                f.write(block);
+        }
+        writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
+                      folder + QLatin1Char('/'));
+        showWindow();
+        QList<double> ours, curl;
+        for (int r = 0; r < o_.runs; ++r) {
+            QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
+            boxes_.texts.clear();
+            click(button("PushButton5"));
+            ours << click(button("PushButton6"));
+            if (!checkBoxes({QStringLiteral("Done.")}))
+                return 1;
+            QFile::remove(server_.rootPath() + QStringLiteral("/curl.bin"));
+            curl << runTool(QStringLiteral("curl"),
+                            {QStringLiteral("-s"), QStringLiteral("-T"),
+                             folder + QStringLiteral("/big.bin"),
+                             QStringLiteral("ftp://%1:%2@127.0.0.1:%3/curl.bin")
+                                 .arg(server_.user(), server_.password())
+                                 .arg(server_.port())});
+        }
+        std::printf("one file of %lld MiB\n", o_.mib);
+        report("pellmor sync", ours);
+        report("curl -T", curl);
+        std::printf("pellmor/curl throughput: %.1f%%\n", 100.0 * median(curl) / median(ours));
+        return 0;
+    }
+
+    Options o_;
+    FtpTestServer& server_;
+    QString work_;
+    BoxWatcher boxes_;
+    std::unique_ptr<Form1> form_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // The settings come from a throwaway folder, never the user's own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QApplication app(argc, argv);
+    Options o;
+    const QStringList args = app.arguments();
+    o.mode = args.value(1);
+    const bool compareMode = o.mode == QLatin1String("compare");
+    o.files = compareMode ? 20000 : 1000;
+    o.folders = compareMode ? 200 : 33;
+    for (int i = 2; i + 1 < args.size(); i += 2) {
+        const QString k = args[i], v = args[i + 1];
+        if (k == QLatin1String("--files"))
+            o.files = v.toInt();
+        else if (k == QLatin1String("--folders"))
+            o.folders = std::max(1, v.toInt());
+        else if (k == QLatin1String("--runs"))
+            o.runs = std::max(1, v.toInt());
+        else if (k == QLatin1String("--delay-ms"))
+            o.delayMs = v.toInt();
+        else if (k == QLatin1String("--mib"))
+            o.mib = v.toLongLong();
+    }
+    if (o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) {
+        std::fprintf(stderr, "usage: bench_window many|compare|big [options], see the source\n");
+        return 2;
+    }
+    FtpTestServer server;
+    QString reason;
+    if (!server.start(&reason)) {
+        std::fprintf(stderr, "server: %s\n", qPrintable(reason));
+        return 1;
+    }
+    if (o.delayMs > 0) {
+        // Every command the clients send is answered this much later.
+        for (const char* verb :
+             {"USER", "PASS", "PWD",  "FEAT", "OPTS", "SYST", "CWD",  "EPSV", "PASV", "TYPE",
+              "STOR", "MKD",  "MLSD", "LIST", "NLST", "SIZE", "MDTM", "DELE", "NOOP", "QUIT",
+              "MFMT", "SITE", "RNFR", "RNTO", "STAT", "MLST", "ALLO", "REST", "ABOR"})
+            server.addFault({QLatin1String(verb), QStringLiteral("delay"), 0, o.delayMs, -1, {}});
+    }
+    QTemporaryDir work;
+    std::printf("platform %s, server pyftpdlib on port %d\n",
+                qPrintable(QGuiApplication::platformName()), server.port());
+    const int status = Bench(o, server, work.path()).run();
+    std::printf("peak memory of this process: %ld KiB\n", peakKib());
+    return status;
+}
