@@ -632,6 +632,33 @@ bool FtpSession::fileExists(const QByteArray& path) {
     return command("SIZE", path) != 550;
 }
 
+bool FtpSession::rename(const QByteArray& from, const QByteArray& to) {
+    if (upload_.active)
+        return false;
+    if (isSftp())
+        return sftpQuote("rename " + sftpQuoted(from) + ' ' + sftpQuoted(to)) == CURLE_OK;
+    resetOptions();
+    // Both in one exchange; "*" keeps a refusal from dropping the connection,
+    // and an RNTO after a refused RNFR is refused in turn.
+    const QByteArray rnfr = "RNFR " + from;
+    const QByteArray rnto = "RNTO " + to;
+    curl_slist* quote = curl_slist_append(nullptr, ('*' + rnfr).constData());
+    quote = curl_slist_append(quote, ('*' + rnto).constData());
+    const QByteArray url = baseUrl_ + '/';
+    curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
+    curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+    curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+    const int rc = perform();
+    curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
+    curl_slist_free_all(quote);
+    if (rc != CURLE_OK)
+        return false;
+    const Reply* first = replyTo(rnfr);
+    const Reply* second = replyTo(rnto);
+    return first && first->code == 350 && second && second->code / 100 == 2;
+}
+
 bool FtpSession::isAlive() {
     if (isSftp()) {
         if (upload_.active)

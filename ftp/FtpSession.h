@@ -51,6 +51,9 @@ public:
     bool deleteFile(const QByteArray& path);
     // False only when the server says there is no such file.
     bool fileExists(const QByteArray& path);
+    // Gives a file a new name (RNFR and RNTO, or the SFTP rename); true when
+    // the server confirmed it.
+    bool rename(const QByteArray& from, const QByteArray& to);
 
     QByteArray absolutePath(const QByteArray& path) const;
     QByteArray entryPath() const { return entryPath_; }

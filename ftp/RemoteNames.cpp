@@ -43,7 +43,7 @@ std::optional<QByteArray> encodeRemoteName(QStringView name) {
 
 bool hasControlBytes(QByteArrayView bytes) {
     for (char c : bytes) {
-        if (c == '\r' || c == '\n' || c == '\0')
+        if (c == '\r' || c == '\n' || c == '\0' || quint8(c) == 0xFF)
             return true;
     }
     return false;

@@ -15,7 +15,8 @@ QString decodeRemoteName(QByteArrayView bytes);
 // surrogate that no decoded name can contain.
 std::optional<QByteArray> encodeRemoteName(QStringView name);
 
-// True for bytes that would end or split an FTP command line.
+// True for bytes that would end or split an FTP command line, and for byte
+// 0xFF, which the Telnet rules of the control connection make an escape.
 bool hasControlBytes(QByteArrayView bytes);
 
 // Windows wildcard rules: "*" any run, "?" one character, letter case ignored,

@@ -27,6 +27,8 @@ struct HandleTable {
     HINTERNET nextHandle = 1;
 };
 
+thread_local quint32 lastError = 0;
+
 HandleTable& table() {
     // Never destroyed: sessions still open when the program ends are left to
     // the end of the process, as the program's design has it. Closing them
@@ -126,9 +128,19 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint
                            quint32, quintptr) {
     if (!lookup(hInternet, HandleKind::Internet) || service != INTERNET_SERVICE_FTP)
         return 0;
+    // No user name means an anonymous log-in, as the platform does it, with
+    // the conventional password when none is given; an empty USER is refused
+    // by servers that do let anonymous users in.
+    QString userText = userName;
+    QString passwordText = password;
+    if (userText.isEmpty()) {
+        userText = QStringLiteral("anonymous");
+        if (passwordText.isEmpty())
+            passwordText = QStringLiteral("anonymous@");
+    }
     const auto address = parseHostAddress(serverName, port);
-    const auto user = remoteBytes(userName);
-    const auto pass = remoteBytes(password);
+    const auto user = remoteBytes(userText);
+    const auto pass = remoteBytes(passwordText);
     if (!address || !user || !pass)
         return 0;
     auto session = std::make_unique<FtpSession>();
@@ -143,6 +155,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint
 
 HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32_FIND_DATAA* data,
                             quint32, quintptr) {
+    lastError = 0;
     FtpSession* session = idleSession(hConnect);
     if (!session || !data)
         return 0;
@@ -164,8 +177,10 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32
         fillFindData(entry, name, &found);
         object->entries.push_back(std::move(found));
     }
-    if (object->entries.empty())
+    if (object->entries.empty()) {
+        lastError = ERROR_NO_MORE_FILES;
         return 0;
+    }
     *data = object->entries[0];
     object->next = 1;
     return add(std::move(object));
@@ -238,6 +253,22 @@ qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs) {
     return conn->session->drainUpload(target, maxWaitMs);
 }
 
+bool FtpRenameFileA(HINTERNET hConnect, const QString& existing, const QString& newName) {
+    FtpSession* session = idleSession(hConnect);
+    const auto from = remoteBytes(existing);
+    const auto to = remoteBytes(newName);
+    if (!session || !from || !to || from->isEmpty() || to->isEmpty())
+        return false;
+    return session->rename(session->absolutePath(*from), session->absolutePath(*to));
+}
+
+bool FtpAbortFile(HINTERNET hFile) {
+    if (!lookup(hFile, HandleKind::File))
+        return false;
+    closeTree(hFile, false);
+    return true;
+}
+
 bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory) {
     FtpSession* session = idleSession(hConnect);
     const auto path = remoteBytes(directory);
@@ -269,4 +300,8 @@ bool InternetCloseHandle(HINTERNET handle) {
     if (handle == 0 || !table().objects.count(handle))
         return false;
     return closeTree(handle, true);
+}
+
+quint32 GetLastError() {
+    return lastError;
 }

@@ -7,10 +7,14 @@
 // Every call blocks until it completes. Connecting gives up after 20 seconds,
 // a server that stops answering after 60 seconds.
 //
-// Texts are converted to UTF-8 for the server. A remote name whose bytes are
-// not valid UTF-8 arrives with each invalid byte b escaped as the lone
-// surrogate U+DC00 + b, and such a text is turned back into the same bytes when
-// it is sent, so the name round-trips byte for byte.
+// Texts are converted to UTF-8 for the server. A text that would reach the
+// server as anything but itself is never sent: the call fails instead. That
+// covers line ends and NUL, and byte 0xFF, which servers that follow the
+// Telnet rules of the control connection take for the start of a command
+// while others take it as it is, so neither form of it names one file. A remote name whose bytes
+// are not valid UTF-8 arrives with each invalid byte b escaped as the lone surrogate U+DC00 + b,
+// and such a text is turned back into the same bytes when it is sent, so the name round-trips byte
+// for byte.
 
 #include <QString>
 #include <QtGlobal>
@@ -26,6 +30,7 @@ constexpr quint32 GENERIC_WRITE = 0x40000000u;
 constexpr quint32 FTP_TRANSFER_TYPE_BINARY = 2;
 constexpr quint32 FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr int MAX_PATH = 260;
+constexpr quint32 ERROR_NO_MORE_FILES = 18;
 
 // One listing entry. Sizes are 64-bit: high and low words as the record has
 // them, fileSize() joins them.
@@ -49,6 +54,8 @@ HINTERNET InternetOpenA(const QString& agent, quint32 accessType, const QString&
 // word is asked about through the message seam. Answers 0 when the server
 // cannot be reached, the host text is bad, the log-in is refused or the user
 // does not trust the server.
+// An empty user name logs in as "anonymous", with the password "anonymous@"
+// when none is given.
 HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint16 port,
                            const QString& userName, const QString& password, quint32 service,
                            quint32 flags, quintptr context);
@@ -56,6 +63,8 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint
 // Lists the folder of the pattern (a folder path followed by a name pattern
 // such as "*.*"). Answers a find handle with the first entry in *data, or 0
 // when there is nothing to list. Entries "." and ".." are never delivered.
+// After a 0, GetLastError() tells an empty listing (ERROR_NO_MORE_FILES) from
+// a folder that could not be listed.
 HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32_FIND_DATAA* data,
                             quint32 flags, quintptr context);
 bool InternetFindNextFileA(HINTERNET hFind, WIN32_FIND_DATAA* data);
@@ -86,6 +95,15 @@ constexpr qint64 FTP_UPLOAD_BUFFER = 1024 * 1024;
 // FTP_UPLOAD_BUFFER minus the answer, and InternetWriteFile does not wait.
 qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs);
 
+// Gives a remote file another name; true once the server confirmed it. Where
+// the new name is taken, the server decides whether it is replaced.
+bool FtpRenameFileA(HINTERNET hConnect, const QString& existing, const QString& newName);
+
+// Ends an upload without completing it and closes its file handle: the
+// transfer is cut off. The server may keep what it received so far under the
+// name the upload was opened with.
+bool FtpAbortFile(HINTERNET hFile);
+
 bool FtpCreateDirectoryA(HINTERNET hConnect, const QString& directory);
 bool FtpDeleteFileA(HINTERNET hConnect, const QString& fileName);
 
@@ -99,3 +117,8 @@ bool InternetCloseHandle(HINTERNET handle);
 // answered (no connection, an upload open on it, an unencodable name) the
 // answer is true, the safe one for a caller checking whether a delete failed.
 bool FtpFileExists(HINTERNET hConnect, const QString& path);
+
+// Why the last failed call of this thread failed, where a caller needs to
+// know: ERROR_NO_MORE_FILES for a listing that worked but held nothing;
+// 0 otherwise.
+quint32 GetLastError();

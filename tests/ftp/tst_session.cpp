@@ -32,6 +32,8 @@ private slots:
     void secondTestReplacesFirstSession();
     void anotherSessionLogsInAlike();
     void reportsAreBoxesOfTheRightKind();
+    void emptyUserNameLogsInAnonymously_data();
+    void emptyUserNameLogsInAnonymously();
 
 private:
     ConnectionSettings settings(const QString& portText, const QString& password) const {
@@ -193,6 +195,55 @@ void TestSession::reportsAreBoxesOfTheRightKind() {
     QCOMPARE(recorder.boxes()[0].icon, MessageBoxSpec::Icon::Warning);
     QCOMPARE(recorder.boxes()[1].caption, MessageSeam::applicationTitle());
     QCOMPARE(recorder.boxes()[1].icon, MessageBoxSpec::Icon::None);
+}
+
+void TestSession::emptyUserNameLogsInAnonymously_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<bool>("anonymousAllowed");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("passwordSent"); // pyftpdlib logs it; empty: not checked
+
+    const auto py = FtpTestServer::Kind::Pyftpdlib;
+    const auto vs = FtpTestServer::Kind::Vsftpd;
+    QTest::newRow("pyftpdlib, no password") << py << true << ""
+                                            << "Connection OK." << QByteArray("PASS anonymous@");
+    QTest::newRow("pyftpdlib, own password")
+        << py << true << "me@example.org"
+        << "Connection OK." << QByteArray("PASS me@example.org");
+    QTest::newRow("pyftpdlib, anonymous not allowed") << py << false << ""
+                                                      << "Could not connect." << QByteArray();
+    QTest::newRow("vsftpd, no password") << vs << true << ""
+                                         << "Connection OK." << QByteArray();
+    QTest::newRow("vsftpd, anonymous not allowed") << vs << false << ""
+                                                   << "Could not connect." << QByteArray();
+}
+
+void TestSession::emptyUserNameLogsInAnonymously() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(bool, anonymousAllowed);
+    QFETCH(QString, password);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, passwordSent);
+    FtpTestServer::Options options;
+    options.anonymous = anonymousAllowed;
+    FtpTestServer server(kind, options);
+    QString reason;
+    if (!server.start(&reason))
+        QSKIP(qPrintable(QStringLiteral("no test server: ") + reason));
+
+    MessageRecorder recorder;
+    Session session;
+    TestConnection(session, {server.host(), QString::number(server.port()), QString(), password});
+
+    QCOMPARE(recorder.texts(), QStringList{message});
+    if (kind == FtpTestServer::Kind::Pyftpdlib) {
+        const QList<QByteArray> log = server.commandLog();
+        QVERIFY(log.contains("USER anonymous"));
+        QVERIFY(!log.contains("USER"));
+        if (!passwordSent.isEmpty())
+            QVERIFY(log.contains(passwordSent));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestSession)

@@ -128,6 +128,10 @@ private slots:
     void createDirectory();
     void controlCharactersNeverReachServer_data();
     void controlCharactersNeverReachServer();
+    void byteFFNeverReachesServer_data();
+    void byteFFNeverReachesServer();
+    void renameGivesTheFileItsNewName_data();
+    void renameGivesTheFileItsNewName();
     void foreignPassiveAddressIsNotFollowed();
     void sessionReusesOneLogIn();
     void droppedControlConnectionFailsCleanly();
@@ -292,7 +296,7 @@ void TestWininet::invalidUtf8NameRoundTrips() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
-    const QByteArray rawName("caf\xE9 \xFF.txt");
+    const QByteArray rawName("caf\xE9 \xFE.txt");
     const QByteArray localPath = QFile::encodeName(r.server->rootPath()) + '/' + rawName;
     {
         QFile f(QFile::decodeName(localPath));
@@ -303,7 +307,7 @@ void TestWininet::invalidUtf8NameRoundTrips() {
         ::fclose(fp);
     }
     const QString expected = QStringLiteral("caf") + QChar(0xDCE9) + QStringLiteral(" ") +
-                             QChar(0xDCFF) + QStringLiteral(".txt");
+                             QChar(0xDCFE) + QStringLiteral(".txt");
     QCOMPARE(listAll(r.connection, QStringLiteral("/*.*")),
              QList<Listed>{(Listed{expected, false, 4})});
     QVERIFY(FtpDeleteFileA(r.connection, QStringLiteral("/") + expected));
@@ -469,6 +473,67 @@ void TestWininet::controlCharactersNeverReachServer() {
     QVERIFY(!found);
     QCOMPARE(r.server->commandLog().size(), before);
     QCOMPARE(readFile(r.local(QStringLiteral("INJECT"))), QByteArray("keep"));
+}
+
+void TestWininet::byteFFNeverReachesServer_data() {
+    addKindRows();
+}
+
+// Servers that follow the Telnet rules of the control connection read a
+// doubled 0xFF as one, others (both test servers) take every byte as it is:
+// no form of the byte names one file everywhere, so it is never sent.
+void TestWininet::byteFFNeverReachesServer() {
+    QFETCH(FtpTestServer::Kind, kind);
+    Remote r;
+    START_REMOTE(r, kind, FtpTestServer::Options());
+    const QByteArray root = QFile::encodeName(r.server->rootPath());
+    for (const QByteArray& name : {QByteArray("a\xFF"
+                                              "b"),
+                                   QByteArray("a\xFF\xFF"
+                                              "b")}) {
+        FILE* fp = ::fopen((root + '/' + name).constData(), "wb");
+        QVERIFY(fp);
+        ::fputs(name.constData(), fp);
+        ::fclose(fp);
+    }
+    const QString single = QStringLiteral("/a") + QChar(0xDCFF) + QStringLiteral("b");
+    const qsizetype before = r.server->commandLog().size();
+
+    QVERIFY(!FtpDeleteFileA(r.connection, single));
+    QVERIFY(!FtpRenameFileA(r.connection, single, QStringLiteral("/c")));
+    QVERIFY(!FtpCreateDirectoryA(r.connection, single + QStringLiteral("/d")));
+    QCOMPARE(FtpOpenFileA(r.connection, single, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0),
+             HINTERNET(0));
+
+    for (const QByteArray& name : {QByteArray("a\xFF"
+                                              "b"),
+                                   QByteArray("a\xFF\xFF"
+                                              "b")}) {
+        QVERIFY(::access((root + '/' + name).constData(), F_OK) == 0);
+    }
+    QVERIFY(::access((root + "/c").constData(), F_OK) != 0);
+    QCOMPARE(r.server->commandLog().size(), kind == FtpTestServer::Kind::Pyftpdlib ? before : 0);
+}
+
+void TestWininet::renameGivesTheFileItsNewName_data() {
+    addKindRows();
+}
+
+void TestWininet::renameGivesTheFileItsNewName() {
+    QFETCH(FtpTestServer::Kind, kind);
+    Remote r;
+    START_REMOTE(r, kind, FtpTestServer::Options());
+    writeFile(r.local(QStringLiteral("a")), "new");
+    writeFile(r.local(QStringLiteral("b")), "old");
+
+    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/b")));
+    QCOMPARE(readFile(r.local(QStringLiteral("b"))), QByteArray("new"));
+    QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("a"))));
+    // A missing file cannot be renamed, and the session goes on working.
+    QVERIFY(!FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/c")));
+    QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("c"))));
+    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/b"), QStringLiteral("/c")));
+    QCOMPARE(readFile(r.local(QStringLiteral("c"))), QByteArray("new"));
 }
 
 void TestWininet::foreignPassiveAddressIsNotFollowed() {

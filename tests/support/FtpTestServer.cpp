@@ -81,6 +81,8 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
         args << QStringLiteral("--dos-list");
     if (options_.uploadBytesPerSecond > 0)
         args << QStringLiteral("--upload-bps") << QString::number(options_.uploadBytesPerSecond);
+    if (options_.anonymous)
+        args << QStringLiteral("--anonymous");
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::SeparateChannels);
     process_->start(QString::fromLatin1(kPython), args);
@@ -236,40 +238,43 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                 .arg(workDir_->filePath(QStringLiteral("server.pem")),
                      options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
-    const QString config = QStringLiteral("listen=YES\n"
-                                          "listen_ipv6=NO\n"
-                                          "background=NO\n"
-                                          "listen_address=127.0.0.1\n"
-                                          "listen_port=%1\n"
-                                          "pasv_enable=YES\n"
-                                          "pasv_min_port=%2\n"
-                                          "pasv_max_port=%3\n"
-                                          "pasv_address=127.0.0.1\n"
-                                          "port_enable=NO\n"
-                                          "seccomp_sandbox=NO\n"
-                                          "anonymous_enable=NO\n"
-                                          "local_enable=YES\n"
-                                          "write_enable=YES\n"
-                                          "local_umask=022\n"
-                                          "guest_enable=YES\n"
-                                          "guest_username=root\n"
-                                          "virtual_use_local_privs=YES\n"
-                                          "chroot_local_user=YES\n"
-                                          "allow_writeable_chroot=YES\n"
-                                          "secure_chroot_dir=%4\n"
-                                          "local_root=%5\n"
-                                          "pam_service_name=%6\n"
-                                          "utf8_filesystem=YES\n"
-                                          "xferlog_enable=NO\n"
-                                          "syslog_enable=NO\n"
-                                          "use_localtime=NO\n"
-                                          "max_per_ip=50\n")
-                               .arg(port)
-                               .arg(pasvMin)
-                               .arg(pasvMin + rangeSize - 1)
-                               .arg(workDir_->filePath(QStringLiteral("empty")), dir_->path(),
-                                    QLatin1String(kPamService)) +
-                           tlsConfig;
+    const QString config =
+        QStringLiteral("listen=YES\n"
+                       "listen_ipv6=NO\n"
+                       "background=NO\n"
+                       "listen_address=127.0.0.1\n"
+                       "listen_port=%1\n"
+                       "pasv_enable=YES\n"
+                       "pasv_min_port=%2\n"
+                       "pasv_max_port=%3\n"
+                       "pasv_address=127.0.0.1\n"
+                       "port_enable=NO\n"
+                       "seccomp_sandbox=NO\n"
+                       "anonymous_enable=%7\n"
+                       "anon_root=%5\n"
+                       "local_enable=YES\n"
+                       "write_enable=YES\n"
+                       "local_umask=022\n"
+                       "guest_enable=YES\n"
+                       "guest_username=root\n"
+                       "virtual_use_local_privs=YES\n"
+                       "chroot_local_user=YES\n"
+                       "allow_writeable_chroot=YES\n"
+                       "secure_chroot_dir=%4\n"
+                       "local_root=%5\n"
+                       "pam_service_name=%6\n"
+                       "utf8_filesystem=YES\n"
+                       "xferlog_enable=NO\n"
+                       "syslog_enable=NO\n"
+                       "use_localtime=NO\n"
+                       "max_per_ip=50\n")
+            .arg(port)
+            .arg(pasvMin)
+            .arg(pasvMin + rangeSize - 1)
+            .arg(workDir_->filePath(QStringLiteral("empty")), dir_->path(),
+                 QLatin1String(kPamService),
+                 options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO")) +
+        tlsConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
     QFile configFile(configPath);
     if (!configFile.open(QIODevice::WriteOnly) || configFile.write(config.toUtf8()) < 0) {
@@ -484,6 +489,7 @@ void FtpTestServer::writeFaults() {
         o[QStringLiteral("delayMs")] = f.delayMs;
         o[QStringLiteral("count")] = f.count;
         o[QStringLiteral("pathContains")] = f.pathContains;
+        o[QStringLiteral("bytesPerSecond")] = double(f.bytesPerSecond);
         list.append(o);
     }
     QSaveFile file(workDir_->filePath(QStringLiteral("faults.json")));

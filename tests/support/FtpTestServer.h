@@ -33,13 +33,16 @@ public:
         // Uploads reach the server no faster than this, as over a slow line
         // (0: no limit).
         qint64 uploadBytesPerSecond = 0;
+        bool anonymous = false; // also lets "anonymous" in, with any password
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
     // "LIST", "MLSD", "PASV", "EPSV", "CWD", ...).
     //   "refuse"    reply 550 instead of carrying out the command
+    //   "refuse-if-exists" the same, only when the argument names an existing entry
     //   "drop"      close the control connection instead of replying
     //   "drop-data" close the data connection after afterBytes bytes
+    //   "slow-data" read the upload's data at bytesPerSecond
     //   "delay"     wait delayMs before handling the command
     //   "pasv-foreign" (PASV only) name another address in the reply
     // count: how many times the fault fires (-1: always).
@@ -50,6 +53,7 @@ public:
         int delayMs = 0;
         int count = -1;
         QString pathContains; // only when the argument contains this text
+        qint64 bytesPerSecond = 0;
     };
 
     explicit FtpTestServer(Kind kind = Kind::Pyftpdlib);

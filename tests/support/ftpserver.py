@@ -7,8 +7,9 @@ leaves no server behind) or on SIGTERM.
 
 Faults are read from a JSON file on every command, so a running test can
 change them: a list of objects with the keys id, command, action
-(refuse | drop | drop-data | delay | pasv-foreign), afterBytes, delayMs,
-count (-1: always) and pathContains.
+(refuse | refuse-if-exists | drop | drop-data | slow-data | delay |
+pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always) and
+pathContains.
 
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
@@ -25,6 +26,7 @@ import signal
 import sys
 import threading
 import time
+import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
@@ -48,6 +50,7 @@ def parse_args():
     p.add_argument("--hide-mlsd", action="store_true")
     p.add_argument("--dos-list", action="store_true")
     p.add_argument("--upload-bps", type=int, default=0)
+    p.add_argument("--anonymous", action="store_true")
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
     return p.parse_args()
@@ -126,8 +129,18 @@ class DosFS(LinkAwareFS):
             yield line.encode("utf8", self.cmd_channel.unicode_errors)
 
 
-class FaultyDTP(DTPHandler):
-    """Closes an upload's data connection after a set number of bytes."""
+class FaultyDTP(ThrottledDTPHandler):
+    """Closes an upload's data connection after a set number of bytes, or
+    reads it slowly."""
+
+    def __init__(self, sock, cmd_channel):
+        ThrottledDTPHandler.__init__(self, sock, cmd_channel)
+        rate = getattr(cmd_channel, "slow_data_rate", None)
+        if rate:
+            cmd_channel.slow_data_rate = None
+            self.read_limit = rate
+            while self.ac_in_buffer_size > rate:
+                self.ac_in_buffer_size //= 2
 
     def handle_read(self):
         limit = getattr(self.cmd_channel, "drop_data_after", None)
@@ -191,6 +204,7 @@ def make_handler(args, faults, log):
         permit_foreign_addresses = False
         dtp_handler = FaultyDTP
         drop_data_after = None
+        slow_data_rate = None
 
         if args.hide_mlsd:
             proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
@@ -204,7 +218,9 @@ def make_handler(args, faults, log):
 
         def pre_process_command(self, line, cmd, arg):
             if log is not None:
-                shown = line if cmd != "PASS" else "PASS ******"
+                # An anonymous password is no secret, and tests check it.
+                secret = cmd == "PASS" and self.username != "anonymous"
+                shown = "PASS ******" if secret else line
                 log.write(shown.encode("utf-8", "surrogateescape") + b"\n")
                 log.flush()
             fault = faults.take(cmd, arg)
@@ -213,6 +229,11 @@ def make_handler(args, faults, log):
             action = fault.get("action", "")
             if action == "refuse":
                 self.respond("550 Refused by test.")
+            elif action == "refuse-if-exists":
+                if os.path.lexists(self.fs.ftp2fs(self.fs.ftpnorm(arg))):
+                    self.respond("550 Refused by test: the name is taken.")
+                else:
+                    FTPHandler.pre_process_command(self, line, cmd, arg)
             elif action == "drop":
                 self.close()
             elif action == "delay":
@@ -222,6 +243,9 @@ def make_handler(args, faults, log):
                     FTPHandler.pre_process_command(self, line, cmd, arg))
             elif action == "drop-data":
                 self.drop_data_after = int(fault.get("afterBytes", 0))
+                FTPHandler.pre_process_command(self, line, cmd, arg)
+            elif action == "slow-data":
+                self.slow_data_rate = int(fault.get("bytesPerSecond", 0)) or None
                 FTPHandler.pre_process_command(self, line, cmd, arg)
             elif action == "pasv-foreign":
                 self.masquerade_address = FOREIGN_ADDRESS
@@ -244,6 +268,10 @@ def main():
     logging.basicConfig(level=logging.ERROR)
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    if args.anonymous:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # write permissions for anonymous
+            authorizer.add_anonymous(args.root, perm="elradfmwMT")
     log = open(args.log, "ab") if args.log else None
     handler = make_handler(args, Faults(args.faults), log)
     handler.authorizer = authorizer
