@@ -73,6 +73,18 @@ void ResultListModel::clear() {
     endResetModel();
 }
 
+void ResultListModel::keepOnly(const QList<int>& rows) {
+    std::vector<Row> kept;
+    kept.reserve(std::size_t(rows.size()));
+    for (int row : rows) {
+        kept.push_back(rows_.at(std::size_t(row)));
+        kept.back().checked = true;
+    }
+    beginResetModel();
+    rows_ = std::move(kept);
+    endResetModel();
+}
+
 int ResultListModel::addRow(RowKind kind, const QString& source, const QString& destination) {
     return addRows(kind, {source}, {destination});
 }

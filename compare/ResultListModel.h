@@ -3,6 +3,7 @@
 #include "compare/RowKind.h"
 
 #include <QAbstractTableModel>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -33,6 +34,9 @@ public:
     QStringList columns() const { return columns_; }
 
     void clear();
+    // Removes every row but the given ones (positions from 0), which keep
+    // their order, kind and texts and are ticked.
+    void keepOnly(const QList<int>& rows);
     // Appends a ticked row of the kind, showing the kind's caption; answers its
     // position (from 0).
     int addRow(RowKind kind, const QString& source, const QString& destination = {});

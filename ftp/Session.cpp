@@ -124,6 +124,10 @@ bool Session::deleteFile(const QString& remotePath) const {
     return FtpDeleteFileA(hConnect_, remotePath);
 }
 
+bool Session::renameFile(const QString& remotePath, const QString& newPath) const {
+    return FtpRenameFileA(hConnect_, remotePath, newPath);
+}
+
 bool Session::fileExists(const QString& remotePath) const {
     return FtpFileExists(hConnect_, remotePath);
 }

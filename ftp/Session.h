@@ -68,6 +68,7 @@ public:
     HINTERNET openUpload(const QString& remotePath) const;
     bool createDirectory(const QString& remotePath) const;
     bool deleteFile(const QString& remotePath) const;
+    bool renameFile(const QString& remotePath, const QString& newPath) const;
     bool fileExists(const QString& remotePath) const;
 
 private:

@@ -14,6 +14,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
@@ -48,7 +49,7 @@ enum Line {
     LineDelete = 110,
     LineRemoteName = 112,
     LineOpenLocal = 114,
-    LineOverwriteDelete = 116,
+    LineRename = 116,
     LineCreateFolder = 118,
     LineOpenRemote = 120,
     LineRead = 124,
@@ -58,15 +59,24 @@ enum Line {
 };
 
 // An upload's remote file handle, closed before the run moves on however the
-// upload ends.
+// upload ends. An upload that is not closed on purpose (the window was closed
+// in the middle of it) is cut off, never completed, and what the server
+// received of it is removed where the server still answers.
 class RemoteFile {
 public:
-    explicit RemoteFile(HINTERNET handle) : handle_(handle) {}
-    ~RemoteFile() { close(); }
+    RemoteFile(const Session& session, HINTERNET handle, QString path)
+        : session_(session), handle_(handle), path_(std::move(path)) {}
+    ~RemoteFile() {
+        if (!handle_)
+            return;
+        FtpAbortFile(std::exchange(handle_, 0));
+        session_.deleteFile(path_);
+    }
     RemoteFile(const RemoteFile&) = delete;
     RemoteFile& operator=(const RemoteFile&) = delete;
 
     HINTERNET handle() const { return handle_; }
+    const QString& path() const { return path_; }
     // Answers whether the server confirmed the upload.
     bool close() {
         if (!handle_)
@@ -76,12 +86,15 @@ public:
     }
 
 private:
+    const Session& session_;
     HINTERNET handle_;
+    QString path_;
 };
 
 // Whether the server verifiably no longer holds the file. The SIZE answer
 // alone is not enough: some servers refuse SIZE for a file that is there (in
-// ASCII mode, for one), so a listing of its folder must agree.
+// ASCII mode, for one), so a listing of its folder must agree, and only a
+// listing that worked can say so.
 bool RemoteFileGone(const Session& session, const QString& remotePath) {
     if (session.fileExists(remotePath))
         return false;
@@ -90,7 +103,7 @@ bool RemoteFileGone(const Session& session, const QString& remotePath) {
     WIN32_FIND_DATAA data;
     const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
     if (!find)
-        return true;
+        return GetLastError() == ERROR_NO_MORE_FILES;
     bool present = false;
     do {
         present = data.cFileName == name;
@@ -124,8 +137,10 @@ private:
 
     Outcome deleteRow(int row);
     Outcome uploadRow(int row);
-    Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath,
-                 const QString& remotePath);
+    HINTERNET openRemote(const QString& remotePath, const QString& target);
+    Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath);
+    Outcome moveIntoPlace(int row, QFile& file, const QString& temporary, const QString& remotePath,
+                          const QString& localPath);
     bool createFolders(const QString& remotePath, bool again);
     void mark(int row, Outcome outcome);
 
@@ -136,6 +151,9 @@ private:
     // Folders this run has already asked the server to create.
     QSet<QString> createdFolders_;
     QByteArray buffer_;
+    // Set once the server has shown that it keeps no renamed file: uploads
+    // then go straight to their real names.
+    bool renamesRefused_ = false;
 };
 
 void SyncRun::run() {
@@ -150,6 +168,7 @@ void SyncRun::run() {
     }
 
     bool stopped = false;
+    QList<int> failed;
     const int n = model_.rowCount();
     for (int i = 0; i < n && !stopped; ++i) {
         UiYield::processPending();
@@ -164,13 +183,19 @@ void SyncRun::run() {
             stopped = true;
         else
             mark(i, outcome);
+        if (outcome == Outcome::Fail)
+            failed.append(i);
     }
     if (stopped)
         return;
 
+    // Failed rows stay, ticked, so that the next run takes them up again.
     trap_.at(LineEnd, [&] {
-        MessageSeam::plain(QStringLiteral("Done."));
-        model_.clear();
+        MessageSeam::plain(DoneMessage(int(failed.size())));
+        if (failed.isEmpty())
+            model_.clear();
+        else
+            model_.keepOnly(failed);
     });
 }
 
@@ -190,7 +215,6 @@ SyncRun::Outcome SyncRun::deleteRow(int row) {
 SyncRun::Outcome SyncRun::uploadRow(int row) {
     const QString localPath = model_.source(row);
     const QString remotePath = model_.destination(row);
-    const bool overwrite = model_.kind(row) == RowKind::Overwrite;
 
     if (!trap_.at(LineRemoteName, [&] {
             if (!IsSendableRemotePath(remotePath))
@@ -205,20 +229,19 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
     if (!trap_.at(LineOpenLocal, [&] { OpenLocalFile(file, localPath); }))
         return Outcome::Fail;
 
-    if (overwrite)
-        trap_.at(LineOverwriteDelete, [&] { session_.deleteFile(remotePath); });
-
-    bool skippedKnown = false;
-    trap_.at(LineCreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
-
-    HINTERNET handle = 0;
-    const auto openRemote = [&] { handle = session_.openUpload(remotePath); };
-    trap_.at(LineOpenRemote, openRemote);
-    if (!handle && skippedKnown) {
-        // A folder this run created earlier may have gone since; make sure of
-        // every level once before giving up.
-        trap_.at(LineCreateFolder, [&] { createFolders(remotePath, true); });
-        trap_.at(LineOpenRemote, openRemote);
+    // The file goes up under a temporary name beside its destination and takes
+    // the real name only once the server has confirmed all of it: an upload
+    // that is refused, fails or is cut short leaves the old copy (or nothing)
+    // under the real name, never a part.
+    const QString target =
+        renamesRefused_ ? remotePath
+                        : TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
+    HINTERNET handle = openRemote(remotePath, target);
+    QString opened = target;
+    if (!handle && target != remotePath) {
+        // Some servers take only names they like; the real name may still do.
+        handle = openRemote(remotePath, remotePath);
+        opened = remotePath;
     }
     if (!handle) {
         file.close();
@@ -227,8 +250,83 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
         });
         return Outcome::Stop;
     }
-    RemoteFile remote(handle);
-    return send(row, file, remote, localPath, remotePath);
+    Outcome outcome = Outcome::Fail;
+    {
+        RemoteFile remote(session_, handle, opened);
+        outcome = send(row, file, remote, localPath);
+    }
+    if (outcome != Outcome::Done || opened == remotePath)
+        return outcome;
+    return moveIntoPlace(row, file, opened, remotePath, localPath);
+}
+
+HINTERNET SyncRun::openRemote(const QString& remotePath, const QString& target) {
+    bool skippedKnown = false;
+    trap_.at(LineCreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
+    HINTERNET handle = 0;
+    const auto open = [&] { handle = session_.openUpload(target); };
+    trap_.at(LineOpenRemote, open);
+    if (!handle && skippedKnown) {
+        // A folder this run created earlier may have gone since; make sure of
+        // every level once before giving up.
+        trap_.at(LineCreateFolder, [&] { createFolders(remotePath, true); });
+        trap_.at(LineOpenRemote, open);
+    }
+    return handle;
+}
+
+SyncRun::Outcome SyncRun::moveIntoPlace(int row, QFile& file, const QString& temporary,
+                                        const QString& remotePath, const QString& localPath) {
+    bool placed = false;
+    trap_.at(LineRename, [&] { placed = session_.renameFile(temporary, remotePath); });
+    if (placed)
+        return Outcome::Done;
+
+    // Some servers rename only onto a free name. Whether this one renames at
+    // all is tried on the new copy first, so that the old copy is deleted only
+    // when the new one can take its place.
+    QString current = temporary;
+    bool oldDeleted = false;
+    const QString second = TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
+    bool renames = false;
+    trap_.at(LineRename, [&] { renames = session_.renameFile(temporary, second); });
+    if (renames) {
+        current = second;
+        trap_.at(LineRename, [&] {
+            oldDeleted = session_.deleteFile(remotePath);
+            placed = session_.renameFile(second, remotePath);
+        });
+        if (placed)
+            return Outcome::Done;
+    }
+
+    // The server keeps no renamed file: this file and the run's later ones go
+    // straight to their real names.
+    renamesRefused_ = true;
+    Outcome outcome = Outcome::Fail;
+    const bool reopened = trap_.at(LineRead, [&] {
+        if (!file.isOpen())
+            OpenLocalFile(file, localPath);
+        if (!file.seek(0))
+            throw VbError::deviceIOError();
+    });
+    if (reopened) {
+        const HINTERNET handle = openRemote(remotePath, remotePath);
+        if (!handle) {
+            file.close();
+            trap_.at(LineOpenRemote, [] {
+                MessageSeam::plain(QStringLiteral("Cant create requested file on server"));
+            });
+            outcome = Outcome::Stop;
+        } else {
+            RemoteFile remote(session_, handle, remotePath);
+            outcome = send(row, file, remote, localPath);
+        }
+    }
+    // The whole new copy is kept while it is the only one left.
+    if (outcome == Outcome::Done || !oldDeleted)
+        trap_.at(LineClose, [&] { session_.deleteFile(current); });
+    return outcome;
 }
 
 // Answers whether a level was left out because this run had created it already.
@@ -246,8 +344,7 @@ bool SyncRun::createFolders(const QString& remotePath, bool again) {
     return skipped;
 }
 
-SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const QString& localPath,
-                               const QString& remotePath) {
+SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const QString& localPath) {
     const qint64 size = file.size();
     if (buffer_.size() < kSendBlock)
         buffer_.resize(kSendBlock);
@@ -310,8 +407,8 @@ SyncRun::Outcome SyncRun::send(int row, QFile& file, RemoteFile& remote, const Q
     if (!readFailed && !writeFailed && !confirmed)
         MessageSeam::plain(QStringLiteral("Error uploading file..") + readableName(localPath));
     if (readFailed || writeFailed || !confirmed) {
-        // Leave no partial copy behind that looks like the file.
-        trap_.at(LineClose, [&] { session_.deleteFile(remotePath); });
+        // Leave no partial copy behind.
+        trap_.at(LineClose, [&] { session_.deleteFile(remote.path()); });
         return Outcome::Fail;
     }
     return Outcome::Done;

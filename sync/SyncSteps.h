@@ -20,6 +20,18 @@ QString RemoteParentFolder(const QString& remotePath);
 // the levels above the remote folder included (it need not exist yet either).
 QStringList RemoteFolderLevels(const QString& parent);
 
-// False when the remote path must not reach the server: it is empty or holds
-// a control character, which would end or split an FTP command line.
+// False when the remote path must not reach the server: it is empty, holds a
+// control character, which would end or split an FTP command line, or holds
+// the byte 0xFF (U+DCFF, as remote names carry bytes that are not UTF-8),
+// which servers read in two different ways.
 bool IsSendableRemotePath(const QString& remotePath);
+
+// The message at the end of a run that was not stopped: "Done." when no row
+// failed, else the count of failed files after it.
+QString DoneMessage(int failedRows);
+
+// The name an upload goes to before it takes the name of remotePath: in the
+// same folder, "~" (a name that no local file taken into a compare bears),
+// the file's own name (cut short where needed), "." and the tag as eight hex
+// digits, then ".part". The name part stays within 255 UTF-8 bytes.
+QString TemporaryUploadName(const QString& remotePath, quint32 tag);

@@ -523,8 +523,8 @@ void TestWininet::renameGivesTheFileItsNewName() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
-    writeFile(r.local(QStringLiteral("a")), "new");
-    writeFile(r.local(QStringLiteral("b")), "old");
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a")), "new"));
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("b")), "old"));
 
     QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/b")));
     QCOMPARE(readFile(r.local(QStringLiteral("b"))), QByteArray("new"));

@@ -17,8 +17,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdio>
 #include <functional>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +29,45 @@ const QString kUpload = ActionCaption(RowKind::Upload);
 const QString kOverwrite = ActionCaption(RowKind::Overwrite);
 const QString kCantCreate = QStringLiteral("Cant create requested file on server");
 const QString kLocation = QStringLiteral("Gantrel2021/08/31.Form1.PushButton6_Click");
+
+// Faults written as "COMMAND action [pathContains]", each firing every time.
+void addFaults(FtpTestServer& server, const QStringList& faults) {
+    for (const QString& text : faults) {
+        const QStringList parts = text.split(QLatin1Char(' '));
+        FtpTestServer::Fault fault{parts.value(0), parts.value(1), 64 * 1024, 0, -1,
+                                   parts.value(2)};
+        server.addFault(fault);
+    }
+}
+
+// Files whose names are raw bytes (not UTF-8).
+bool writeRaw(const QByteArray& path, const QByteArray& bytes) {
+    FILE* fp = ::fopen(path.constData(), "wb");
+    if (!fp)
+        return false;
+    const bool ok =
+        ::fwrite(bytes.constData(), 1, size_t(bytes.size()), fp) == size_t(bytes.size());
+    return ::fclose(fp) == 0 && ok;
+}
+QByteArray readRaw(const QByteArray& path) {
+    QByteArray bytes;
+    if (FILE* fp = ::fopen(path.constData(), "rb")) {
+        char buffer[256];
+        size_t n = 0;
+        while ((n = ::fread(buffer, 1, sizeof buffer, fp)) > 0)
+            bytes.append(buffer, qsizetype(n));
+        ::fclose(fp);
+    }
+    return bytes;
+}
+
+// The names in a server folder, hidden ones included.
+QStringList namesIn(const QString& folder) {
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                               QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
 
 bool isErrorReport(const MessageBoxSpec& box, const QString& description) {
     return box.icon == MessageBoxSpec::Icon::Warning && box.text.startsWith(description) &&
@@ -236,7 +277,7 @@ private slots:
         QCOMPARE(readFile(remote(destination)), QByteArray("new\r\n"));
     }
 
-    void overwriteDeletesBeforeTheUploadAndRefusedStoreStops() {
+    void refusedStoreStopsTheRunAndKeepsTheOldCopy() {
         if (!startSite())
             return;
         QVERIFY(writeFile(remote(QStringLiteral("/page.html")), "old"));
@@ -251,7 +292,7 @@ private slots:
                       QStringLiteral("/page.html"));
         rows().addRow(RowKind::Upload, local(QStringLiteral("later.txt")),
                       QStringLiteral("/later.txt"));
-        server_->addFault({QStringLiteral("STOR"), QStringLiteral("refuse"), 0, 0, 1,
+        server_->addFault({QStringLiteral("STOR"), QStringLiteral("refuse"), 0, 0, -1,
                            QStringLiteral("page.html")});
         MessageRecorder boxes;
 
@@ -259,7 +300,7 @@ private slots:
 
         QCOMPARE(boxes.texts(), QStringList{kCantCreate});
         QVERIFY(!host_->busy);
-        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/page.html")))); // deleted first
+        QCOMPARE(readFile(remote(QStringLiteral("/page.html"))), QByteArray("old"));
         QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/later.txt"))));
         QCOMPARE(rows().rowCount(), 4);
         const QStringList marks{rows().action(0), rows().action(1), rows().action(2),
@@ -269,6 +310,7 @@ private slots:
 
         // Every row is still ticked: the next run takes all of them again,
         // the marked delete row included, and completes.
+        server_->clearFaults();
         boxes.clear();
         RunSync(*host_);
         QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
@@ -278,27 +320,42 @@ private slots:
         QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/gone.txt"))));
     }
 
+    // A delete row is "Done" only when the server took the DELE or a listing
+    // that worked shows the file gone; with no answer at all the row fails.
     void deleteMarks_data() {
         QTest::addColumn<bool>("exists");
-        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("sibling"); // another file keeps the folder listing non-empty
+        QTest::addColumn<QStringList>("refused");
         QTest::addColumn<QString>("mark");
-        QTest::newRow("deleted") << true << false << "Done";
-        QTest::newRow("already gone") << false << false << "Done";
-        QTest::newRow("refused, still there") << true << true << "Fail";
-        QTest::newRow("refused, but gone") << false << true << "Done";
+        const QStringList dele{QStringLiteral("DELE")};
+        const QStringList deleSize{QStringLiteral("DELE"), QStringLiteral("SIZE")};
+        const QStringList nothing{QStringLiteral("DELE"), QStringLiteral("SIZE"),
+                                  QStringLiteral("MLSD"), QStringLiteral("LIST")};
+        QTest::newRow("deleted") << true << true << QStringList() << "Done";
+        QTest::newRow("already gone") << false << true << QStringList() << "Done";
+        QTest::newRow("refused, still there") << true << true << dele << "Fail";
+        QTest::newRow("refused, but gone") << false << true << dele << "Done";
+        QTest::newRow("refused, SIZE refused, listed") << true << true << deleSize << "Fail";
+        QTest::newRow("refused, SIZE refused, not listed") << false << true << deleSize << "Done";
+        QTest::newRow("refused, SIZE refused, folder empty")
+            << false << false << deleSize << "Done";
+        QTest::newRow("no answer, still there") << true << true << nothing << "Fail";
+        QTest::newRow("no answer, gone") << false << true << nothing << "Fail";
     }
     void deleteMarks() {
         QFETCH(bool, exists);
-        QFETCH(bool, refused);
+        QFETCH(bool, sibling);
+        QFETCH(QStringList, refused);
         QFETCH(QString, mark);
         if (!startSite())
             return;
+        QVERIFY(QDir().mkpath(remote(QStringLiteral("/sub"))));
         if (exists)
             QVERIFY(writeFile(remote(QStringLiteral("/sub/old.txt")), "x"));
-        QVERIFY(writeFile(remote(QStringLiteral("/sub/other.txt")), "y"));
-        if (refused)
-            server_->addFault(
-                {QStringLiteral("DELE"), QStringLiteral("refuse"), 0, 0, -1, QString()});
+        if (sibling)
+            QVERIFY(writeFile(remote(QStringLiteral("/sub/other.txt")), "y"));
+        for (const QString& command : refused)
+            server_->addFault({command, QStringLiteral("refuse"), 0, 0, -1, QString()});
         rows().addRow(RowKind::Delete, QStringLiteral("/sub/old.txt"));
         ActionLog log(rows());
         MessageRecorder boxes;
@@ -306,8 +363,174 @@ private slots:
         RunSync(*host_);
 
         QCOMPARE(log.of(0), QStringList{mark});
-        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
-        QCOMPARE(QFileInfo::exists(remote(QStringLiteral("/sub/old.txt"))), exists && refused);
+        QCOMPARE(QFileInfo::exists(remote(QStringLiteral("/sub/old.txt"))),
+                 exists && !refused.isEmpty());
+        QCOMPARE(boxes.texts().size(), 1);
+    }
+
+    // An overwrite goes up under a temporary name and takes the real one only
+    // once the server has all of it: the old copy survives every failure.
+    void overwriteNeverLosesTheOldCopy_data() {
+        QTest::addColumn<FtpTestServer::Kind>("kind");
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("lastMessage"); // "<error>": the upload error of the row
+        QTest::addColumn<QString>("mark");        // the action text the row ends with
+        QTest::addColumn<bool>("replaced");
+        const auto py = FtpTestServer::Kind::Pyftpdlib;
+        const QString done = QStringLiteral("Done.");
+        QTest::newRow("pyftpdlib") << py << QStringList() << done << "Done" << true;
+        QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd << QStringList() << done << "Done"
+                                << true;
+        QTest::newRow("store refused")
+            << py << QStringList{"STOR refuse page.html"} << kCantCreate << kOverwrite << false;
+        QTest::newRow("data connection dropped")
+            << py << QStringList{"STOR drop-data page.html"} << "Done. 1 file failed."
+            << "Fail" << false;
+        QTest::newRow("temporary name refused, real one taken")
+            << py << QStringList{"STOR refuse ~"} << done << "Done" << true;
+        QTest::newRow("renames refused: straight upload")
+            << py << QStringList{"RNFR refuse"} << done << "Done" << true;
+        QTest::newRow("no rename onto a taken name: delete, then rename")
+            << py << QStringList{"RNTO refuse-if-exists"} << done << "Done" << true;
+        QTest::newRow("every rename target refused: straight upload")
+            << py << QStringList{"RNTO refuse"} << done << "Done" << true;
+    }
+    void overwriteNeverLosesTheOldCopy() {
+        QFETCH(FtpTestServer::Kind, kind);
+        QFETCH(QStringList, faults);
+        QFETCH(QString, lastMessage);
+        QFETCH(QString, mark);
+        QFETCH(bool, replaced);
+        if (!startSite(kind))
+            return;
+        const QByteArray old("the old remote copy");
+        const QByteArray fresh = everyByteValue(300000);
+        QVERIFY(writeFile(remote(QStringLiteral("/page.html")), old));
+        QVERIFY(writeFile(local(QStringLiteral("page.html")), fresh));
+        rows().addRow(RowKind::Overwrite, local(QStringLiteral("page.html")),
+                      QStringLiteral("/page.html"));
+        addFaults(*server_, faults);
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts().last(), lastMessage);
+        QCOMPARE(rows().rowCount() ? rows().action(0) : QStringLiteral("Done"), mark);
+        QCOMPARE(sha256(readFile(remote(QStringLiteral("/page.html")))),
+                 sha256(replaced ? fresh : old));
+        // Nothing left behind beside it.
+        QCOMPARE(namesIn(server_->rootPath()), QStringList{QStringLiteral("page.html")});
+    }
+
+    // After a run in which rows failed, the list keeps only those, ticked, and
+    // the next run carries them out as what they were.
+    void failedRowsStayForTheNextRun_data() {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QList<int>>("failedRows");
+        QTest::newRow("none failed") << QStringList() << "Done." << QList<int>();
+        QTest::newRow("a delete refused") << QStringList{"DELE refuse del2", "SIZE refuse del2"}
+                                          << "Done. 1 file failed." << QList<int>{1};
+        QTest::newRow("an upload and an overwrite cut off")
+            << QStringList{"STOR drop-data up.bin", "STOR drop-data ow.bin"}
+            << "Done. 2 files failed." << QList<int>{2, 3};
+        QTest::newRow("one of each kind")
+            << QStringList{"DELE refuse del1", "SIZE refuse del1", "STOR drop-data up.bin",
+                           "STOR drop-data ow.bin"}
+            << "Done. 3 files failed." << QList<int>{0, 2, 3};
+    }
+    void failedRowsStayForTheNextRun() {
+        QFETCH(QStringList, faults);
+        QFETCH(QString, message);
+        QFETCH(QList<int>, failedRows);
+        if (!startSite())
+            return;
+        const QByteArray up = everyByteValue(300000);
+        const QByteArray ow = everyByteValue(400000);
+        QVERIFY(writeFile(remote(QStringLiteral("/del1.txt")), "1"));
+        QVERIFY(writeFile(remote(QStringLiteral("/del2.txt")), "2"));
+        QVERIFY(writeFile(remote(QStringLiteral("/ow.bin")), "old"));
+        QVERIFY(writeFile(local(QStringLiteral("up.bin")), up));
+        QVERIFY(writeFile(local(QStringLiteral("ow.bin")), ow));
+        QVERIFY(writeFile(local(QStringLiteral("skip.txt")), "s"));
+        rows().addRow(RowKind::Delete, QStringLiteral("/del1.txt"));
+        rows().addRow(RowKind::Delete, QStringLiteral("/del2.txt"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("up.bin")), QStringLiteral("/up.bin"));
+        rows().addRow(RowKind::Overwrite, local(QStringLiteral("ow.bin")),
+                      QStringLiteral("/ow.bin"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("skip.txt")),
+                      QStringLiteral("/skip.txt"));
+        rows().setChecked(4, false);
+        QStringList sources;
+        for (int row : failedRows)
+            sources << rows().source(row);
+        addFaults(*server_, faults);
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts().last(), message);
+        QCOMPARE(rows().rowCount(), int(failedRows.size()));
+        for (int i = 0; i < rows().rowCount(); ++i) {
+            QCOMPARE(rows().source(i), sources.at(i));
+            QCOMPARE(rows().action(i), QStringLiteral("Fail"));
+            QVERIFY(rows().isChecked(i));
+        }
+
+        server_->clearFaults();
+        boxes.clear();
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts().last(), failedRows.isEmpty() ? QStringLiteral("No files selected.")
+                                                            : QStringLiteral("Done."));
+        QCOMPARE(rows().rowCount(), 0);
+        QCOMPARE(namesIn(server_->rootPath()),
+                 (QStringList{QStringLiteral("ow.bin"), QStringLiteral("up.bin")}));
+        QCOMPARE(sha256(readFile(remote(QStringLiteral("/up.bin")))), sha256(up));
+        QCOMPARE(sha256(readFile(remote(QStringLiteral("/ow.bin")))), sha256(ow));
+    }
+
+    // Byte 0xFF reaches no server: a row naming it fails and no file changes.
+    void namesHoldingByteFFFailTheirRow_data() {
+        QTest::addColumn<FtpTestServer::Kind>("kind");
+        QTest::newRow("pyftpdlib") << FtpTestServer::Kind::Pyftpdlib;
+        QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd;
+    }
+    void namesHoldingByteFFFailTheirRow() {
+        QFETCH(FtpTestServer::Kind, kind);
+        if (!startSite(kind))
+            return;
+        const QByteArray root = QFile::encodeName(server_->rootPath());
+        for (const QByteArray& name : {QByteArray("a\xFF"
+                                                  "b"),
+                                       QByteArray("a\xFF\xFF"
+                                                  "b")})
+            QVERIFY(writeRaw(root + '/' + name, name));
+        const QString ff = QString(QChar(0xDCFF));
+        QVERIFY(writeFile(local(QStringLiteral("x.txt")), "x"));
+        rows().addRow(RowKind::Delete, QStringLiteral("/a") + ff + QStringLiteral("b"));
+        rows().addRow(RowKind::Upload, local(QStringLiteral("x.txt")), QStringLiteral("/x") + ff);
+        rows().addRow(RowKind::Upload, local(QStringLiteral("x.txt")), QStringLiteral("/x.txt"));
+        ActionLog log(rows());
+        MessageRecorder boxes;
+
+        RunSync(*host_);
+
+        QCOMPARE(log.last(0), QStringLiteral("Fail"));
+        QCOMPARE(log.last(1), QStringLiteral("Fail"));
+        QCOMPARE(log.last(2), QStringLiteral("Done"));
+        QCOMPARE(boxes.texts().last(), QStringLiteral("Done. 2 files failed."));
+        for (const QByteArray& name : {QByteArray("a\xFF"
+                                                  "b"),
+                                       QByteArray("a\xFF\xFF"
+                                                  "b")}) {
+            QCOMPARE(readRaw(root + '/' + name), name);
+            ::unlink((root + '/' + name).constData());
+        }
+        // The names above are not UTF-8, so they are not among these.
+        QCOMPARE(namesIn(server_->rootPath()), QStringList{QStringLiteral("x.txt")});
+        for (const QByteArray& line : server_->commandLog())
+            QVERIFY(!line.contains('\xFF'));
     }
 
     void ticksAreReadWhenTheRunGetsThere() {
@@ -423,7 +646,7 @@ private slots:
         QCOMPARE(log.last(0), QStringLiteral("Fail"));
         QCOMPARE(log.last(1), QStringLiteral("Done"));
         QCOMPARE(boxes.texts().size(), 2);
-        QCOMPARE(boxes.texts().last(), QStringLiteral("Done."));
+        QCOMPARE(boxes.texts().last(), QStringLiteral("Done. 1 file failed."));
         const MessageBoxSpec first = boxes.boxes().first();
         if (trapReport)
             QVERIFY2(isErrorReport(first, report), qPrintable(first.text));

@@ -59,11 +59,55 @@ private slots:
         QTest::newRow("NUL") << QStringLiteral("/a") + QChar(0) + QStringLiteral("b") << false;
         QTest::newRow("tab") << "/a\tb" << false;
         QTest::newRow("DEL") << "/a\x7f" << false;
+        QTest::newRow("byte 0xFF of a remote name")
+            << QStringLiteral("/a") + QChar(0xDCFF) + QStringLiteral("b") << false;
+        QTest::newRow("other bytes of remote names")
+            << QStringLiteral("/a") + QChar(0xDCFE) + QChar(0xDC80) << true;
+        QTest::newRow("y with diaeresis, U+00FF") << QStringLiteral("/\u00ff.txt") << true;
     }
     void sendablePaths() {
         QFETCH(QString, path);
         QFETCH(bool, sendable);
         QCOMPARE(IsSendableRemotePath(path), sendable);
+    }
+
+    void temporaryUploadNames_data() {
+        QTest::addColumn<QString>("remotePath");
+        QTest::addColumn<QString>("name");
+        const QString long240(240, QLatin1Char('n'));
+        QTest::newRow("beside the file") << "/www/sub/page.html"
+                                         << "/www/sub/~page.html.00c0ffee.part";
+        QTest::newRow("no folder") << "page.html"
+                                   << "~page.html.00c0ffee.part";
+        QTest::newRow("longest name kept whole")
+            << QStringLiteral("/") + long240 << QStringLiteral("/~") + long240 + ".00c0ffee.part";
+        QTest::newRow("longer name cut") << QStringLiteral("/") + long240 + "tail"
+                                         << QStringLiteral("/~") + long240 + ".00c0ffee.part";
+        // 3 bytes each: 80 of them fill 240 bytes, the 81st does not fit.
+        QTest::newRow("cut between characters")
+            << QStringLiteral("/") + QString(81, QChar(0x20ac))
+            << QStringLiteral("/~") + QString(80, QChar(0x20ac)) + ".00c0ffee.part";
+        QTest::newRow("never inside a surrogate pair")
+            << QStringLiteral("/") + QString(239, QLatin1Char('n')) + QStringLiteral("\U0001F600")
+            << QStringLiteral("/~") + QString(239, QLatin1Char('n')) + ".00c0ffee.part";
+    }
+    void temporaryUploadNames() {
+        QFETCH(QString, remotePath);
+        QFETCH(QString, name);
+        QCOMPARE(TemporaryUploadName(remotePath, 0xc0ffee), name);
+    }
+
+    void doneMessages_data() {
+        QTest::addColumn<int>("failed");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("none") << 0 << "Done.";
+        QTest::newRow("one") << 1 << "Done. 1 file failed.";
+        QTest::newRow("several") << 12 << "Done. 12 files failed.";
+    }
+    void doneMessages() {
+        QFETCH(int, failed);
+        QFETCH(QString, message);
+        QCOMPARE(DoneMessage(failed), message);
     }
 };
 
