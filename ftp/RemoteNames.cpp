@@ -43,10 +43,14 @@ std::optional<QByteArray> encodeRemoteName(QStringView name) {
 
 bool hasControlBytes(QByteArrayView bytes) {
     for (char c : bytes) {
-        if (c == '\r' || c == '\n' || c == '\0' || quint8(c) == 0xFF)
+        if (c == '\r' || c == '\n' || c == '\0')
             return true;
     }
     return false;
+}
+
+bool hasTelnetEscape(QByteArrayView bytes) {
+    return bytes.contains('\xFF');
 }
 
 bool matchesWildcard(QStringView pattern, QStringView name) {

@@ -15,9 +15,12 @@ QString decodeRemoteName(QByteArrayView bytes);
 // surrogate that no decoded name can contain.
 std::optional<QByteArray> encodeRemoteName(QStringView name);
 
-// True for bytes that would end or split an FTP command line, and for byte
-// 0xFF, which the Telnet rules of the control connection make an escape.
+// True for bytes that would end or split an FTP command line.
 bool hasControlBytes(QByteArrayView bytes);
+// True when the bytes hold 0xFF, which the Telnet rules of the control
+// connection make an escape: servers that follow them read the byte (and its
+// doubled form) otherwise than servers that take every byte as it is.
+bool hasTelnetEscape(QByteArrayView bytes);
 
 // Windows wildcard rules: "*" any run, "?" one character, letter case ignored,
 // "*.*" every name, and a trailing ".*" also matches a name without a dot.

@@ -88,9 +88,13 @@ bool closeTree(HINTERNET h, bool direct) {
     return ok;
 }
 
-std::optional<QByteArray> remoteBytes(const QString& text) {
+// A listing may name byte 0xFF: read the wrong way, it shows another folder
+// and changes nothing. A call that changes the server never names it.
+enum class Use { Read, Change };
+
+std::optional<QByteArray> remoteBytes(const QString& text, Use use = Use::Change) {
     auto bytes = encodeRemoteName(text);
-    if (!bytes || hasControlBytes(*bytes))
+    if (!bytes || hasControlBytes(*bytes) || (use == Use::Change && hasTelnetEscape(*bytes)))
         return std::nullopt;
     return bytes;
 }
@@ -160,7 +164,7 @@ HINTERNET FtpFindFirstFileA(HINTERNET hConnect, const QString& searchFile, WIN32
     if (!session || !data)
         return 0;
     const SearchPattern pattern = splitSearchPattern(searchFile);
-    const auto folder = remoteBytes(pattern.folder);
+    const auto folder = remoteBytes(pattern.folder, Use::Read);
     if (!folder)
         return 0;
     const auto entries = session->list(*folder);

@@ -7,14 +7,17 @@
 // Every call blocks until it completes. Connecting gives up after 20 seconds,
 // a server that stops answering after 60 seconds.
 //
-// Texts are converted to UTF-8 for the server. A text that would reach the
-// server as anything but itself is never sent: the call fails instead. That
-// covers line ends and NUL, and byte 0xFF, which servers that follow the
-// Telnet rules of the control connection take for the start of a command
-// while others take it as it is, so neither form of it names one file. A remote name whose bytes
-// are not valid UTF-8 arrives with each invalid byte b escaped as the lone surrogate U+DC00 + b,
-// and such a text is turned back into the same bytes when it is sent, so the name round-trips byte
-// for byte.
+// Texts are converted to UTF-8 for the server. A remote name whose bytes are
+// not valid UTF-8 arrives with each invalid byte b escaped as the lone
+// surrogate U+DC00 + b, and such a text is turned back into the same bytes
+// when it is sent, so the name round-trips byte for byte.
+//
+// A text that would reach the server as anything but itself is never sent:
+// the call fails instead. That covers line ends and NUL, and, in every call
+// but a listing, byte 0xFF: servers that follow the Telnet rules of the
+// control connection take it for the start of a command while others take it
+// as it is, so neither the byte nor its doubled form names one file on every
+// server.
 
 #include <QString>
 #include <QtGlobal>
