@@ -16,11 +16,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -95,11 +93,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     setFont(windowFont());
     buildControls();
     connectChangeHandlers();
-    // Certificates the user trusts live with the other settings; SSH host
-    // keys in OpenSSH's format in the program's own configuration folder.
-    const QString settings = SettingsFilePath(kApp);
-    ServerTrust::setLocations(settings, QFileInfo(settings).absolutePath() +
-                                            QStringLiteral("/Pellmor/known_hosts"));
+    ServerTrust::useSettingsFile(SettingsFilePath(kApp));
 }
 
 Form1::~Form1() = default;

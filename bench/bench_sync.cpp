@@ -1,15 +1,20 @@
 // Upload throughput of the sync run next to other FTP clients, side by side on
 // the same loopback server. Run by hand; see bench/README.md.
 //
-//   bench_sync big  [--mib 1024] [--runs 3] [--server pyftpdlib|vsftpd] [--only ours|tool]
-//       one large file: the sync run against curl -T
-//   bench_sync many [--files 5000] [--folders 100] [--runs 3] [--server ...] [--only ...]
+//   bench_sync big  [--mib 1024] [--runs 3] [--server S] [--only ours|tool]
+//       one large file: the sync run against curl -T (curl --ssl-reqd -T over
+//       TLS, rclone copy over SFTP)
+//   bench_sync many [--files 5000] [--folders 100] [--runs 3] [--server S] [--only ...]
 //       many small files in new folders: the sync run against lftp mirror -R
+//       (rclone copy over SFTP; over TLS only ours runs)
+//
+// S: pyftpdlib, vsftpd, vsftpd-ftpes, vsftpd-ftps or rclone-sftp.
 //
 // Prints the time of every run, the medians and the peak memory of this
 // process.
 
 #include "bench/Median.h"
+#include "ftp/ServerTrust.h"
 #include "ftp/Session.h"
 #include "ftp/wininet.h"
 #include "sync/SyncRun.h"
@@ -39,6 +44,8 @@ struct Options {
     int folders = 100;
     int runs = 3;
     FtpTestServer::Kind server = FtpTestServer::Kind::Pyftpdlib;
+    FtpTestServer::Tls tls = FtpTestServer::Tls::None;
+    QString serverName = QStringLiteral("pyftpdlib");
     QString only;
 };
 
@@ -87,6 +94,31 @@ QString url(const FtpTestServer& s, const QString& path) {
         .arg(path);
 }
 
+// rclone copy to the SFTP server, with an on-the-fly remote; one transfer at
+// a time, as the sync run sends, unless RCLONE_TRANSFERS says otherwise.
+QStringList rcloneArgs(const FtpTestServer& s, const QString& source, const QString& target) {
+    QProcess obscure;
+    obscure.start(QStringLiteral("rclone"), {QStringLiteral("obscure"), s.password()});
+    obscure.waitForFinished(-1);
+    const QString pass = QString::fromLatin1(obscure.readAllStandardOutput()).trimmed();
+    const QByteArray transfers = qgetenv("RCLONE_TRANSFERS");
+    return {QStringLiteral("copy"),
+            source,
+            QStringLiteral(":sftp:") + target,
+            QStringLiteral("--sftp-host"),
+            s.host(),
+            QStringLiteral("--sftp-port"),
+            QString::number(s.port()),
+            QStringLiteral("--sftp-user"),
+            s.user(),
+            QStringLiteral("--sftp-pass"),
+            pass,
+            QStringLiteral("--transfers"),
+            transfers.isEmpty() ? QStringLiteral("1") : QString::fromLatin1(transfers),
+            QStringLiteral("--config"),
+            QStringLiteral("/dev/null")};
+}
+
 void report(const char* what, const QList<double>& times, double units, const char* unit) {
     QStringList each;
     for (double t : times)
@@ -119,9 +151,19 @@ int bigFile(const Options& o, const FtpTestServer& server, const QString& work) 
             QFile::remove(server.rootPath() + QStringLiteral("/ours.bin"));
         }
         if (o.only != QLatin1String("ours")) {
-            tool << timeTool(QStringLiteral("curl"),
-                             {QStringLiteral("-s"), QStringLiteral("-T"), file,
-                              url(server, QStringLiteral("/curl.bin"))});
+            if (o.server == FtpTestServer::Kind::RcloneSftp) {
+                tool << timeTool(QStringLiteral("rclone"),
+                                 rcloneArgs(server, file, QStringLiteral("/rclone")));
+                QDir(server.rootPath() + QStringLiteral("/rclone")).removeRecursively();
+            } else {
+                QStringList args{QStringLiteral("-s"), QStringLiteral("-T"), file,
+                                 url(server, QStringLiteral("/curl.bin"))};
+                if (o.tls != FtpTestServer::Tls::None)
+                    args << QStringLiteral("--ssl-reqd") << QStringLiteral("-k");
+                if (o.tls == FtpTestServer::Tls::Implicit)
+                    args[3].replace(0, 3, QStringLiteral("ftps"));
+                tool << timeTool(QStringLiteral("curl"), args);
+            }
             QFile::remove(server.rootPath() + QStringLiteral("/curl.bin"));
         }
     }
@@ -129,9 +171,9 @@ int bigFile(const Options& o, const FtpTestServer& server, const QString& work) 
     if (!ours.isEmpty())
         report("pellmor", ours, mib, "MiB/s");
     if (!tool.isEmpty())
-        report("curl", tool, mib, "MiB/s");
+        report("tool", tool, mib, "MiB/s");
     if (!ours.isEmpty() && !tool.isEmpty())
-        std::printf("pellmor/curl throughput: %.1f%%\n", 100.0 * median(tool) / median(ours));
+        std::printf("pellmor/tool throughput: %.1f%%\n", 100.0 * median(tool) / median(ours));
     return 0;
 }
 
@@ -164,7 +206,10 @@ int manyFiles(const Options& o, const FtpTestServer& server, const QString& work
             host.model.addRows(RowKind::Upload, sources, destinations);
             ours << timeSync(server, host);
         }
-        if (o.only != QLatin1String("ours")) {
+        if (o.only != QLatin1String("ours") && o.server == FtpTestServer::Kind::RcloneSftp) {
+            tool << timeTool(QStringLiteral("rclone"),
+                             rcloneArgs(server, tree, target + QStringLiteral("/rclone")));
+        } else if (o.only != QLatin1String("ours") && o.tls == FtpTestServer::Tls::None) {
             const QString script =
                 QStringLiteral("set ftp:ssl-allow no; set ftp:passive-mode yes; "
                                "set net:max-retries 1; mirror -R --parallel=1 %1 %2/lftp; quit")
@@ -181,9 +226,9 @@ int manyFiles(const Options& o, const FtpTestServer& server, const QString& work
     if (!ours.isEmpty())
         report("pellmor", ours, o.files, "files/s");
     if (!tool.isEmpty())
-        report("lftp", tool, o.files, "files/s");
+        report("tool", tool, o.files, "files/s");
     if (!ours.isEmpty() && !tool.isEmpty())
-        std::printf("pellmor/lftp files per second: %.1f%%\n", 100.0 * median(tool) / median(ours));
+        std::printf("pellmor/tool files per second: %.1f%%\n", 100.0 * median(tool) / median(ours));
     return 0;
 }
 
@@ -204,25 +249,43 @@ int main(int argc, char** argv) {
             o.folders = std::max(1, v.toInt());
         else if (k == QLatin1String("--runs"))
             o.runs = std::max(1, v.toInt());
-        else if (k == QLatin1String("--server"))
-            o.server = v == QLatin1String("vsftpd") ? FtpTestServer::Kind::Vsftpd
-                                                    : FtpTestServer::Kind::Pyftpdlib;
-        else if (k == QLatin1String("--only"))
+        else if (k == QLatin1String("--server")) {
+            o.serverName = v;
+            o.server = v.startsWith(QLatin1String("vsftpd")) ? FtpTestServer::Kind::Vsftpd
+                       : v == QLatin1String("rclone-sftp")   ? FtpTestServer::Kind::RcloneSftp
+                                                             : FtpTestServer::Kind::Pyftpdlib;
+            o.tls = v.endsWith(QLatin1String("ftpes"))  ? FtpTestServer::Tls::Explicit
+                    : v.endsWith(QLatin1String("ftps")) ? FtpTestServer::Tls::Implicit
+                                                        : FtpTestServer::Tls::None;
+        } else if (k == QLatin1String("--only"))
             o.only = v;
     }
     if (o.mode != QLatin1String("big") && o.mode != QLatin1String("many")) {
         std::fprintf(stderr, "usage: bench_sync big|many [options], see the source\n");
         return 2;
     }
-    FtpTestServer server(o.server);
+    FtpTestServer::Options serverOptions;
+    serverOptions.tls = o.tls;
+    FtpTestServer server(o.server, serverOptions);
     QString reason;
     if (!server.start(&reason)) {
         std::fprintf(stderr, "server: %s\n", qPrintable(reason));
         return 1;
     }
     QTemporaryDir work;
-    std::printf("server %s on port %d\n",
-                o.server == FtpTestServer::Kind::Vsftpd ? "vsftpd" : "pyftpdlib", server.port());
+    // The throwaway certificate or host key is trusted once, up front.
+    ServerTrust::setLocations(work.filePath(QStringLiteral("trust.ini")),
+                              work.filePath(QStringLiteral("known_hosts")));
+    {
+        MessageRecorder boxes;
+        boxes.answers = {QStringLiteral("Trust always")};
+        Session trust;
+        if (!server.logIn(trust)) {
+            std::fprintf(stderr, "cannot log in to the server\n");
+            return 1;
+        }
+    }
+    std::printf("server %s on port %d\n", qPrintable(o.serverName), server.port());
     const int status = o.mode == QLatin1String("big") ? bigFile(o, server, work.path())
                                                       : manyFiles(o, server, work.path());
     // A child's own peak is not told apart from the fork of this process here;

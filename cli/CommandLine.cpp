@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "app/SettingsStore.h"
 #include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
@@ -9,6 +10,7 @@
 #include "cli/ConsoleProgress.h"
 #include "cli/RemoteFolderCheck.h"
 #include "compare/CompareRun.h"
+#include "ftp/ServerTrust.h"
 #include "sync/SyncRun.h"
 
 #include <cstdio>
@@ -179,6 +181,10 @@ int RunCommandLine(const QStringList& arguments) {
         return ExitNotConfirmed;
     }
 
+    // The certificates and host keys trusted in the window hold here too. A
+    // question about a new one is printed and, with nobody to answer it,
+    // refused.
+    ServerTrust::useSettingsFile(SettingsFilePath(QStringLiteral("Tarvex")));
     ConsoleMessages messages;
     ConsoleHost host(*options);
     const int compared = compare(host, messages);

@@ -100,6 +100,11 @@ void ServerTrust::setLocations(const QString& settingsFile, const QString& known
     locations().knownHostsFile = knownHostsFile;
 }
 
+void ServerTrust::useSettingsFile(const QString& settingsFile) {
+    setLocations(settingsFile,
+                 QFileInfo(settingsFile).absolutePath() + QStringLiteral("/Pellmor/known_hosts"));
+}
+
 QString ServerTrust::settingsFile() {
     std::lock_guard lock(locations().mutex);
     return locations().settingsFile;

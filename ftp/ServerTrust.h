@@ -18,6 +18,9 @@
 class ServerTrust {
 public:
     static void setLocations(const QString& settingsFile, const QString& knownHostsFile);
+    // The program's places: certificates in its settings file, host keys in
+    // Pellmor/known_hosts in the same configuration folder.
+    static void useSettingsFile(const QString& settingsFile);
     static QString settingsFile();
     static QString knownHostsFile();
 

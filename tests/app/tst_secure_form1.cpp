@@ -22,7 +22,6 @@
 
 #include <memory>
 
-
 namespace {
 
 const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
@@ -111,6 +110,7 @@ void TestSecureForm1::everyButton_data() {
     QTest::newRow("vsftpd ftpes") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit;
     QTest::newRow("vsftpd ftps") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Implicit;
     QTest::newRow("rclone sftp") << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None;
+    QTest::newRow("sshd sftp") << FtpTestServer::Kind::OpenSshSftp << FtpTestServer::Tls::None;
 }
 
 void TestSecureForm1::everyButton() {
@@ -134,6 +134,7 @@ void TestSecureForm1::everyButton() {
         binary[i] = char((i * 31 + i / 256) & 0xff);
     QVERIFY(
         writeFile(local + QStringLiteral("/new folder/with \"quotes\" and blanks.bin"), binary));
+    server.ownFiles();
 
     MessageRecorder boxes;
     boxes.answers = {QStringLiteral("Trust always")};
@@ -165,6 +166,7 @@ void TestSecureForm1::everyButton() {
     QCOMPARE(boxes.texts(), QStringList{kIdentical});
 
     boxes.clear();
+    type(f, "txtRemoteFolder", QStringLiteral("/elsewhere/"));
     whenBrowserListed([](Form2& d) {
         auto* list = d.findChild<QTreeWidget*>(QStringLiteral("ListView1"));
         const auto found = list->findItems(QStringLiteral("www/"), Qt::MatchExactly);
@@ -178,7 +180,7 @@ void TestSecureForm1::everyButton() {
     click(f, "PushButton1");
     QCOMPARE(boxes.texts(), QStringList());
     QCOMPARE(f.findChild<QLineEdit*>(QStringLiteral("txtRemoteFolder"))->text(),
-             QStringLiteral("/www/"));
+             server.remoteRoot() + QStringLiteral("www/"));
 }
 
 QTEST_MAIN(TestSecureForm1)

@@ -16,7 +16,6 @@
 
 #include <memory>
 
-
 namespace {
 
 const QString kTrustAlways = QStringLiteral("Trust always");
@@ -106,6 +105,7 @@ void TestSecure::addSecureServers() {
     QTest::newRow("vsftpd ftpes") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit;
     QTest::newRow("vsftpd ftps") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Implicit;
     QTest::newRow("rclone sftp") << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None;
+    QTest::newRow("sshd sftp") << FtpTestServer::Kind::OpenSshSftp << FtpTestServer::Tls::None;
 }
 
 std::unique_ptr<FtpTestServer> TestSecure::startServer(FtpTestServer::Kind kind,
@@ -136,6 +136,7 @@ void TestSecure::everyOperation() {
     const QString remote = server->remoteRoot();
     QVERIFY(writeFile(root + QStringLiteral("/www/old file.txt"), "old"));
     QVERIFY(writeFile(root + QStringLiteral("/www/sub/keep.txt"), "keep"));
+    server->ownFiles();
 
     MessageRecorder boxes;
     boxes.answers = {kThisTime};
@@ -347,8 +348,11 @@ void TestSecure::refusedConnections_data() {
     QTest::newRow("ftpes to plain vsftpd")
         << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::None << "ftpes://"
         << "secret";
-    QTest::newRow("sftp wrong password")
+    QTest::newRow("sftp wrong password, rclone")
         << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None << "sftp://"
+        << "wrong";
+    QTest::newRow("sftp wrong password, sshd")
+        << FtpTestServer::Kind::OpenSshSftp << FtpTestServer::Tls::None << "sftp://"
         << "wrong";
 }
 

@@ -392,9 +392,92 @@ bool FtpTestServer::startRclone(QString* reason) {
                         port, reason);
 }
 
+namespace {
+
+const char* const kSshd = "/usr/sbin/sshd";
+// A system account for the tests, made once on a machine where the tests run
+// as root; it logs in with its password and reaches nothing but SFTP.
+const char* const kSshUser = "pellmortest";
+
+bool ensureSshAccount(const QString& password, QString* reason) {
+    if (!runTool(QStringLiteral("/usr/bin/getent"),
+                 {QStringLiteral("passwd"), QLatin1String(kSshUser)}, nullptr) &&
+        !runTool(QStringLiteral("/usr/sbin/useradd"),
+                 {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                  QStringLiteral("--home-dir"), QStringLiteral("/nonexistent"),
+                  QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"),
+                  QLatin1String(kSshUser)},
+                 reason))
+        return false;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral("/usr/sbin/chpasswd"), {});
+    p.write(QByteArray(kSshUser) + ':' + password.toUtf8() + '\n');
+    p.closeWriteChannel();
+    if (!p.waitForFinished(kStartTimeoutMs) || p.exitCode() != 0) {
+        setReason(reason,
+                  QStringLiteral("chpasswd failed: ") + QString::fromLocal8Bit(p.readAll()));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool FtpTestServer::startSshd(QString* reason) {
-    setReason(reason, QStringLiteral("not yet"));
-    return false;
+    if (!QFileInfo::exists(QString::fromLatin1(kSshd))) {
+        setReason(reason, QStringLiteral("OpenSSH's sshd is not installed"));
+        return false;
+    }
+    if (::geteuid() != 0) {
+        setReason(reason, QStringLiteral("sshd needs root for its password log-in"));
+        return false;
+    }
+    if (!ensureSshAccount(password(), reason) || !makeHostKey(reason))
+        return false;
+    QDir().mkpath(QStringLiteral("/run/sshd"));
+    ownFiles();
+    const quint16 port = freePort();
+    if (port == 0) {
+        setReason(reason, QStringLiteral("no free port for sshd"));
+        return false;
+    }
+    const QString config = QStringLiteral("Port %1\n"
+                                          "ListenAddress 127.0.0.1\n"
+                                          "HostKey %2\n"
+                                          "PidFile none\n"
+                                          "UsePAM no\n"
+                                          "PasswordAuthentication yes\n"
+                                          "KbdInteractiveAuthentication no\n"
+                                          "PubkeyAuthentication no\n"
+                                          "AuthorizedKeysFile none\n"
+                                          "PermitRootLogin no\n"
+                                          "AllowUsers %3\n"
+                                          "StrictModes no\n"
+                                          "Subsystem sftp internal-sftp\n"
+                                          "ForceCommand internal-sftp -d %4\n")
+                               .arg(port)
+                               .arg(workDir_->filePath(QStringLiteral("hostkey")),
+                                    QLatin1String(kSshUser), dir_->path());
+    const QString configPath = workDir_->filePath(QStringLiteral("sshd_config"));
+    QFile configFile(configPath);
+    if (!configFile.open(QIODevice::WriteOnly) || configFile.write(config.toUtf8()) < 0) {
+        setReason(reason, QStringLiteral("cannot write the sshd configuration"));
+        return false;
+    }
+    configFile.close();
+    return startWatched(
+        QString::fromLatin1(kSshd),
+        {QStringLiteral("-D"), QStringLiteral("-e"), QStringLiteral("-f"), configPath}, port,
+        reason);
+}
+
+void FtpTestServer::ownFiles() {
+    if (kind_ != Kind::OpenSshSftp || !dir_)
+        return;
+    runTool(QStringLiteral("/bin/chown"),
+            {QStringLiteral("-R"), QLatin1String(kSshUser) + QLatin1Char(':'), dir_->path()},
+            nullptr);
 }
 
 void FtpTestServer::stop() {
@@ -452,7 +535,7 @@ QByteArray FtpTestServer::hostKeyBlob() const {
 }
 
 QString FtpTestServer::user() const {
-    return QStringLiteral("user");
+    return kind_ == Kind::OpenSshSftp ? QLatin1String(kSshUser) : QStringLiteral("user");
 }
 QString FtpTestServer::password() const {
     return QStringLiteral("secret");

@@ -73,6 +73,10 @@ public:
     QString hostText() const;
     // The remote path of rootPath(), ending in "/".
     QString remoteRoot() const;
+    // Hands the files a test put into rootPath() to the server's account, so
+    // that clients may change them. Only sshd serves as another user than
+    // the test's; for the others this does nothing.
+    void ownFiles();
     quint16 port() const { return port_; }
     QString user() const;
     QString password() const;
