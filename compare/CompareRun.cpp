@@ -8,6 +8,7 @@
 #include "compare/Compare.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "ftp/FtpTranscript.h"
 #include "ftp/RemoteTree.h"
 #include "localfs/AddFolder.h"
 
@@ -180,6 +181,8 @@ void CompareRun::run() {
     if (host_.isBusy())
         return;
     BusyScope busy(host_);
+    const FtpTranscript::RunScope transcript("compare", host_.connectionSettings(),
+                                             host_.remoteFolderText(), host_.localFolderText());
 
     trap_.at(At::hourglass, [&] { host_.setHourglass(true); });
     trap_.at(At::clearList, [&] { host_.resultList().clear(); });

@@ -1,5 +1,6 @@
 #include "ftp/FtpSession.h"
 
+#include "ftp/FtpTranscript.h"
 #include "ftp/wininet.h"
 
 #include <QCryptographicHash>
@@ -63,6 +64,12 @@ bool isFinalReplyLine(const QByteArray& line) {
            std::isdigit(quint8(line[2])) && (line.size() == 3 || line[3] == ' ');
 }
 
+// A transfer that failed leaves libcurl's own verdict in the transcript.
+void noteResult(int result) {
+    if (result != CURLE_OK)
+        FtpTranscript::failure(result, curl_easy_strerror(CURLcode(result)));
+}
+
 } // namespace
 
 FtpSession::FtpSession() {
@@ -98,11 +105,13 @@ int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void
             line.chop(1);
         if (line.startsWith("PASS "))
             line = "PASS"; // the password stays out of everything kept
+        FtpTranscript::sent(line);
         s->replies_.append({line, 0, {}});
     } else if (type == CURLINFO_HEADER_IN) {
         QByteArray line(data, qsizetype(size));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
+        FtpTranscript::received(line);
         if (s->replies_.isEmpty() || s->replies_.last().code != 0)
             s->replies_.append({QByteArray(), 0, {}});
         Reply& r = s->replies_.last();
@@ -322,6 +331,7 @@ int FtpSession::perform() {
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     lastFailed_ = upload_.result != CURLE_OK;
+    noteResult(upload_.result);
     return upload_.result;
 }
 
@@ -691,6 +701,7 @@ bool FtpSession::beginUpload(const QByteArray& path) {
         return true;
     }
     lastFailed_ = upload_.result != CURLE_OK;
+    noteResult(upload_.result);
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();
@@ -783,6 +794,7 @@ bool FtpSession::finishUpload() {
     }
     const bool ok = upload_.done && upload_.result == CURLE_OK;
     lastFailed_ = !ok;
+    noteResult(upload_.result);
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();

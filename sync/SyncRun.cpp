@@ -8,6 +8,7 @@
 #include "compare/BusyScope.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "ftp/FtpTranscript.h"
 #include "ftp/wininet.h"
 #include "localfs/AddFolder.h"
 #include "sync/SyncSteps.h"
@@ -161,6 +162,8 @@ void SyncRun::run() {
     if (host_.isBusy())
         return;
     BusyScope busy(host_);
+    const FtpTranscript::RunScope transcript("sync", host_.session().settings(),
+                                             host_.remoteFolderText(), host_.localFolderText());
 
     if (model_.rowCount() == 0) {
         trap_.at(LineEmptyList, [] { MessageSeam::plain(QStringLiteral("No files selected.")); });

@@ -538,7 +538,7 @@ QString FtpTestServer::user() const {
     return kind_ == Kind::OpenSshSftp ? QLatin1String(kSshUser) : QStringLiteral("user");
 }
 QString FtpTestServer::password() const {
-    return QStringLiteral("secret");
+    return password_;
 }
 QString FtpTestServer::rootPath() const {
     return dir_ ? dir_->path() : QString();

@@ -63,8 +63,11 @@ public:
     FtpTestServer& operator=(const FtpTestServer&) = delete;
 
     // Starts the server and waits until it accepts connections. On failure
-    // answers false with a reason (for QSKIP or QFAIL).
+    // answers false with a reason (tests start servers through TestServers.h).
     bool start(QString* reason = nullptr);
+    // The account's password from the next start() on (pyftpdlib; vsftpd
+    // takes any). "secret" unless set.
+    void setPassword(const QString& password) { password_ = password; }
     void stop();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
@@ -131,6 +134,7 @@ private:
     std::unique_ptr<QTemporaryDir> workDir_; // configuration, logs, faults
     std::unique_ptr<QProcess> process_;
     quint16 port_ = 0;
+    QString password_ = QStringLiteral("secret");
     QList<Fault> faults_;
     QList<int> faultIds_;
     int nextFaultId_ = 1;
