@@ -7,8 +7,8 @@
 #include "app/Form2.h"
 #include "app/SettingsStore.h"
 #include "ftp/wininet.h"
-#include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestServers.h"
 
 #include <QApplication>
 #include <QDir>
@@ -119,9 +119,7 @@ void TestSecureForm1::everyButton() {
     FtpTestServer::Options options;
     options.tls = tls;
     FtpTestServer server(kind, options);
-    QString reason;
-    if (!server.start(&reason))
-        QSKIP(qPrintable(QStringLiteral("server not started: ") + reason));
+    START_TEST_SERVER(server);
     const QString site = server.rootPath() + QStringLiteral("/www");
     const QString local = local_->path();
     QVERIFY(writeFile(site + QStringLiteral("/old.txt"), "delete me"));

@@ -7,8 +7,8 @@
 #include "compare/CompareRun.h"
 #include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
-#include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestServers.h"
 #include "tests/support/TreeBuilder.h"
 
 #include <QCoreApplication>
@@ -213,9 +213,7 @@ void TestLocalTreeSync::unreadableLocalFolders() {
     QFETCH(bool, extraDeleted);
 
     FtpTestServer server;
-    QString reason;
-    if (!server.start(&reason))
-        QSKIP(qPrintable("no FTP test server: " + reason));
+    START_TEST_SERVER(server);
     const QByteArray remoteRoot = QFile::encodeName(server.rootPath()) + '/';
     const Files remote{{"www/keep.txt", "keep"},
                        {"www/old.txt", "o"},
@@ -300,9 +298,7 @@ void TestLocalTreeSync::namesThatAreNotUtf8() {
     if (!makeFile(local_ + "caf\xe9.txt", "latin-1 name"))
         QSKIP("the file system refuses names that are not valid UTF-8");
     FtpTestServer server(kind);
-    QString reason;
-    if (!server.start(&reason))
-        QSKIP(qPrintable("no FTP test server: " + reason));
+    START_TEST_SERVER(server);
     const QByteArray remoteRoot = QFile::encodeName(server.rootPath()) + '/';
     // The same bytes in another folder are the same name; the UTF-8 spelling
     // of the same letters is another name.

@@ -6,6 +6,7 @@
 #include "ftp/wininet.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestServers.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -113,12 +114,8 @@ std::unique_ptr<FtpTestServer> TestSecure::startServer(FtpTestServer::Kind kind,
     FtpTestServer::Options options;
     options.tls = tls;
     auto server = std::make_unique<FtpTestServer>(kind, options);
-    QString reason;
-    if (!server->start(&reason)) {
-        QTest::qSkip(qPrintable(QStringLiteral("server not started: ") + reason), __FILE__,
-                     __LINE__);
+    if (!TestServers::start(*server, __FILE__, __LINE__))
         return nullptr;
-    }
     return server;
 }
 
