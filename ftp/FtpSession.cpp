@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <type_traits>
+
+#include <curl/curl.h>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -97,7 +100,19 @@ FtpSession::~FtpSession() {
         curl_multi_cleanup(multi_);
 }
 
-int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+struct FtpSession::Callbacks {
+    // The header holds curl's socket and error buffer by their plain values.
+    static_assert(std::is_same_v<curl_socket_t, int> && CURL_SOCKET_BAD == FtpSession::kNoSocket);
+    static_assert(CURL_ERROR_SIZE == FtpSession::kErrorTextSize);
+
+    static int onDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
+    static size_t onWrite(char* data, size_t size, size_t count, void* self);
+    static size_t onRead(char* data, size_t size, size_t count, void* self);
+    static int onHostKey(void* self, int keyType, const char* key, size_t length);
+    static int onSocket(void* self, curl_socket_t socket, curlsocktype purpose);
+};
+
+int FtpSession::Callbacks::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
     auto* s = static_cast<FtpSession*>(self);
     if (type == CURLINFO_HEADER_OUT) {
         QByteArray line(data, qsizetype(size));
@@ -122,7 +137,7 @@ int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void
     return 0;
 }
 
-size_t FtpSession::onWrite(char* data, size_t size, size_t count, void* self) {
+size_t FtpSession::Callbacks::onWrite(char* data, size_t size, size_t count, void* self) {
     auto* s = static_cast<FtpSession*>(self);
     const size_t n = size * count;
     if (s->received_.size() + qsizetype(n) > kMaxListing) {
@@ -133,7 +148,7 @@ size_t FtpSession::onWrite(char* data, size_t size, size_t count, void* self) {
     return n;
 }
 
-size_t FtpSession::onRead(char* data, size_t size, size_t count, void* self) {
+size_t FtpSession::Callbacks::onRead(char* data, size_t size, size_t count, void* self) {
     auto* s = static_cast<FtpSession*>(self);
     Upload& u = s->upload_;
     u.started = true;
@@ -155,7 +170,7 @@ size_t FtpSession::onRead(char* data, size_t size, size_t count, void* self) {
     return size_t(n);
 }
 
-int FtpSession::onHostKey(void* self, int, const char* key, size_t length) {
+int FtpSession::Callbacks::onHostKey(void* self, int, const char* key, size_t length) {
     auto* s = static_cast<FtpSession*>(self);
     s->offeredHostKey_ = QByteArray(key, qsizetype(length));
     return !s->acceptedHostKey_.isEmpty() && s->offeredHostKey_ == s->acceptedHostKey_
@@ -163,7 +178,7 @@ int FtpSession::onHostKey(void* self, int, const char* key, size_t length) {
                : CURLKHMATCH_MISMATCH;
 }
 
-int FtpSession::onSocket(void* self, curl_socket_t socket, curlsocktype) {
+int FtpSession::Callbacks::onSocket(void* self, curl_socket_t socket, curlsocktype) {
     static_cast<FtpSession*>(self)->lastSocket_ = socket;
 #ifdef TCP_NOTSENT_LOWAT
     ::setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentOnLine, sizeof kUnsentOnLine);
@@ -175,7 +190,7 @@ void FtpSession::resetOptions() {
     CURL* e = easy_;
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &FtpSession::onDebug);
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &Callbacks::onDebug);
     curl_easy_setopt(e, CURLOPT_DEBUGDATA, this);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
     errorText_[0] = 0;
@@ -209,7 +224,7 @@ void FtpSession::resetOptions() {
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "sftp");
         curl_easy_setopt(e, CURLOPT_SSH_AUTH_TYPES,
                          long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
-        curl_easy_setopt(e, CURLOPT_SSH_HOSTKEYFUNCTION, &FtpSession::onHostKey);
+        curl_easy_setopt(e, CURLOPT_SSH_HOSTKEYFUNCTION, &Callbacks::onHostKey);
         curl_easy_setopt(e, CURLOPT_SSH_HOSTKEYDATA, this);
         break;
     }
@@ -228,11 +243,11 @@ void FtpSession::resetOptions() {
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
     curl_easy_setopt(e, CURLOPT_QUOTE, nullptr);
     curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_SINGLECWD));
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &FtpSession::onWrite);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Callbacks::onWrite);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(e, CURLOPT_READFUNCTION, &FtpSession::onRead);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, &Callbacks::onRead);
     curl_easy_setopt(e, CURLOPT_READDATA, this);
-    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &FtpSession::onSocket);
+    curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &Callbacks::onSocket);
     curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, this);
     curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
     replies_.clear();
@@ -744,7 +759,7 @@ qsizetype FtpSession::queuedOnLine() const {
     // Bytes the system has taken but the server has not yet acknowledged. On
     // a slow line they can be megabytes, and curl waits for the server's
     // final reply without returning once the file has ended.
-    if (dataSocket_ == CURL_SOCKET_BAD)
+    if (dataSocket_ == kNoSocket)
         return 0;
     // Once the connection is no longer open both ways nothing more drains,
     // and the count is that of bytes that will never be acknowledged.
@@ -798,7 +813,7 @@ bool FtpSession::finishUpload() {
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();
-    dataSocket_ = CURL_SOCKET_BAD;
+    dataSocket_ = kNoSocket;
     return ok;
 }
 
@@ -810,5 +825,5 @@ void FtpSession::abortUpload() {
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();
-    dataSocket_ = CURL_SOCKET_BAD;
+    dataSocket_ = kNoSocket;
 }

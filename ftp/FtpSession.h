@@ -8,8 +8,6 @@
 #include <optional>
 #include <vector>
 
-#include <curl/curl.h>
-
 #include "ftp/HostAddress.h"
 #include "ftp/ListingParsers.h"
 #include "ftp/ServerTrust.h"
@@ -19,14 +17,19 @@
 // handle, whose connection cache keeps the log-in alive between them. The
 // protocol (plain FTP, FTP over TLS, SFTP) is chosen at the log-in and stays
 // inside: callers see the same operations for each.
-// Private to the FTP layer (it exposes libcurl). Paths are raw bytes for the
-// server, absolute ("/a/b") or relative to the log-in folder.
+// Private to the FTP layer, beneath the handle-based calls of wininet.h. Paths
+// are raw bytes for the server, absolute ("/a/b") or relative to the log-in
+// folder. No curl header is needed to include this one: the handles are held
+// by libcurl's own opaque names.
 //
 // Over TLS the server's certificate must verify against the system's
 // authorities and the host name, or be one the user trusts (ServerTrust):
 // then every connection of the session, control and data alike, is held to
 // that certificate's public key. Over SFTP the host key must be the known one
 // or one the user accepts.
+typedef void CURL;  // as libcurl declares its easy handle
+typedef void CURLM; // and its multi handle
+
 class FtpSession {
 public:
     FtpSession();
@@ -95,11 +98,11 @@ private:
     };
     enum class Step { Reached, Ended, OutOfTime };
 
-    static int onDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
-    static size_t onWrite(char* data, size_t size, size_t count, void* self);
-    static size_t onRead(char* data, size_t size, size_t count, void* self);
-    static int onHostKey(void* self, int keyType, const char* key, size_t length);
-    static int onSocket(void* self, curl_socket_t socket, curlsocktype purpose);
+    // libcurl's callbacks into the session, defined beside the code that
+    // sets them up.
+    struct Callbacks;
+    static constexpr int kNoSocket = -1;
+    static constexpr int kErrorTextSize = 256;
 
     void resetOptions();
     int attemptLogIn();
@@ -122,10 +125,10 @@ private:
     bool inMulti_ = false;
     HostAddress address_;
     int idleRounds_ = 0;
-    curl_socket_t lastSocket_ = CURL_SOCKET_BAD;
-    curl_socket_t dataSocket_ = CURL_SOCKET_BAD;
+    int lastSocket_ = kNoSocket;
+    int dataSocket_ = kNoSocket;
     QByteArray baseUrl_;
-    char errorText_[CURL_ERROR_SIZE] = {};
+    char errorText_[kErrorTextSize] = {};
     // TLS: the public key pin of a certificate the user trusts (empty: the
     // authorities decide) and its fingerprint; certificate details are
     // gathered while logging in.
