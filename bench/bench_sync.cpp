@@ -102,20 +102,13 @@ QStringList rcloneArgs(const FtpTestServer& s, const QString& source, const QStr
     obscure.waitForFinished(-1);
     const QString pass = QString::fromLatin1(obscure.readAllStandardOutput()).trimmed();
     const QByteArray transfers = qgetenv("RCLONE_TRANSFERS");
-    return {QStringLiteral("copy"),
-            source,
-            QStringLiteral(":sftp:") + target,
-            QStringLiteral("--sftp-host"),
-            s.host(),
-            QStringLiteral("--sftp-port"),
-            QString::number(s.port()),
-            QStringLiteral("--sftp-user"),
-            s.user(),
-            QStringLiteral("--sftp-pass"),
-            pass,
-            QStringLiteral("--transfers"),
+    return {QStringLiteral("copy"), source, QStringLiteral(":sftp:") + target,
+            QStringLiteral("--sftp-host"), s.host(), QStringLiteral("--sftp-port"),
+            QString::number(s.port()), QStringLiteral("--sftp-user"), s.user(),
+            QStringLiteral("--sftp-pass"), pass, QStringLiteral("--transfers"),
             transfers.isEmpty() ? QStringLiteral("1") : QString::fromLatin1(transfers),
-            QStringLiteral("--config"),
+            // The server's folder cache may still show the last run's copy.
+            QStringLiteral("--ignore-times"), QStringLiteral("--config"),
             QStringLiteral("/dev/null")};
 }
 

@@ -85,7 +85,7 @@ public:
     QString password() const;
     // The settings that log in to this server's account.
     ConnectionSettings settings() const {
-        return {host(), QString::number(port()), user(), password()};
+        return {hostText(), QString::number(port()), user(), password()};
     }
     // Opens the session with settings() (the session closes what it held).
     bool logIn(Session& session) const {
