@@ -121,8 +121,10 @@ std::optional<RemoteEntry> parseMlsdLine(QByteArrayView line) {
                 entry.kind = RemoteEntryKind::File;
             else if (type == "dir")
                 entry.kind = RemoteEntryKind::Directory;
+            else if (type.startsWith("os.unix=symlink") || type.startsWith("os.unix=slink"))
+                entry.kind = RemoteEntryKind::Link;
             else
-                entry.kind = RemoteEntryKind::Other; // cdir, pdir, OS.unix=symlink...
+                entry.kind = RemoteEntryKind::Other; // cdir, pdir, devices...
         } else if (key == "size") {
             const auto size = parseSize(value);
             if (!size)
@@ -148,6 +150,8 @@ std::optional<RemoteEntry> parseUnixListLine(QByteArrayView line) {
         entry.kind = RemoteEntryKind::Directory;
         break;
     case 'l':
+        entry.kind = RemoteEntryKind::Link;
+        break;
     case 'c':
     case 'b':
     case 'p':
@@ -172,7 +176,7 @@ std::optional<RemoteEntry> parseUnixListLine(QByteArrayView line) {
         QByteArrayView sizeText = tok(m - 1);
         const auto size = parseSize(sizeText);
         if (!size) {
-            if (entry.kind != RemoteEntryKind::Other)
+            if (entry.kind != RemoteEntryKind::Other && entry.kind != RemoteEntryKind::Link)
                 continue;
         } else {
             entry.size = *size;
@@ -181,6 +185,13 @@ std::optional<RemoteEntry> parseUnixListLine(QByteArrayView line) {
         if (nameStart >= line.size())
             return std::nullopt;
         entry.name = line.sliced(nameStart).toByteArray();
+        if (entry.kind == RemoteEntryKind::Link) {
+            // "name -> target": a name holding " -> " itself cannot be told
+            // apart, so the first one ends the name.
+            const qsizetype arrow = entry.name.indexOf(" -> ");
+            if (arrow > 0)
+                entry.name.truncate(arrow);
+        }
         return entry;
     }
     return std::nullopt;

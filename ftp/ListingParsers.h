@@ -10,7 +10,8 @@
 // LIST styles (Unix "ls -l" and DOS/IIS). They work on raw bytes; names stay
 // bytes until the caller decodes them.
 
-enum class RemoteEntryKind { File, Directory, Other };
+// A link is an entry of its own: it is never taken for what it points to.
+enum class RemoteEntryKind { File, Directory, Link, Other };
 
 struct RemoteEntry {
     QByteArray name;
@@ -21,7 +22,8 @@ struct RemoteEntry {
 };
 
 // One line each; nothing for lines that are not entries ("total 12", blank,
-// garbage). Symbolic links, devices and "cdir"/"pdir" come back as Other.
+// garbage). Symbolic links come back as Link, named without their " -> "
+// target; devices and "cdir"/"pdir" as Other.
 std::optional<RemoteEntry> parseMlsdLine(QByteArrayView line);
 std::optional<RemoteEntry> parseUnixListLine(QByteArrayView line);
 std::optional<RemoteEntry> parseDosListLine(QByteArrayView line);
@@ -30,7 +32,7 @@ std::optional<RemoteEntry> parseListLine(QByteArrayView line);
 
 enum class ListingFormat { Mlsd, List };
 
-// The files and folders of a whole listing that may be handed out: links and
+// The files, folders and links of a whole listing that may be handed out:
 // other kinds are left out, and so are names that could lead outside the
 // folder ("", ".", "..", any run of dots, names holding "/" or "\") or that
 // hold a NUL.

@@ -2,6 +2,8 @@
 
 #include "app/core/VbError.h"
 
+#include <limits>
+
 namespace {
 
 // A server may present folder cycles (links back to an ancestor); every turn
@@ -62,8 +64,14 @@ void listOnePattern(const Session& session, FolderQueue& queue, const QString& r
         if (data.isDirectory()) {
             queueSubfolder(queue, rootBase, base, name);
         } else {
+            // A link is matched by name like a file and never walked: a linked
+            // folder may lead outside the remote folder. Its listed size says
+            // nothing about the file it stands for, so it counts as no smaller
+            // than any local namesake and is never proposed for an overwrite
+            // on its own account.
             remotePaths.append(base + name);
-            remoteSizes.append(data.fileSize());
+            remoteSizes.append(data.isLink() ? std::numeric_limits<qint64>::max()
+                                             : data.fileSize());
         }
     } while (InternetFindNextFileA(find, &data));
 }

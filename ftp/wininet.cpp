@@ -112,7 +112,9 @@ void fillFindData(const RemoteEntry& entry, const QString& name, WIN32_FIND_DATA
     if (entry.kind == RemoteEntryKind::Directory) {
         data->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
     } else {
-        data->dwFileAttributes = 0x80; // FILE_ATTRIBUTE_NORMAL
+        data->dwFileAttributes = entry.kind == RemoteEntryKind::Link
+                                     ? FILE_ATTRIBUTE_REPARSE_POINT
+                                     : 0x80; // FILE_ATTRIBUTE_NORMAL
         const auto size = quint64(entry.size);
         data->nFileSizeHigh = quint32(size >> 32);
         data->nFileSizeLow = quint32(size & 0xFFFFFFFFu);

@@ -32,6 +32,7 @@ constexpr quint32 INTERNET_FLAG_PASSIVE = 0x08000000u;
 constexpr quint32 GENERIC_WRITE = 0x40000000u;
 constexpr quint32 FTP_TRANSFER_TYPE_BINARY = 2;
 constexpr quint32 FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr quint32 FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr int MAX_PATH = 260;
 constexpr quint32 ERROR_NO_MORE_FILES = 18;
 
@@ -45,6 +46,9 @@ struct WIN32_FIND_DATAA {
 
     qint64 fileSize() const { return (qint64(nFileSizeHigh) << 32) | nFileSizeLow; }
     bool isDirectory() const { return dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY; }
+    // A link: never a folder, whatever it points to; its size is what the
+    // listing showed (often the length of the target's path).
+    bool isLink() const { return dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT; }
 };
 
 // Starts a session object; no network traffic yet.

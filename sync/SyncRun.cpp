@@ -126,6 +126,26 @@ bool waitForLine(HINTERNET file, qint64 target) {
     }
 }
 
+bool RemoteIsLink(const Session& session, const QString& remotePath) {
+    const QString folder = RemoteParentFolder(remotePath);
+    const QString name = remotePath.mid(folder.size());
+    WIN32_FIND_DATAA data;
+    const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
+    if (!find)
+        return false;
+    bool link = false;
+    bool more = true;
+    while (more) {
+        if (data.cFileName == name) {
+            link = data.isLink();
+            break;
+        }
+        more = InternetFindNextFileA(find, &data);
+    }
+    InternetCloseHandle(find);
+    return link;
+}
+
 class SyncRun {
 public:
     explicit SyncRun(RunHost& host)
@@ -266,6 +286,13 @@ SyncRun::Outcome SyncRun::uploadRow(int row) {
 HINTERNET SyncRun::openRemote(const QString& remotePath, const QString& target) {
     bool skippedKnown = false;
     trap_.at(LineCreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
+    // Straight onto a link, the upload would write through it into the file
+    // it points to, which no row named: the link itself goes first.
+    if (target == remotePath)
+        trap_.at(LineOpenRemote, [&] {
+            if (RemoteIsLink(session_, remotePath))
+                session_.deleteFile(remotePath);
+        });
     HINTERNET handle = 0;
     const auto open = [&] { handle = session_.openUpload(target); };
     trap_.at(LineOpenRemote, open);

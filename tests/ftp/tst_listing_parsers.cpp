@@ -10,6 +10,7 @@ namespace {
 const RemoteEntryKind File = RemoteEntryKind::File;
 const RemoteEntryKind Dir = RemoteEntryKind::Directory;
 const RemoteEntryKind Other = RemoteEntryKind::Other;
+const RemoteEntryKind Link = RemoteEntryKind::Link;
 
 void addEntryColumns() {
     QTest::addColumn<QByteArray>("line");
@@ -86,7 +87,10 @@ void TestListingParsers::unixLines_data() {
         << QByteArray("drwxrwxrwt  12 1001 1001 4096 Oct  5  2022 tmp") << true << Dir << qint64(0)
         << QByteArray("tmp");
     QTest::newRow("symlink") << QByteArray("lrwxrwxrwx 1 u g 5 Dec 08 03:32 link -> a.txt") << true
-                             << Other << qint64(0) << QByteArray("link -> a.txt");
+                             << Link << qint64(5) << QByteArray("link");
+    QTest::newRow("symlink with blanks")
+        << QByteArray("lrwxrwxrwx 1 u g 9 Dec 08 03:32 my link -> a b.txt") << true << Link
+        << qint64(9) << QByteArray("my link");
     QTest::newRow("device") << QByteArray("crw-rw-rw- 1 root root 1, 3 Jan  1  2020 null") << true
                             << Other << qint64(0) << QByteArray("null");
     QTest::newRow("total line") << QByteArray("total 12") << false << File << qint64(0)
@@ -127,10 +131,10 @@ void TestListingParsers::mlsdLines_data() {
         << QByteArray("type=cdir; .") << true << Other << qint64(0) << QByteArray(".");
     QTest::newRow("parent folder")
         << QByteArray("type=pdir; ..") << true << Other << qint64(0) << QByteArray("..");
-    QTest::newRow("symlink") << QByteArray("type=OS.unix=symlink;size=5; link") << true << Other
-                             << qint64(0) << QByteArray("link");
+    QTest::newRow("symlink") << QByteArray("type=OS.unix=symlink;size=5; link") << true << Link
+                             << qint64(5) << QByteArray("link");
     QTest::newRow("slink with target") << QByteArray("type=OS.unix=slink:/etc;size=4; etc") << true
-                                       << Other << qint64(0) << QByteArray("etc");
+                                       << Link << qint64(4) << QByteArray("etc");
     QTest::newRow("name with semicolon and equals")
         << QByteArray("type=file;size=1; a;type=dir") << true << File << qint64(1)
         << QByteArray("a;type=dir");
@@ -153,16 +157,19 @@ void TestListingParsers::listingDropsUnsafeAndOtherEntries() {
                             "type=dir; sub\r\n"
                             "garbage\r\n";
     const QList<RemoteEntry> entries = parseListing(mlsd, ListingFormat::Mlsd);
-    QCOMPARE(entries, (QList<RemoteEntry>{{".htaccess", File, 3}, {"sub", Dir, 0}}));
+    QCOMPARE(entries,
+             (QList<RemoteEntry>{{"l", Link, 0}, {".htaccess", File, 3}, {"sub", Dir, 0}}));
 
     const QByteArray list = "total 8\n"
                             "drwxr-xr-x 2 u g 4096 Jan  1 10:00 .\n"
                             "drwxr-xr-x 2 u g 4096 Jan  1 10:00 ..\n"
                             "lrwxrwxrwx 1 u g 1 Jan  1 10:00 up -> ..\n"
+                            "lrwxrwxrwx 1 u g 2 Jan  1 10:00 .. -> up\n"
+                            "lrwxrwxrwx 1 u g 4 Jan  1 10:00 ln -> /etc\n"
                             "-rw-r--r-- 1 u g 5 Jan  1 10:00 f\n"
                             "12-31-20  10:00PM       <DIR>          d\n";
     QCOMPARE(parseListing(list, ListingFormat::List),
-             (QList<RemoteEntry>{{"f", File, 5}, {"d", Dir, 0}}));
+             (QList<RemoteEntry>{{"up", Link, 1}, {"ln", Link, 4}, {"f", File, 5}, {"d", Dir, 0}}));
 }
 
 void TestListingParsers::nameCodecRoundTrips_data() {

@@ -230,13 +230,22 @@ void TestWininet::listsFolderEntries() {
     }
     expected.append({QStringLiteral("sub folder"), true, 0});
     if (!dos) {
-        // Links are neither files nor folders to the walk.
+        // A link is an entry of its own, never a folder; its size is whatever
+        // the server shows for it.
         QVERIFY(
             QFile::link(r.local(QStringLiteral("www/noext")), r.local(QStringLiteral("www/link"))));
     }
     std::sort(expected.begin(), expected.end(),
               [](const Listed& a, const Listed& b) { return a.name < b.name; });
-    QCOMPARE(listAll(r.connection, QStringLiteral("/www/*.*")), expected);
+    QList<Listed> listed = listAll(r.connection, QStringLiteral("/www/*.*"));
+    const auto link = std::find_if(listed.begin(), listed.end(),
+                                   [](const Listed& e) { return e.name == QLatin1String("link"); });
+    QCOMPARE(link != listed.end(), !dos);
+    if (link != listed.end()) {
+        QVERIFY(!link->directory);
+        listed.erase(link);
+    }
+    QCOMPARE(listed, expected);
 }
 
 void TestWininet::patternSplitsFolderAndNames_data() {

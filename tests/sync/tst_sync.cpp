@@ -1,6 +1,7 @@
 // The sync run against real loopback FTP servers.
 
 #include "app/core/UiYield.h"
+#include "compare/CompareRun.h"
 #include "ftp/Session.h"
 #include "ftp/wininet.h"
 #include "sync/SyncRun.h"
@@ -531,6 +532,77 @@ private slots:
         QCOMPARE(namesIn(server_->rootPath()), QStringList{QStringLiteral("x.txt")});
         for (const QByteArray& line : server_->commandLog())
             QVERIFY(!line.contains('\xFF'));
+    }
+
+    // Links below the remote folder are entries of their own: matched by name,
+    // deleted or replaced as links, never walked and never written through.
+    void remoteLinksAreEntriesOfTheirOwn_data() {
+        QTest::addColumn<FtpTestServer::Kind>("kind");
+        QTest::addColumn<bool>("hideMlsd");
+        QTest::addColumn<QStringList>("faults");
+        const auto py = FtpTestServer::Kind::Pyftpdlib;
+        QTest::newRow("pyftpdlib MLSD") << py << false << QStringList();
+        QTest::newRow("pyftpdlib LIST") << py << true << QStringList();
+        QTest::newRow("pyftpdlib, renames refused") << py << false << QStringList{"RNFR refuse"};
+        QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd << false << QStringList();
+    }
+    void remoteLinksAreEntriesOfTheirOwn() {
+        QFETCH(FtpTestServer::Kind, kind);
+        QFETCH(bool, hideMlsd);
+        QFETCH(QStringList, faults);
+        FtpTestServer::Options options;
+        options.hideMlsd = hideMlsd;
+        if (!startSite(kind, options))
+            return;
+        const QByteArray target("the linked file");
+        QVERIFY(writeFile(remote(QStringLiteral("/www/real.txt")), target));
+        QVERIFY(writeFile(remote(QStringLiteral("/www/sub/in.txt")), "in"));
+        QVERIFY(writeFile(remote(QStringLiteral("/secret/s.txt")), "outside"));
+        QVERIFY(QFile::link(QStringLiteral("real.txt"), remote(QStringLiteral("/www/link.txt"))));
+        QVERIFY(QFile::link(QStringLiteral("../secret"), remote(QStringLiteral("/www/outside"))));
+        QVERIFY(QFile::link(QStringLiteral("sub"), remote(QStringLiteral("/www/dirlink"))));
+        const QByteArray fresh = everyByteValue(5000);
+        QVERIFY(writeFile(local(QStringLiteral("real.txt")), target));
+        QVERIFY(writeFile(local(QStringLiteral("link.txt")), fresh));
+        QVERIFY(writeFile(local(QStringLiteral("sub/in.txt")), "in"));
+        QVERIFY(writeFile(local(QStringLiteral("s.txt")), "a local file named like one outside"));
+        host_->remoteFolder = QStringLiteral("/www/");
+        host_->localFolder = local_->path() + QLatin1Char('/');
+        host_->hostName = server_->host();
+        host_->port = QString::number(server_->port());
+        host_->userName = server_->user();
+        host_->password = server_->password();
+        MessageRecorder boxes;
+
+        RunCompare(*host_);
+
+        // The file link matches its local namesake (no upload, and no overwrite
+        // from its listed size); the folder links are deletable entries; the
+        // folder outside is never walked, so s.txt is an upload.
+        QStringList proposed;
+        for (int i = 0; i < rows().rowCount(); ++i)
+            proposed << rows().action(i) + QLatin1Char('|') + rows().source(i).section('/', -1) +
+                            QLatin1Char('|') + rows().destination(i);
+        proposed.sort();
+        QCOMPARE(proposed, (QStringList{kDelete + "|dirlink|", kDelete + "|outside|",
+                                        kUpload + "|s.txt|/www/s.txt"}));
+
+        // An overwrite of the link replaces the link, not the file it points to.
+        rows().addRow(RowKind::Overwrite, local(QStringLiteral("link.txt")),
+                      QStringLiteral("/www/link.txt"));
+        addFaults(*server_, faults);
+        boxes.clear();
+        RunSync(*host_);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QVERIFY(!QFileInfo(remote(QStringLiteral("/www/outside"))).isSymLink());
+        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/www/outside"))));
+        QVERIFY(!QFileInfo::exists(remote(QStringLiteral("/www/dirlink"))));
+        QVERIFY(!QFileInfo(remote(QStringLiteral("/www/link.txt"))).isSymLink());
+        QCOMPARE(sha256(readFile(remote(QStringLiteral("/www/link.txt")))), sha256(fresh));
+        QCOMPARE(readFile(remote(QStringLiteral("/www/real.txt"))), target);
+        QCOMPARE(readFile(remote(QStringLiteral("/www/sub/in.txt"))), QByteArray("in"));
+        QCOMPARE(readFile(remote(QStringLiteral("/secret/s.txt"))), QByteArray("outside"));
     }
 
     void ticksAreReadWhenTheRunGetsThere() {
