@@ -9,8 +9,10 @@
 //   bench_window compare [--files 20000] [--folders 200] [--runs 3] [--delay-ms 0]
 //       compare runs (every tenth local file missing on the server), each
 //       replacing the rows of the one before; against lftp mirror -R --dry-run
-//   bench_window big     [--mib 1024] [--runs 3]
-//       sync of one large file; against curl -T
+//   bench_window big     [--mib 1024] [--runs 3] [--upload-bps 0]
+//       sync of one large file; against curl -T. With --upload-bps the server
+//       takes uploads no faster than that (a slow line), and the longest
+//       pause of the window's event loop during the sync is what counts
 //
 // The window is made as the program makes it (Form1, the widget message
 // boxes, Form_Load, show), its settings read from a throwaway
@@ -39,6 +41,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,6 +54,31 @@ struct Options {
     int runs = 3;
     int delayMs = 0;
     qint64 mib = 1024;
+    qint64 uploadBps = 0;
+};
+
+// The longest time the window's event loop went without a pass while a
+// click's run was going on: what a user feels as a frozen window.
+class PauseMeter : public QObject {
+public:
+    PauseMeter() {
+        timer_.setInterval(5);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            if (since_.isValid())
+                longestMs = std::max(longestMs, since_.elapsed());
+            since_.start();
+        });
+        timer_.start();
+    }
+    void reset() {
+        longestMs = 0;
+        since_.start();
+    }
+    qint64 longestMs = 0;
+
+private:
+    QTimer timer_;
+    QElapsedTimer since_;
 };
 
 // Reads and closes every message box as it opens, noting when.
@@ -296,12 +324,15 @@ private:
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
                       folder + QLatin1Char('/'));
         showWindow();
-        QList<double> ours, curl;
+        QList<double> ours, curl, pauses;
+        PauseMeter meter;
         for (int r = 0; r < o_.runs; ++r) {
             QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
             boxes_.texts.clear();
             click(button("PushButton5"));
+            meter.reset();
             ours << click(button("PushButton6"));
+            pauses << double(meter.longestMs);
             if (!checkBoxes({QStringLiteral("Done.")}))
                 return 1;
             QFile::remove(server_.rootPath() + QStringLiteral("/curl.bin"));
@@ -312,8 +343,11 @@ private:
                                  .arg(server_.user(), server_.password())
                                  .arg(server_.port())});
         }
-        std::printf("one file of %lld MiB\n", o_.mib);
+        std::printf("one file of %lld MiB, server taking %lld bytes/s (0: no limit)\n", o_.mib,
+                    o_.uploadBps);
         report("pellmor sync", ours);
+        std::printf("longest event-loop pause during the sync: median %.0f ms, worst %.0f ms\n",
+                    median(pauses), *std::max_element(pauses.begin(), pauses.end()));
         report("curl -T", curl);
         std::printf("pellmor/curl throughput: %.1f%%\n", 100.0 * median(curl) / median(ours));
         return 0;
@@ -351,12 +385,16 @@ int main(int argc, char** argv) {
             o.delayMs = v.toInt();
         else if (k == QLatin1String("--mib"))
             o.mib = v.toLongLong();
+        else if (k == QLatin1String("--upload-bps"))
+            o.uploadBps = v.toLongLong();
     }
     if (o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) {
         std::fprintf(stderr, "usage: bench_window many|compare|big [options], see the source\n");
         return 2;
     }
-    FtpTestServer server;
+    FtpTestServer::Options serverOptions;
+    serverOptions.uploadBytesPerSecond = o.uploadBps;
+    FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, serverOptions);
     QString reason;
     if (!server.start(&reason)) {
         std::fprintf(stderr, "server: %s\n", qPrintable(reason));

@@ -162,14 +162,19 @@ class FaultyDTP(ThrottledDTPHandler):
     handle_read_event = handle_read
 
 
-class SmallWindowPassiveDTP(PassiveDTP):
-    """A line holds little in flight: without a small receive buffer from the
-    first packet on, the kernel would take megabytes at once and the client
-    would meet no slow line."""
+def make_small_window_passive_dtp(bytes_per_second):
+    class SmallWindowPassiveDTP(PassiveDTP):
+        """A line holds little in flight, about a sixteenth of a second's worth
+        here: without a small receive buffer from the first packet on, the
+        kernel would take megabytes at once and the client would meet no slow
+        line."""
 
-    def __init__(self, cmd_channel, extmode=False):
-        super().__init__(cmd_channel, extmode)
-        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 32768)
+        def __init__(self, cmd_channel, extmode=False):
+            super().__init__(cmd_channel, extmode)
+            self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF,
+                                   max(2048, bytes_per_second // 32))
+
+    return SmallWindowPassiveDTP
 
 
 def make_throttled_dtp(bytes_per_second):
@@ -259,7 +264,7 @@ def make_handler(args, faults, log):
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
     if args.upload_bps > 0:
         Handler.dtp_handler = make_throttled_dtp(args.upload_bps)
-        Handler.passive_dtp = SmallWindowPassiveDTP
+        Handler.passive_dtp = make_small_window_passive_dtp(args.upload_bps)
     return Handler
 
 
