@@ -8,7 +8,9 @@
 #include "app/SettingsStore.h"
 #include "ftp/wininet.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestServers.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,28 +24,12 @@
 
 #include <memory>
 
+using namespace TestFiles;
+using namespace WindowDriver;
+
 namespace {
 
 const QString kIdentical = QStringLiteral("No synchronization necessary -- folders are identical");
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void click(QWidget& w, const char* name) {
-    w.findChild<QPushButton*>(QLatin1String(name))->click();
-}
-
-void type(Form1& f, const char* name, const QString& text) {
-    f.findChild<QLineEdit*>(QLatin1String(name))->setText(text);
-}
 
 // Once the browser is up and has listed, runs the script; closes the dialog
 // if the script left it open, so that a failed check never hangs the test.

@@ -6,6 +6,7 @@
 #include "ftp/wininet.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestServers.h"
 
 #include <QCryptographicHash>
@@ -16,6 +17,8 @@
 #include <QtTest>
 
 #include <memory>
+
+using namespace TestFiles;
 
 namespace {
 
@@ -41,17 +44,6 @@ std::unique_ptr<Connection> connectTo(const FtpTestServer& server, const QString
     return c;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 QStringList listNames(HINTERNET connection, const QString& pattern) {
     QStringList names;
     WIN32_FIND_DATAA data;
@@ -64,10 +56,6 @@ QStringList listNames(HINTERNET connection, const QString& pattern) {
     InternetCloseHandle(find);
     names.sort();
     return names;
-}
-
-QByteArray sha256(const QByteArray& bytes) {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
 } // namespace
