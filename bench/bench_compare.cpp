@@ -4,12 +4,12 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_compare [files-per-side] [runs]
 
-#include "compare/CompareRun.h"
-#include "app/core/ErrorTrap.h"
 #include "app/Form1.h"
-#include "bench/Median.h"
-#include "compare/ResultListModel.h"
+#include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
+#include "bench/Median.h"
+#include "compare/CompareRun.h"
+#include "compare/ResultListModel.h"
 
 #include <QApplication>
 #include <QDir>

@@ -8,10 +8,10 @@
 // Prints median wall times and the rows each proposed. Peak memory: run under
 // /usr/bin/time -v.
 
+#include "bench/Median.h"
 #include "compare/CompareRun.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
-#include "bench/Median.h"
 #include "tests/support/MessageRecorder.h"
 
 #include <QCoreApplication>

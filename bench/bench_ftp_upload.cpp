@@ -3,9 +3,9 @@
 //
 //   bench_ftp_upload [MiB] [runs] [vsftpd|pyftpdlib]
 
-#include "tests/support/FtpTestServer.h"
 #include "bench/Median.h"
 #include "ftp/wininet.h"
+#include "tests/support/FtpTestServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -6,8 +6,8 @@
 // Builds the tree under the temporary folder, removes it at the end and prints
 // the median of each side.
 
-#include "localfs/AddFolder.h"
 #include "bench/Median.h"
+#include "localfs/AddFolder.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,8 +1,8 @@
 // Matching of local and remote file lists by name and size, and the path
 // helpers that turn a local path into its place below the remote folder.
 
-#include "compare/Compare.h"
 #include "app/core/UiYield.h"
+#include "compare/Compare.h"
 
 #include <QDir>
 #include <QRandomGenerator>

@@ -2,8 +2,8 @@
 #include "app/core/UiYield.h"
 #include "app/core/VbError.h"
 #include "localfs/AddFolder.h"
-#include "tests/support/TreeBuilder.h"
 #include "tests/support/MessageRecorder.h"
+#include "tests/support/TreeBuilder.h"
 
 #include <QCoreApplication>
 #include <QProcess>

@@ -30,4 +30,13 @@ void addKindRows() {
     QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd;
 }
 
+void addSecureServerRows() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<FtpTestServer::Tls>("tls");
+    QTest::newRow("vsftpd ftpes") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Explicit;
+    QTest::newRow("vsftpd ftps") << FtpTestServer::Kind::Vsftpd << FtpTestServer::Tls::Implicit;
+    QTest::newRow("rclone sftp") << FtpTestServer::Kind::RcloneSftp << FtpTestServer::Tls::None;
+    QTest::newRow("sshd sftp") << FtpTestServer::Kind::OpenSshSftp << FtpTestServer::Tls::None;
+}
+
 } // namespace TestServers

@@ -23,6 +23,10 @@ bool start(FtpTestServer& server, const char* file, int line);
 // The column "kind" with one row for each server.
 void addKindRows();
 
+// The columns "kind" and "tls" with one row for each secure server: vsftpd
+// with explicit and with implicit TLS, rclone's and OpenSSH's SFTP.
+void addSecureServerRows();
+
 } // namespace TestServers
 
 #define START_TEST_SERVER(server)                                                                  \
