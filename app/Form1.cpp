@@ -9,6 +9,7 @@
 #include "app/core/ErrorTrap.h"
 #include "app/core/UiYield.h"
 #include "compare/CompareRun.h"
+#include "compare/Transfers.h"
 #include "ftp/ServerTrust.h"
 #include "ftp/Session.h"
 #include "sync/SyncRun.h"
@@ -377,6 +378,10 @@ QString Form1::remoteFolderText() const {
 }
 QString Form1::localFolderText() const {
     return Text1->text();
+}
+// Read at each run, so an edit of the settings file counts from the next run.
+int Form1::transfers() const {
+    return Transfers::fromText(GetSetting(kApp, kSection, QStringLiteral("Transfers")));
 }
 
 void Form1::recreateColumns() {

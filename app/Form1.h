@@ -52,6 +52,7 @@ public:
     void setListOption(bool on) override;
     FolderQueue& folderQueue() override { return FolderQueue_; }
     Session& session() override { return session_; }
+    int transfers() const override;
     bool isBusy() const override { return IsBusy; }
     void setBusy(bool busy) override { IsBusy = busy; }
     void setHourglass(bool on) override;

@@ -2,6 +2,7 @@
 
 #include "app/SettingsStore.h"
 #include "app/core/VbError.h"
+#include "compare/Transfers.h"
 #include "ftp/Session.h"
 
 #include <QCommandLineParser>
@@ -51,6 +52,9 @@ QString CommandOptions::usage() {
         "  --local DIR         local folder\n"
         "  --password-file F   read the password from the first line of F\n"
         "                      (else from $PELLMOR_PASSWORD, else the stored one)\n"
+        "  --transfers N       sessions at once, 1 to 8 (stored setting\n"
+        "                      Transfers, else 4); 1 works strictly one\n"
+        "                      command after another\n"
         "  --yes               sync: carry out the rows without asking\n"
         "\n"
         "The checklist goes to standard output, one row a line, tab-separated:\n"
@@ -104,9 +108,10 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     const QCommandLineOption remote(QStringLiteral("remote"), {}, QStringLiteral("PATH"));
     const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("DIR"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"), {}, QStringLiteral("F"));
+    const QCommandLineOption transfers(QStringLiteral("transfers"), {}, QStringLiteral("N"));
     const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    parser.addOptions({host, port, user, remote, local, passwordFile, help});
+    parser.addOptions({host, port, user, remote, local, passwordFile, transfers, help});
     if (options.command == Command::Sync)
         parser.addOption(yes);
 
@@ -125,7 +130,7 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
         options.command = Command::Help;
         return options;
     }
-    for (const QCommandLineOption& o : {host, port, user, remote, local, passwordFile}) {
+    for (const QCommandLineOption& o : {host, port, user, remote, local, passwordFile, transfers}) {
         if (parser.values(o).size() > 1) {
             *error = QStringLiteral("--%1 is given more than once").arg(o.names().first());
             return std::nullopt;
@@ -139,6 +144,18 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     };
     options.hostName = resolve(host, QStringLiteral("HostName")).trimmed();
     options.port = resolve(port, QStringLiteral("Port"));
+    if (parser.isSet(transfers)) {
+        // Typed now, so a mistake is said rather than replaced by the default.
+        bool ok = false;
+        options.transfers = parser.value(transfers).toInt(&ok);
+        if (!ok || options.transfers < Transfers::kMin || options.transfers > Transfers::kMax) {
+            *error = QStringLiteral("--transfers takes a number from 1 to 8: %1")
+                         .arg(parser.value(transfers));
+            return std::nullopt;
+        }
+    } else {
+        options.transfers = Transfers::fromText(stored(QStringLiteral("Transfers")));
+    }
     options.userName = resolve(user, QStringLiteral("UserName"));
     options.remoteFolder = resolve(remote, QStringLiteral("Remote Folder"));
     const QString localText = resolve(local, QStringLiteral("Text1"));

@@ -21,6 +21,8 @@ struct CommandOptions {
     QString remoteFolder;
     // Absolute and cleaned, without a trailing separator.
     QString localFolder;
+    // Sessions at once: --transfers, else the stored setting, else the default.
+    int transfers = 4;
 
     // Parses the arguments that follow the program name and checks everything
     // that can be checked without the server: the options, the port, the local

@@ -27,6 +27,7 @@ public:
 
     FolderQueue& folderQueue() override { return queue_; }
     Session& session() override { return session_; }
+    int transfers() const override { return options_.transfers; }
 
     bool isBusy() const override { return busy_; }
     void setBusy(bool busy) override { busy_ = busy; }

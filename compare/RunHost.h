@@ -31,6 +31,11 @@ public:
     // The main session: the compare run opens it, the sync run works over it.
     virtual Session& session() = 0;
 
+    // How many logged-in sessions, the main one included, a run may use at
+    // once (1 to 8, see compare/Transfers.h). One: every command goes over the
+    // main session, one after another.
+    virtual int transfers() const { return 1; }
+
     virtual ResultListModel& resultList() = 0;
     // Removes every column of the list and adds "Source", "Action" and
     // "Destination" with their widths.

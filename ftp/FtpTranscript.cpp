@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <memory>
+#include <mutex>
 
 Q_LOGGING_CATEGORY(lcFtp, "pellmor.ftp", QtWarningMsg)
 
@@ -13,7 +14,10 @@ namespace {
 
 const char* const kVariable = "PELLMOR_FTP_LOG";
 
-// Where the lines go, following PELLMOR_FTP_LOG as it is now.
+// Where the lines go, following PELLMOR_FTP_LOG as it is now. Several sessions
+// may write at once, each from its own thread; the lock keeps lines whole.
+std::recursive_mutex sinkMutex;
+
 struct Sink {
     QByteArray setting;
     bool forced = false; // "1": on whatever the logging rules say
@@ -21,6 +25,7 @@ struct Sink {
 };
 
 Sink& sink() {
+    const std::lock_guard lock(sinkMutex);
     static Sink s;
     const QByteArray setting = qgetenv(kVariable);
     if (setting == s.setting)
@@ -39,6 +44,7 @@ Sink& sink() {
 void write(const QString& text) {
     const QString line =
         QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + text;
+    const std::lock_guard lock(sinkMutex);
     Sink& s = sink();
     if (s.file) {
         s.file->write(line.toUtf8() + '\n');
@@ -52,6 +58,7 @@ void write(const QString& text) {
 } // namespace
 
 bool enabled() {
+    const std::lock_guard lock(sinkMutex);
     const Sink& s = sink();
     return s.file || s.forced || lcFtp().isDebugEnabled();
 }

@@ -2,6 +2,7 @@
 
 #include "app/core/MessageSeam.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QStringList>
+#include <QThread>
 
 #include <map>
 #include <mutex>
@@ -232,8 +234,21 @@ void ServerTrust::storeHostKey(const QByteArray& host, quint16 port, const QByte
     }
 }
 
+namespace {
+
+// A connection opened off the window's thread (one of a run's extra sessions)
+// cannot put a question to the user; it is refused as Cancel would refuse it.
+// The run's main session, opened first, has asked already.
+bool canAsk() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+} // namespace
+
 ServerTrust::Answer ServerTrust::askCertificate(const QByteArray& host, quint16 port,
                                                 const CertificateDetails& details, bool changed) {
+    if (!canAsk())
+        return Answer::Cancel;
     QString text;
     if (changed) {
         text = QStringLiteral(
@@ -258,6 +273,8 @@ ServerTrust::Answer ServerTrust::askCertificate(const QByteArray& host, quint16 
 ServerTrust::Answer ServerTrust::askHostKey(const QByteArray& host, quint16 port,
                                             const QByteArray& keyBlob,
                                             const std::optional<QByteArray>& previous) {
+    if (!canAsk())
+        return Answer::Cancel;
     QString text;
     if (previous) {
         text = QStringLiteral(

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -20,9 +21,12 @@ struct HandleObject {
     size_t next = 0;                       // Find
 };
 
-// Every handle of the process. The program has one thread, the user
-// interface's, so the table needs no lock.
+// Every handle of the process. The runs may use several connections at once,
+// each from its own thread, so the table itself is locked; a handle's object is
+// used without the lock, which holds because a connection and what is opened
+// under it are used by one thread at a time.
 struct HandleTable {
+    std::mutex mutex;
     std::map<HINTERNET, std::unique_ptr<HandleObject>> objects;
     HINTERNET nextHandle = 1;
 };
@@ -39,15 +43,23 @@ HandleTable& table() {
 }
 
 HandleObject* lookup(HINTERNET h, HandleKind kind) {
-    auto& objects = table().objects;
-    const auto it = objects.find(h);
-    if (it == objects.end() || it->second->kind != kind)
+    HandleTable& t = table();
+    const std::lock_guard lock(t.mutex);
+    const auto it = t.objects.find(h);
+    if (it == t.objects.end() || it->second->kind != kind)
         return nullptr;
     return it->second.get();
 }
 
+bool isOpen(HINTERNET h) {
+    HandleTable& t = table();
+    const std::lock_guard lock(t.mutex);
+    return t.objects.count(h) != 0;
+}
+
 HINTERNET add(std::unique_ptr<HandleObject> object) {
     HandleTable& t = table();
+    const std::lock_guard lock(t.mutex);
     // Numbers are never handed out twice, so a stale number can never reach
     // a newer object.
     if (t.nextHandle == 0)
@@ -57,35 +69,48 @@ HINTERNET add(std::unique_ptr<HandleObject> object) {
     return h;
 }
 
-// Closes a handle and, first, everything opened under it. Answers what
-// closing the handle itself answered (an upload's final reply). An upload
-// closed along with its connection is abandoned, not completed: the caller
-// never said that all its bytes were written.
-bool closeTree(HINTERNET h, bool direct) {
-    auto& objects = table().objects;
+std::vector<HINTERNET> childrenOf(HINTERNET h) {
+    HandleTable& t = table();
+    const std::lock_guard lock(t.mutex);
     std::vector<HINTERNET> children;
-    for (const auto& [child, object] : objects) {
+    for (const auto& [child, object] : t.objects) {
         if (object->parent == h)
             children.push_back(child);
     }
-    for (HINTERNET child : children)
+    return children;
+}
+
+std::unique_ptr<HandleObject> take(HINTERNET h) {
+    HandleTable& t = table();
+    const std::lock_guard lock(t.mutex);
+    const auto it = t.objects.find(h);
+    if (it == t.objects.end())
+        return nullptr;
+    std::unique_ptr<HandleObject> object = std::move(it->second);
+    t.objects.erase(it);
+    return object;
+}
+
+// Closes a handle and, first, everything opened under it. Answers what
+// closing the handle itself answered (an upload's final reply). An upload
+// closed along with its connection is abandoned, not completed: the caller
+// never said that all its bytes were written. The handle leaves the table
+// before its session is closed, which may wait on the server.
+bool closeTree(HINTERNET h, bool direct) {
+    for (HINTERNET child : childrenOf(h))
         closeTree(child, false);
-    const auto it = objects.find(h);
-    if (it == objects.end())
+    const std::unique_ptr<HandleObject> object = take(h);
+    if (!object)
         return false;
-    bool ok = true;
-    HandleObject& object = *it->second;
-    if (object.kind == HandleKind::File) {
-        HandleObject* conn = lookup(object.parent, HandleKind::Connection);
-        if (!conn)
-            ok = false;
-        else if (direct)
-            ok = conn->session->finishUpload();
-        else
-            conn->session->abortUpload();
-    }
-    objects.erase(it);
-    return ok;
+    if (object->kind != HandleKind::File)
+        return true;
+    HandleObject* conn = lookup(object->parent, HandleKind::Connection);
+    if (!conn)
+        return false;
+    if (direct)
+        return conn->session->finishUpload();
+    conn->session->abortUpload();
+    return true;
 }
 
 // A listing may name byte 0xFF: read the wrong way, it shows another folder
@@ -303,7 +328,7 @@ bool FtpFileExists(HINTERNET hConnect, const QString& path) {
 }
 
 bool InternetCloseHandle(HINTERNET handle) {
-    if (handle == 0 || !table().objects.count(handle))
+    if (handle == 0 || !isOpen(handle))
         return false;
     return closeTree(handle, true);
 }

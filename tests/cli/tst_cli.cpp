@@ -281,6 +281,10 @@ void TestCli::badInputChangesNothing_data() {
         << QStringList{"--password-file", "/nonexistent/pw"} << p << "password file";
     QTest::newRow("no server anywhere") << QStringList{"--host", QString()} << p << "--host";
     QTest::newRow("unexpected argument") << QStringList{"extra"} << p << "unexpected argument";
+    QTest::newRow("no sessions") << QStringList{"--transfers", "0"} << p << "--transfers";
+    QTest::newRow("too many sessions") << QStringList{"--transfers", "9"} << p << "--transfers";
+    QTest::newRow("sessions not a number")
+        << QStringList{"--transfers", "all"} << p << "--transfers";
 }
 
 void TestCli::badInputChangesNothing() {

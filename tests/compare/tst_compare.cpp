@@ -3,6 +3,7 @@
 
 #include "app/core/UiYield.h"
 #include "compare/Compare.h"
+#include "compare/Transfers.h"
 
 #include <QDir>
 #include <QRandomGenerator>
@@ -77,6 +78,8 @@ private slots:
     void agreesWithPairwiseMatching_data();
     void agreesWithPairwiseMatching();
     void yieldsPerItemNotPerPair();
+    void transfersSetting_data();
+    void transfersSetting();
 };
 
 void TestCompare::fileNameOf_data() {
@@ -302,6 +305,26 @@ void TestCompare::yieldsPerItemNotPerPair() {
     QCOMPARE(FindOverwriteCandidates(localPaths, remotePaths, sizes, sizes).size(), 0);
     QVERIFY(yields >= 3 * n);
     QVERIFY2(yields <= 10 * n, qPrintable(QString::number(yields)));
+}
+
+void TestCompare::transfersSetting_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("transfers");
+    QTest::newRow("never stored") << QString() << 4;
+    QTest::newRow("one") << "1" << 1;
+    QTest::newRow("eight") << "8" << 8;
+    QTest::newRow("blanks around") << " 2 " << 2;
+    QTest::newRow("zero") << "0" << 4;
+    QTest::newRow("nine") << "9" << 4;
+    QTest::newRow("negative") << "-3" << 4;
+    QTest::newRow("fraction") << "2.5" << 4;
+    QTest::newRow("words") << "many" << 4;
+}
+
+void TestCompare::transfersSetting() {
+    QFETCH(QString, text);
+    QFETCH(int, transfers);
+    QCOMPARE(Transfers::fromText(text), transfers);
 }
 
 QTEST_GUILESS_MAIN(TestCompare)

@@ -6,6 +6,10 @@
 
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -34,6 +38,7 @@ private slots:
     void reportsAreBoxesOfTheRightKind();
     void emptyUserNameLogsInAnonymously_data();
     void emptyUserNameLogsInAnonymously();
+    void sessionsWorkFromSeveralThreadsAtOnce();
 
 private:
     ConnectionSettings settings(const QString& portText, const QString& password) const {
@@ -243,6 +248,63 @@ void TestSession::emptyUserNameLogsInAnonymously() {
         QVERIFY(!log.contains("USER"));
         if (!passwordSent.isEmpty())
             QVERIFY(log.contains(passwordSent));
+    }
+}
+
+// A run carries out rows over several sessions, each from its own thread:
+// handles opened, used and closed at once on different connections must never
+// reach each other's objects. Every file arrives whole under its own name.
+void TestSession::sessionsWorkFromSeveralThreadsAtOnce() {
+    REQUIRE_TEST_SERVER(serverUp_, serverReason_);
+    QVERIFY(server_.logIn(session_));
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int i = 0; i < 3; ++i) {
+        sessions.push_back(session_.openAnother());
+        QVERIFY(sessions.back());
+    }
+    sessions.push_back(nullptr); // the main session takes the last share
+
+    constexpr int kFilesEach = 6;
+    const QString folder = server_.remoteRoot() + QStringLiteral("threads/");
+    QVERIFY(session_.createDirectory(folder));
+    const auto content = [](int worker, int file) {
+        return QByteArray(1000 * (file + 1), char('a' + worker)) + QByteArray::number(file);
+    };
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int w = 0; w < int(sessions.size()); ++w) {
+        const Session& session = sessions[size_t(w)] ? *sessions[size_t(w)] : session_;
+        workers.emplace_back([&, w] {
+            for (int f = 0; f < kFilesEach; ++f) {
+                const QString path = folder + QStringLiteral("w%1-%2.bin").arg(w).arg(f);
+                const QByteArray bytes = content(w, f);
+                const HINTERNET file = session.openUpload(path);
+                quint32 written = 0;
+                const bool ok =
+                    file &&
+                    InternetWriteFile(file, bytes.constData(), quint32(bytes.size()), &written) &&
+                    InternetCloseHandle(file);
+                WIN32_FIND_DATAA data;
+                const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
+                if (find)
+                    InternetCloseHandle(find);
+                if (!ok || !find)
+                    ++failures;
+            }
+        });
+    }
+    for (std::thread& t : workers)
+        t.join();
+    QCOMPARE(failures.load(), 0);
+
+    const QDir local(server_.rootPath() + QStringLiteral("/threads"));
+    QCOMPARE(local.entryList(QDir::Files).size(), qsizetype(sessions.size()) * kFilesEach);
+    for (int w = 0; w < int(sessions.size()); ++w) {
+        for (int f = 0; f < kFilesEach; ++f) {
+            QFile file(local.filePath(QStringLiteral("w%1-%2.bin").arg(w).arg(f)));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), content(w, f));
+        }
     }
 }
 
