@@ -7,6 +7,7 @@
 #include <QDeadlineTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <type_traits>
@@ -68,14 +69,17 @@ bool isFinalReplyLine(const QByteArray& line) {
 }
 
 // A transfer that failed leaves libcurl's own verdict in the transcript.
-void noteResult(int result) {
+void noteResult(int result, int connection) {
     if (result != CURLE_OK)
-        FtpTranscript::failure(result, curl_easy_strerror(CURLcode(result)));
+        FtpTranscript::failure(result, curl_easy_strerror(CURLcode(result)), connection);
 }
+
+// Connections are numbered in the order they are made, for the transcript.
+std::atomic<int> connectionsMade{0};
 
 } // namespace
 
-FtpSession::FtpSession() {
+FtpSession::FtpSession() : number_(++connectionsMade) {
     ensureGlobalInit();
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
@@ -120,13 +124,13 @@ int FtpSession::Callbacks::onDebug(CURL*, curl_infotype type, char* data, size_t
             line.chop(1);
         if (line.startsWith("PASS "))
             line = "PASS"; // the password stays out of everything kept
-        FtpTranscript::sent(line);
+        FtpTranscript::sent(line, s->number_);
         s->replies_.append({line, 0, {}});
     } else if (type == CURLINFO_HEADER_IN) {
         QByteArray line(data, qsizetype(size));
         while (line.endsWith('\n') || line.endsWith('\r'))
             line.chop(1);
-        FtpTranscript::received(line);
+        FtpTranscript::received(line, s->number_);
         if (s->replies_.isEmpty() || s->replies_.last().code != 0)
             s->replies_.append({QByteArray(), 0, {}});
         Reply& r = s->replies_.last();
@@ -346,7 +350,7 @@ int FtpSession::perform() {
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     lastFailed_ = upload_.result != CURLE_OK;
-    noteResult(upload_.result);
+    noteResult(upload_.result, number_);
     return upload_.result;
 }
 
@@ -716,7 +720,7 @@ bool FtpSession::beginUpload(const QByteArray& path) {
         return true;
     }
     lastFailed_ = upload_.result != CURLE_OK;
-    noteResult(upload_.result);
+    noteResult(upload_.result, number_);
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();
@@ -809,7 +813,7 @@ bool FtpSession::finishUpload() {
     }
     const bool ok = upload_.done && upload_.result == CURLE_OK;
     lastFailed_ = !ok;
-    noteResult(upload_.result);
+    noteResult(upload_.result, number_);
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
     upload_ = Upload();

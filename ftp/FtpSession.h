@@ -104,6 +104,9 @@ private:
     static constexpr int kNoSocket = -1;
     static constexpr int kErrorTextSize = 256;
 
+    // This connection's number in the transcript.
+    const int number_;
+
     void resetOptions();
     int attemptLogIn();
     bool logInOverTls();

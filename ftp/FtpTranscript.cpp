@@ -63,22 +63,27 @@ bool enabled() {
     return s.file || s.forced || lcFtp().isDebugEnabled();
 }
 
-void sent(const QByteArray& line) {
+QString tag(int connection) {
+    return QStringLiteral("#%1 ").arg(connection);
+}
+
+void sent(const QByteArray& line, int connection) {
     if (!enabled())
         return;
     const bool password = line.left(5).toUpper() == "PASS " || line.toUpper() == "PASS";
-    write(QStringLiteral("> ") +
+    write(tag(connection) + QStringLiteral("> ") +
           (password ? QStringLiteral("PASS ******") : QString::fromUtf8(line)));
 }
 
-void received(const QByteArray& line) {
+void received(const QByteArray& line, int connection) {
     if (enabled())
-        write(QStringLiteral("< ") + QString::fromUtf8(line));
+        write(tag(connection) + QStringLiteral("< ") + QString::fromUtf8(line));
 }
 
-void failure(int code, const char* text) {
+void failure(int code, const char* text, int connection) {
     if (enabled())
-        write(QStringLiteral("libcurl %1: %2").arg(code).arg(QString::fromUtf8(text)));
+        write(tag(connection) +
+              QStringLiteral("libcurl %1: %2").arg(code).arg(QString::fromUtf8(text)));
 }
 
 RunScope::RunScope(const char* run, const ConnectionSettings& settings, const QString& remoteFolder,

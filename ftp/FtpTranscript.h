@@ -25,12 +25,14 @@ namespace FtpTranscript {
 bool enabled();
 
 // A command line as sent (a PASS line is masked here) and a reply line as
-// received, both without their line ending.
-void sent(const QByteArray& line);
-void received(const QByteArray& line);
+// received, both without their line ending. connection numbers the connection
+// in the order the program opened them, so that the lines of several at once
+// can be told apart ("#2 > STOR ...").
+void sent(const QByteArray& line, int connection);
+void received(const QByteArray& line, int connection);
 
 // A transfer that libcurl ended with an error: its result code and text.
-void failure(int code, const char* text);
+void failure(int code, const char* text, int connection);
 
 // Writes the start line of a run when made and its end line when destroyed,
 // whichever way the run leaves. run names it ("compare", "sync").

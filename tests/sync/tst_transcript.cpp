@@ -114,9 +114,14 @@ private slots:
         QVERIFY(!lines.isEmpty());
         const QRegularExpression stamped(
             QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} )"));
+        // Command and reply lines name their connection.
+        const QRegularExpression exchange(QStringLiteral(R"( [<>] )"));
+        const QRegularExpression tagged(QStringLiteral(R"(^\S+ #\d+ [<>] )"));
         for (const QString& line : lines) {
             QVERIFY2(stamped.match(line).hasMatch(), qPrintable(line));
             QVERIFY2(!line.contains(password), qPrintable(line));
+            if (line.contains(exchange) && !line.contains(QLatin1String(" run ")))
+                QVERIFY2(tagged.match(line).hasMatch(), qPrintable(line));
         }
         const QString text = lines.join(u'\n');
         for (const char* expected :
