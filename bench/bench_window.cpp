@@ -13,12 +13,21 @@
 //       sync of one large file; against curl -T. With --upload-bps the server
 //       takes uploads no faster than that (a slow line), and the longest
 //       pause of the window's event loop during the sync is what counts
+//   every mode: [--transfers N] stores the Transfers setting (else the default)
+//               [--binary PATH] drives the built program instead (see below)
 //
 // The window is made as the program makes it (Form1, the widget message
 // boxes, Form_Load, show), its settings read from a throwaway
 // XDG_CONFIG_HOME. Clicks are Qt mouse events on the buttons; a message box
 // is read and closed the moment it opens. Times are medians; the peak memory
 // is that of this process (the window and everything it ran).
+//
+// With --binary (modes many and compare, on an X display with xdotool), the
+// built program itself runs as its own process with the same throwaway
+// settings: its buttons are clicked with xdotool at their places in the
+// window, a compare counts as finished when its FTP transcript (written to a
+// file) says the run ended, a sync when the "Done." box appears on the display.
+// The transcript's file writes are the only thing added to the program's work.
 
 #include "app/Form1.h"
 #include "app/WidgetMessageBox.h"
@@ -29,6 +38,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
@@ -36,6 +46,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -44,6 +55,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <string>
 
 namespace {
 
@@ -55,6 +68,8 @@ struct Options {
     int delayMs = 0;
     qint64 mib = 1024;
     qint64 uploadBps = 0;
+    int transfers = 0; // 0: not stored, the program's default
+    QString binary;
 };
 
 // The longest time the window's event loop went without a pass while a
@@ -148,7 +163,7 @@ QProcessEnvironment rcloneEnv(const FtpTestServer& s, const QString& work) {
 }
 
 void writeSettings(const QString& configHome, const FtpTestServer& s, const QString& remote,
-                   const QString& local) {
+                   const QString& local, int transfers) {
     QDir().mkpath(configHome);
     QFile f(configHome + QStringLiteral("/Tarvex.ini"));
     if (!f.open(QIODevice::WriteOnly))
@@ -158,6 +173,8 @@ void writeSettings(const QString& configHome, const FtpTestServer& s, const QStr
                 .arg(s.port())
                 .arg(s.user(), s.password(), remote, local)
                 .toUtf8());
+    if (transfers > 0)
+        f.write(QByteArray("Transfers=") + QByteArray::number(transfers) + '\n');
 }
 
 void makeTree(const QString& root, int files, int folders, const QString& copyTo = {}) {
@@ -189,11 +206,145 @@ void report(const char* what, const QList<double>& times) {
                 qPrintable(each.join(QStringLiteral(", "))), median(times));
 }
 
+int countFiles(const QString& root) {
+    int n = 0;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
+}
+
 long peakKib() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     return u.ru_maxrss;
 }
+
+// The built program as its own process, clicked from outside (see the top).
+class ProgramDriver {
+public:
+    ~ProgramDriver() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+
+    bool start(const QString& binary, const QString& transcript) {
+        transcript_.setFileName(transcript);
+        QFile::remove(transcript);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PELLMOR_FTP_LOG"), transcript);
+        env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the display's own platform
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.start(binary, {});
+        if (!process_.waitForStarted())
+            return false;
+        const QStringList found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
+                                           QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                                           QString::number(process_.processId())});
+        if (found.isEmpty())
+            return false;
+        window_ = found.constFirst();
+        return true;
+    }
+
+    // Seconds from the click on "1. Start Comparing ..." to the end of the run
+    // in the transcript.
+    double compare() {
+        const int before = count("compare run ends");
+        const QElapsedTimer t = clickAt(kCompareButton);
+        while (count("compare run ends") == before)
+            QThread::usleep(500);
+        return t.nsecsElapsed() / 1e9;
+    }
+
+    // Seconds from the click on "2. Start Syncing ..." to the box that ends
+    // the run being on the display; the box is then closed with Return.
+    double sync() {
+        const int before = count("sync run ends");
+        const QElapsedTimer t = clickAt(kSyncButton);
+        QString box;
+        while (box.isEmpty()) {
+            for (const QString& w :
+                 xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                          QStringLiteral("--pid"), QString::number(process_.processId())})) {
+                if (w != window_)
+                    box = w;
+            }
+        }
+        const double seconds = t.nsecsElapsed() / 1e9;
+        while (count("sync run ends") == before)
+            xdotool(
+                {QStringLiteral("key"), QStringLiteral("--window"), box, QStringLiteral("Return")});
+        return seconds;
+    }
+
+    // The program's peak resident memory so far (VmHWM), in KiB.
+    long peakKib() const {
+        QFile status(QStringLiteral("/proc/%1/status").arg(process_.processId()));
+        if (!status.open(QIODevice::ReadOnly))
+            return -1;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').constFirst().toLong();
+        }
+        return -1;
+    }
+
+private:
+    // Button centres in the window, in twips, as the window lays them out;
+    // a twip is 1/15 of a pixel at the display's 96 dots an inch.
+    struct Place {
+        int x, y;
+    };
+    static constexpr Place kCompareButton{120 + 8520 / 2, 4245 + 405 / 2};
+    static constexpr Place kSyncButton{120 + 8520 / 2, 7980 + 405 / 2};
+
+    QElapsedTimer clickAt(Place p) {
+        QElapsedTimer t;
+        t.start();
+        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), window_,
+                 QString::number(p.x / 15), QString::number(p.y / 15), QStringLiteral("click"),
+                 QStringLiteral("1")});
+        return t;
+    }
+
+    QStringList xdotool(const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral("xdotool"), args);
+        p.waitForFinished(-1);
+        return QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // How often the transcript has said `what` so far; reads only what was
+    // added since the last call.
+    int count(const char* what) {
+        if (!transcript_.isOpen() && !transcript_.open(QIODevice::ReadOnly))
+            return counts_[what];
+        pending_ += transcript_.readAll();
+        const qsizetype lastLine = pending_.lastIndexOf('\n');
+        if (lastLine >= 0) {
+            for (const QByteArray& line : pending_.left(lastLine).split('\n')) {
+                for (const char* marker : {"compare run ends", "sync run ends"}) {
+                    if (line.contains(marker))
+                        ++counts_[marker];
+                }
+            }
+            pending_.remove(0, lastLine + 1);
+        }
+        return counts_[what];
+    }
+
+    QProcess process_;
+    QString window_;
+    QFile transcript_;
+    QByteArray pending_;
+    std::map<std::string, int> counts_;
+};
 
 class Bench {
 public:
@@ -227,6 +378,13 @@ private:
     }
 
     void showWindow() {
+        if (!o_.binary.isEmpty()) {
+            if (!program_.start(o_.binary, work_ + QStringLiteral("/transcript.log"))) {
+                std::fprintf(stderr, "could not start %s on the display\n", qPrintable(o_.binary));
+                std::exit(1);
+            }
+            return;
+        }
         form_ = std::make_unique<Form1>();
         InstallWidgetMessageBoxes(form_.get());
         form_->Form_Load();
@@ -247,18 +405,27 @@ private:
         const QString tree = work_ + QStringLiteral("/tree");
         makeTree(tree, o_.files, o_.folders);
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
-                      tree + QLatin1Char('/'));
+                      tree + QLatin1Char('/'), o_.transfers);
         showWindow();
         const auto env = rcloneEnv(server_, work_);
         QList<double> compare, sync, lftp1, lftp4, rclone;
         for (int r = 0; r < o_.runs; ++r) {
             QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
             boxes_.texts.clear();
-            compare << click(button("PushButton5"));
-            const int rows = form_->resultList().rowCount();
-            sync << click(button("PushButton6"));
-            if (rows != o_.files || !checkBoxes({QStringLiteral("Done.")}))
-                return 1;
+            if (!o_.binary.isEmpty()) {
+                compare << program_.compare();
+                sync << program_.sync();
+                if (countFiles(server_.rootPath() + QStringLiteral("/ours")) != o_.files) {
+                    std::fprintf(stderr, "the server does not hold every file\n");
+                    return 1;
+                }
+            } else {
+                compare << click(button("PushButton5"));
+                const int rows = form_->resultList().rowCount();
+                sync << click(button("PushButton6"));
+                if (rows != o_.files || !checkBoxes({QStringLiteral("Done.")}))
+                    return 1;
+            }
             for (auto [list, parallel] : {std::pair{&lftp1, 1}, std::pair{&lftp4, 4}}) {
                 QDir(server_.rootPath() + QStringLiteral("/lftp")).removeRecursively();
                 *list << runTool(
@@ -280,6 +447,7 @@ private:
         report("lftp mirror -R", lftp1);
         report("lftp --parallel=4", lftp4);
         report("rclone copy", rclone);
+        reportProgramMemory();
         return 0;
     }
 
@@ -287,16 +455,20 @@ private:
         const QString tree = work_ + QStringLiteral("/tree");
         makeTree(tree, o_.files, o_.folders, server_.rootPath() + QStringLiteral("/ours"));
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
-                      tree + QLatin1Char('/'));
+                      tree + QLatin1Char('/'), o_.transfers);
         showWindow();
         QList<double> ours, dry;
         int rows = 0;
         for (int r = 0; r < o_.runs; ++r) {
             boxes_.texts.clear();
-            ours << click(button("PushButton5"));
-            rows = form_->resultList().rowCount();
-            if (!checkBoxes({}))
-                return 1;
+            if (!o_.binary.isEmpty()) {
+                ours << program_.compare();
+            } else {
+                ours << click(button("PushButton5"));
+                rows = form_->resultList().rowCount();
+                if (!checkBoxes({}))
+                    return 1;
+            }
             dry << runTool(
                 QStringLiteral("lftp"),
                 lftpArgs(server_, QStringLiteral("mirror -R --dry-run %1 /ours").arg(tree)));
@@ -305,6 +477,7 @@ private:
                     o_.folders, rows, o_.delayMs);
         report("pellmor compare", ours);
         report("lftp mirror -R --dry-run", dry);
+        reportProgramMemory();
         return 0;
     }
 
@@ -322,7 +495,7 @@ private:
                 f.write(block);
         }
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
-                      folder + QLatin1Char('/'));
+                      folder + QLatin1Char('/'), o_.transfers);
         showWindow();
         QList<double> ours, curl, pauses;
         PauseMeter meter;
@@ -353,11 +526,17 @@ private:
         return 0;
     }
 
+    void reportProgramMemory() const {
+        if (!o_.binary.isEmpty())
+            std::printf("peak memory of %s: %ld KiB\n", qPrintable(o_.binary), program_.peakKib());
+    }
+
     Options o_;
     FtpTestServer& server_;
     QString work_;
     BoxWatcher boxes_;
     std::unique_ptr<Form1> form_;
+    ProgramDriver program_;
 };
 
 } // namespace
@@ -387,8 +566,13 @@ int main(int argc, char** argv) {
             o.mib = v.toLongLong();
         else if (k == QLatin1String("--upload-bps"))
             o.uploadBps = v.toLongLong();
+        else if (k == QLatin1String("--transfers"))
+            o.transfers = v.toInt();
+        else if (k == QLatin1String("--binary"))
+            o.binary = v;
     }
-    if (o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) {
+    if ((o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) ||
+        (!o.binary.isEmpty() && o.mode == QLatin1String("big"))) {
         std::fprintf(stderr, "usage: bench_window many|compare|big [options], see the source\n");
         return 2;
     }
