@@ -1,6 +1,8 @@
 #include "ftp/RemoteTree.h"
 
 #include "app/core/VbError.h"
+#include "ftp/FolderListing.h"
+#include "ftp/ListingPrefetcher.h"
 
 #include <limits>
 
@@ -46,20 +48,14 @@ void queueSubfolder(FolderQueue& queue, const QString& rootBase, const QString& 
     queue.append(sub);
 }
 
-void listOnePattern(const Session& session, FolderQueue& queue, const QString& rootBase,
-                    const QString& pattern, QStringList& remotePaths, QList<qint64>& remoteSizes) {
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = session.findFirstFile(pattern, &data);
-    if (find == 0)
-        return;
+// Takes one folder's entries into the walk: subfolders into the queue, files
+// into the lists. Whichever session fetched the listing, the walk comes out
+// the same.
+void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
+                 const FolderListing& listing, QStringList& remotePaths,
+                 QList<qint64>& remoteSizes) {
     const QString base = baseOf(pattern);
-    // The find handle is closed before anything else is listed, also when
-    // the walk ends early with an error.
-    struct Closer {
-        HINTERNET h;
-        ~Closer() { InternetCloseHandle(h); }
-    } closer{find};
-    do {
+    for (const WIN32_FIND_DATAA& data : listing.entries) {
         const QString name = entryName(data);
         if (data.isDirectory()) {
             queueSubfolder(queue, rootBase, base, name);
@@ -73,7 +69,7 @@ void listOnePattern(const Session& session, FolderQueue& queue, const QString& r
             remoteSizes.append(data.isLink() ? std::numeric_limits<qint64>::max()
                                              : data.fileSize());
         }
-    } while (InternetFindNextFileA(find, &data));
+    }
 }
 
 } // namespace
@@ -107,10 +103,37 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
     QString current = pattern;
     int position = nextPosition;
     for (;;) {
-        listOnePattern(session, queue, rootBase, current, remotePaths, remoteSizes);
+        takeListing(queue, rootBase, current, FetchFolderListing(session, current), remotePaths,
+                    remoteSizes);
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);
         ++position;
+    }
+}
+
+void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    int transfers, const std::function<void()>& whileWaiting) {
+    if (transfers <= 1) {
+        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition);
+        return;
+    }
+    const QString rootBase = baseOf(pattern);
+    ListingPrefetcher prefetcher(session, transfers - 1);
+    // Listing i of the prefetcher is the pattern for i = 0, then queue
+    // position nextPosition + i - 1: the order in which the walk lists them.
+    prefetcher.add(pattern);
+    int fed = nextPosition;
+    const auto feed = [&] {
+        for (; fed >= 1 && fed <= queue.count(); ++fed)
+            prefetcher.add(queue.item(fed));
+    };
+    feed();
+    for (int index = 0; index < prefetcher.count(); ++index) {
+        const QString current = index == 0 ? pattern : queue.item(nextPosition + index - 1);
+        takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting), remotePaths,
+                    remoteSizes);
+        feed();
     }
 }

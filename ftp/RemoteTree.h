@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The queue of remote listing patterns of one walk: ordered, positions from 1,
 // with a constant-time membership test.
 class FolderQueue {
@@ -28,6 +30,17 @@ private:
 // nextPosition to its end. Paths and 64-bit sizes are appended to the lists.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition);
+
+// The same walk with up to `transfers` sessions listing folders at once: the
+// session and transfers - 1 more logged in with its settings, for the length
+// of the walk. The queue and the lists come out exactly as the walk over the
+// one session leaves them, and with transfers <= 1 it is that walk. While a
+// listing is awaited, whileWaiting is called every few milliseconds on this
+// thread (an exception from it ends the walk). The session is used from
+// another thread meanwhile, so nothing else may use it until this returns.
+void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    int transfers, const std::function<void()>& whileWaiting);
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <algorithm>
@@ -29,6 +30,54 @@ QStringList queueItems(const FolderQueue& queue) {
     return items;
 }
 
+// A tree of random shape below `folder`: folders with files and subfolders,
+// some empty, names repeated across folders, sizes of a few hundred bytes.
+// Answers how many folders it made, the folder itself included.
+int makeRandomTree(const QString& folder, quint32 seed) {
+    QRandomGenerator random(seed);
+    const QStringList fileNames{"a", "b.txt", "c.dat", "index.html", "x y", "z"};
+    const QStringList folderNames{"s1", "s2", "sub", "t", "u v", "w"};
+    QStringList pending{folder};
+    int made = 0;
+    while (!pending.isEmpty() && made < 40) {
+        const QString current = pending.takeFirst();
+        if (!QDir().mkpath(current))
+            return -1;
+        ++made;
+        const int files = int(random.bounded(5));
+        for (int i = 0; i < files; ++i) {
+            const QString name = fileNames.at(random.bounded(int(fileNames.size())));
+            if (!TestFiles::writeSizedFile(current + name, random.bounded(700)))
+                return -1;
+        }
+        const int depth = int(current.mid(folder.size()).count(QLatin1Char('/')));
+        // The top has subfolders for sure, so that there is a walk to share.
+        const int folders = depth == 0  ? 2 + int(random.bounded(3))
+                            : depth < 4 ? int(random.bounded(4))
+                                        : 0;
+        QStringList names = folderNames;
+        for (int i = 0; i < folders; ++i)
+            pending << current + names.takeAt(random.bounded(int(names.size()))) + '/';
+    }
+    return made;
+}
+
+// Whether two walks came out the same: paths, sizes and the queue, in order.
+void compareWalks(const Walk& actual, const Walk& expected) {
+    QCOMPARE(actual.paths, expected.paths);
+    QCOMPARE(actual.sizes, expected.sizes);
+    QCOMPARE(queueItems(actual.queue), queueItems(expected.queue));
+}
+
+int listingCommands(const FtpTestServer& server) {
+    int count = 0;
+    for (const QByteArray& line : server.commandLog()) {
+        if (line.startsWith("MLSD") || line.startsWith("LIST"))
+            ++count;
+    }
+    return count;
+}
+
 } // namespace
 
 class TestRemoteTree : public QObject {
@@ -42,13 +91,19 @@ private slots:
     void breadthFirstOrder();
     void foldersWithoutFiles_data();
     void foldersWithoutFiles();
+    void unlistableFolderIsSkipped_data();
     void unlistableFolderIsSkipped();
     void sizesBeyond2GiBKeepTheirValue();
     void deepTreeEnds();
+    void severalSessionsWalkAsOne_data();
+    void severalSessionsWalkAsOne();
+    void perAddressLimit_data();
+    void perAddressLimit();
+    void droppedSessionLosesNoFolder();
 
 private:
     bool startServer(FtpTestServer& server);
-    Walk walk(const QString& remoteFolder);
+    Walk walk(const QString& remoteFolder, int transfers = 1);
 
     Session session_;
 };
@@ -69,11 +124,14 @@ bool TestRemoteTree::startServer(FtpTestServer& server) {
 }
 
 // The walk as the compare run starts it: root pattern at position 1.
-Walk TestRemoteTree::walk(const QString& remoteFolder) {
+Walk TestRemoteTree::walk(const QString& remoteFolder, int transfers) {
     Walk w;
     const QString root = remoteFolder + QStringLiteral("*.*");
     w.queue.append(root);
-    ListRemoteTree(session_, w.queue, root, w.paths, w.sizes, 2);
+    if (transfers == 1)
+        ListRemoteTree(session_, w.queue, root, w.paths, w.sizes, 2);
+    else
+        ListRemoteTree(session_, w.queue, root, w.paths, w.sizes, 2, transfers, [] {});
     return w;
 }
 
@@ -163,7 +221,14 @@ void TestRemoteTree::foldersWithoutFiles() {
     QCOMPARE(queueItems(w.queue), queue);
 }
 
+void TestRemoteTree::unlistableFolderIsSkipped_data() {
+    QTest::addColumn<int>("transfers");
+    QTest::newRow("one session") << 1;
+    QTest::newRow("four sessions") << 4;
+}
+
 void TestRemoteTree::unlistableFolderIsSkipped() {
+    QFETCH(int, transfers);
     FtpTestServer server;
     if (!startServer(server))
         return;
@@ -178,7 +243,7 @@ void TestRemoteTree::unlistableFolderIsSkipped() {
         server.addFault({QString::fromLatin1(verb), QStringLiteral("refuse"), 0, 0, -1,
                          QStringLiteral("/www/s1")});
 
-    const Walk w = walk(QStringLiteral("/www/"));
+    const Walk w = walk(QStringLiteral("/www/"), transfers);
     QCOMPARE(w.paths, QStringList({"/www/a", "/www/s2/t/d"}));
     QVERIFY(queueItems(w.queue).contains(QStringLiteral("/www/s1/*.*")));
 }
@@ -216,6 +281,96 @@ void TestRemoteTree::deepTreeEnds() {
     QCOMPARE(w.paths.first(), QStringLiteral("/www/f"));
     QCOMPARE(w.paths.last(), QStringLiteral("/www/") + QStringLiteral("d/").repeated(128) + "f");
     QCOMPARE(w.sizes.last(), 128LL);
+}
+
+// Listing over several sessions at once changes nothing the walk delivers:
+// files, sizes and queue come in the order of the walk over one session.
+void TestRemoteTree::severalSessionsWalkAsOne_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<int>("transfers");
+    QTest::addColumn<quint32>("seed");
+    const quint32 seeds[] = {11, 2024, 777};
+    for (const quint32 seed : seeds) {
+        for (const int transfers : {2, 8}) {
+            QTest::addRow("pyftpdlib, %d sessions, tree %u", transfers, seed)
+                << FtpTestServer::Kind::Pyftpdlib << transfers << seed;
+        }
+    }
+    QTest::newRow("vsftpd, 2 sessions") << FtpTestServer::Kind::Vsftpd << 2 << 5u;
+    QTest::newRow("vsftpd, 8 sessions") << FtpTestServer::Kind::Vsftpd << 8 << 6u;
+}
+
+void TestRemoteTree::severalSessionsWalkAsOne() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(int, transfers);
+    QFETCH(quint32, seed);
+    FtpTestServer server(kind);
+    if (!startServer(server))
+        return;
+    QVERIFY(makeRandomTree(server.rootPath() + QStringLiteral("/www/"), seed) > 1);
+
+    const Walk one = walk(QStringLiteral("/www/"));
+    QVERIFY(!one.paths.isEmpty());
+    compareWalks(walk(QStringLiteral("/www/"), transfers), one);
+    // The extra sessions are gone with the walk; the main one stays.
+    QCOMPARE(server.openControlConnections(), 1);
+    QVERIFY(session_.isConnected());
+}
+
+// A server that lets one address hold only so many connections refuses the
+// extra sessions beyond that; the walk goes on over those it has.
+void TestRemoteTree::perAddressLimit_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("pyftpdlib, one per address") << FtpTestServer::Kind::Pyftpdlib << 1;
+    QTest::newRow("pyftpdlib, two per address") << FtpTestServer::Kind::Pyftpdlib << 2;
+    // Vsftpd counts the probe that saw it start until that connection's
+    // process has ended.
+    QTest::newRow("vsftpd, two per address") << FtpTestServer::Kind::Vsftpd << 2;
+}
+
+void TestRemoteTree::perAddressLimit() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(int, limit);
+    FtpTestServer::Options options;
+    options.maxConnectionsPerAddress = limit;
+    FtpTestServer server(kind, options);
+    if (!startServer(server))
+        return;
+    QVERIFY(makeRandomTree(server.rootPath() + QStringLiteral("/www/"), 99) > 1);
+
+    const Walk one = walk(QStringLiteral("/www/"));
+    compareWalks(walk(QStringLiteral("/www/"), 8), one);
+    QCOMPARE(server.openControlConnections(), 1);
+    // The main session was never what the server turned away.
+    compareWalks(walk(QStringLiteral("/www/")), one);
+}
+
+// A session that drops in the middle of the walk costs a listing again over
+// the main session, never the folder's files.
+void TestRemoteTree::droppedSessionLosesNoFolder() {
+    FtpTestServer server;
+    if (!startServer(server))
+        return;
+    const int folders = makeRandomTree(server.rootPath() + QStringLiteral("/www/"), 4242);
+    QVERIFY(folders > 3);
+    const Walk one = walk(QStringLiteral("/www/"));
+    QCOMPARE(listingCommands(server), folders);
+
+    // The main session (the server's first connection) lists slowly, so
+    // that the extra ones list most folders; the first listing an extra
+    // session asks for ends its connection instead.
+    FtpTestServer::Fault slow{QStringLiteral("MLSD"), QStringLiteral("delay"), 0, 150, -1, {}};
+    slow.untilConnection = 1;
+    server.addFault(slow);
+    FtpTestServer::Fault drop{QStringLiteral("MLSD"), QStringLiteral("drop"), 0, 0, 1, {}};
+    drop.fromConnection = 2;
+    server.addFault(drop);
+
+    compareWalks(walk(QStringLiteral("/www/"), 4), one);
+    // Every folder once more, and the dropped listing again.
+    QCOMPARE(listingCommands(server), 2 * folders + 1);
+    QCOMPARE(server.openControlConnections(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestRemoteTree)

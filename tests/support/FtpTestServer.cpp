@@ -83,6 +83,9 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
         args << QStringLiteral("--upload-bps") << QString::number(options_.uploadBytesPerSecond);
     if (options_.anonymous)
         args << QStringLiteral("--anonymous");
+    if (options_.maxConnectionsPerAddress > 0)
+        args << QStringLiteral("--max-cons-per-ip")
+             << QString::number(options_.maxConnectionsPerAddress);
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::SeparateChannels);
     process_->start(QString::fromLatin1(kPython), args);
@@ -267,13 +270,14 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                        "xferlog_enable=NO\n"
                        "syslog_enable=NO\n"
                        "use_localtime=NO\n"
-                       "max_per_ip=50\n")
+                       "max_per_ip=%8\n")
             .arg(port)
             .arg(pasvMin)
             .arg(pasvMin + rangeSize - 1)
             .arg(workDir_->filePath(QStringLiteral("empty")), dir_->path(),
                  QLatin1String(kPamService),
-                 options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO")) +
+                 options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO"))
+            .arg(options_.maxConnectionsPerAddress > 0 ? options_.maxConnectionsPerAddress : 50) +
         tlsConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
     QFile configFile(configPath);
@@ -573,6 +577,8 @@ void FtpTestServer::writeFaults() {
         o[QStringLiteral("count")] = f.count;
         o[QStringLiteral("pathContains")] = f.pathContains;
         o[QStringLiteral("bytesPerSecond")] = double(f.bytesPerSecond);
+        o[QStringLiteral("fromConnection")] = f.fromConnection;
+        o[QStringLiteral("untilConnection")] = f.untilConnection;
         list.append(o);
     }
     QSaveFile file(workDir_->filePath(QStringLiteral("faults.json")));

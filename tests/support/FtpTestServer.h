@@ -34,6 +34,9 @@ public:
         // (0: no limit).
         qint64 uploadBytesPerSecond = 0;
         bool anonymous = false; // also lets "anonymous" in, with any password
+        // Connections one client address may hold at once; beyond that the
+        // server answers 421 and hangs up (0: the server's own limit).
+        int maxConnectionsPerAddress = 0;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
@@ -54,6 +57,10 @@ public:
         int count = -1;
         QString pathContains; // only when the argument contains this text
         qint64 bytesPerSecond = 0;
+        // Only on the connections the server accepted from the one up to
+        // the other, counted from 1 (0: no bound).
+        int fromConnection = 0;
+        int untilConnection = 0;
     };
 
     explicit FtpTestServer(Kind kind = Kind::Pyftpdlib);

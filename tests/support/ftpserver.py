@@ -8,8 +8,9 @@ leaves no server behind) or on SIGTERM.
 Faults are read from a JSON file on every command, so a running test can
 change them: a list of objects with the keys id, command, action
 (refuse | refuse-if-exists | drop | drop-data | slow-data | delay |
-pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always) and
-pathContains.
+pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always),
+pathContains, fromConnection and untilConnection (only on the connections
+accepted from the one up to the other, counted from 1; 0: no bound).
 
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
@@ -51,6 +52,7 @@ def parse_args():
     p.add_argument("--dos-list", action="store_true")
     p.add_argument("--upload-bps", type=int, default=0)
     p.add_argument("--anonymous", action="store_true")
+    p.add_argument("--max-cons-per-ip", type=int, default=0)
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
     return p.parse_args()
@@ -71,10 +73,16 @@ class Faults:
         except (OSError, ValueError):
             return []
 
-    def take(self, cmd, arg):
-        """The first live fault for this command, counted as fired."""
+    def take(self, cmd, arg, connection):
+        """The first live fault for this command on this connection (numbered
+        from 1 in the order they were accepted), counted as fired."""
         for fault in self._load():
             if str(fault.get("command", "")).upper() != cmd:
+                continue
+            if connection < int(fault.get("fromConnection", 0)):
+                continue
+            until = int(fault.get("untilConnection", 0))
+            if until and connection > until:
                 continue
             needle = fault.get("pathContains") or ""
             if needle and needle not in arg:
@@ -210,6 +218,12 @@ def make_handler(args, faults, log):
         dtp_handler = FaultyDTP
         drop_data_after = None
         slow_data_rate = None
+        connections_accepted = 0
+        connection_number = 0
+
+        def on_connect(self):
+            Handler.connections_accepted += 1
+            self.connection_number = Handler.connections_accepted
 
         if args.hide_mlsd:
             proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
@@ -228,7 +242,7 @@ def make_handler(args, faults, log):
                 shown = "PASS ******" if secret else line
                 log.write(shown.encode("utf-8", "surrogateescape") + b"\n")
                 log.flush()
-            fault = faults.take(cmd, arg)
+            fault = faults.take(cmd, arg, self.connection_number)
             if fault is None:
                 return FTPHandler.pre_process_command(self, line, cmd, arg)
             action = fault.get("action", "")
@@ -284,6 +298,9 @@ def main():
     handler.passive_ports = None
     server = FTPServer(("127.0.0.1", args.port), handler)
     server.max_cons = 64
+    # Beyond the limit a client is told "421 Too many connections from the
+    # same IP address." and the connection is closed.
+    server.max_cons_per_ip = args.max_cons_per_ip
 
     def stop_on_eof():
         try:

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ftp/FolderListing.h"
+#include "ftp/SessionPool.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Fetches the listings of a walk's folders ahead of the walk, over the main
+// session and up to `extra` more sessions at once (one worker thread each),
+// while the walk takes them strictly in the order the patterns were added.
+//
+// Patterns are fetched in the order they were added, so the one the walk needs
+// next is always among the first asked for. A folder that an extra session
+// could not list is listed again over the main session, and that answer
+// counts: a connection that broke or was refused only ever costs time, and
+// what the walk sees of a folder is what the main session alone would see.
+// An extra session whose connection is gone is logged out and its worker
+// ends; the others go on.
+//
+// The destructor stops the workers (each finishes the listing it is on) and
+// closes the extra sessions. The main session is used by a worker thread
+// from construction to destruction; its owner must leave it alone meanwhile.
+class ListingPrefetcher {
+public:
+    ListingPrefetcher(const Session& main, int extra);
+    ~ListingPrefetcher();
+    ListingPrefetcher(const ListingPrefetcher&) = delete;
+    ListingPrefetcher& operator=(const ListingPrefetcher&) = delete;
+
+    // Adds a pattern; patterns are numbered from 0 in the order added.
+    void add(const QString& pattern);
+    int count() const;
+
+    // Waits for the listing of pattern `index` and hands it over (once per
+    // index). Calls whileWaiting on this thread every few milliseconds while
+    // it waits; an exception from it leaves this call.
+    FolderListing take(int index, const std::function<void()>& whileWaiting);
+
+private:
+    enum class State { Queued, Fetching, Done };
+    struct Task {
+        QString pattern;
+        State state = State::Queued;
+        FolderListing listing;
+    };
+
+    void work(int worker);
+    // The next task for a worker, or -1 when it should end. Called locked.
+    int nextTask(int worker, std::unique_lock<std::mutex>& lock);
+
+    const Session& main_;
+    SessionPool pool_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable workAdded_;
+    std::condition_variable listingDone_;
+    std::deque<Task> tasks_;
+    size_t nextQueued_ = 0;
+    // Listings that failed on an extra session, for the main session to retry.
+    std::deque<size_t> retries_;
+    bool stopping_ = false;
+
+    std::vector<std::thread> workers_;
+};
