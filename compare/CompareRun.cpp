@@ -288,9 +288,11 @@ void CompareRun::walkRemoteTree() {
         host_.folderQueue().clear();
         host_.folderQueue().append(remotePattern_);
     });
+    // With more than one session the listings come from other threads while
+    // this one waits, and the window stays responsive meanwhile.
     trap_.at(At::walkRemoteTree, [&] {
         ListRemoteTree(host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
-                       lists_.remoteSizes, 2);
+                       lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); });
     });
 }
 

@@ -2,6 +2,7 @@
 // a window stand-in.
 
 #include "app/core/UiYield.h"
+#include "app/core/VbError.h"
 #include "compare/CompareRun.h"
 #include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
@@ -12,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -58,6 +60,22 @@ QString describe(const QList<Row>& rows) {
     return out.join(u'\n');
 }
 
+// A local and a remote tree that share some names, in the same folders or in
+// others, with the same sizes or others; names that differ only in case and
+// names starting with "~" among them.
+std::pair<Tree, Tree> randomTreePair(quint32 seed) {
+    QRandomGenerator random(seed);
+    const QStringList folders{"", "a/", "a/b/", "c/", "c/d e/", "c/f/", "g/h/i/"};
+    const QStringList names{"index.html", "x.txt", "y.dat", "z", "~tmp", "Read.me", "read.me"};
+    Tree local, remote;
+    for (int i = 0; i < 40; ++i) {
+        const QString path = folders.at(random.bounded(int(folders.size()))) +
+                             names.at(random.bounded(int(names.size())));
+        (random.bounded(2) ? local : remote).insert(path, random.bounded(4));
+    }
+    return {local, remote};
+}
+
 } // namespace
 
 class TestCompareRun : public QObject {
@@ -79,6 +97,9 @@ private slots:
     void rowOrderAndSessionLeftOpen();
     void folderEditsDuringTheRun();
     void unreadFolderIsNoIdenticalTree();
+    void severalSessionsRowsAsOne_data();
+    void severalSessionsRowsAsOne();
+    void closedWindowMidWalkLeavesOneSession();
 
 private:
     void pointAt(FakeHost& host, const FtpTestServer& server);
@@ -93,6 +114,7 @@ void TestCompareRun::init() {
 
 void TestCompareRun::cleanup() {
     UiYield::setHook({});
+    UiYield::resetAbort();
     UiYield::setInterval(15);
 }
 
@@ -453,6 +475,85 @@ void TestCompareRun::folderEditsDuringTheRun() {
         QVERIFY(host.model.source(i).startsWith(typedLocal + "s/f"));
         QCOMPARE(host.model.destination(i), "/www/" + host.model.source(i).mid(typedLocal.size()));
     }
+}
+
+// Rows and their order do not depend on how many sessions list the server.
+void TestCompareRun::severalSessionsRowsAsOne_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<int>("transfers");
+    QTest::addColumn<quint32>("seed");
+    for (const quint32 seed : {3u, 58u}) {
+        for (const int transfers : {2, 8})
+            QTest::addRow("pyftpdlib, %d sessions, trees %u", transfers, seed)
+                << FtpTestServer::Kind::Pyftpdlib << transfers << seed;
+    }
+    QTest::newRow("vsftpd, 8 sessions") << FtpTestServer::Kind::Vsftpd << 8 << 71u;
+}
+
+void TestCompareRun::severalSessionsRowsAsOne() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(int, transfers);
+    QFETCH(quint32, seed);
+    FtpTestServer server(kind);
+    START_TEST_SERVER(server);
+    const auto [local, remote] = randomTreePair(seed);
+    QVERIFY(makeTree(localRoot_->path(), local));
+    Tree below;
+    for (auto it = remote.cbegin(); it != remote.cend(); ++it)
+        below.insert("www/" + it.key(), it.value());
+    QVERIFY(makeTree(server.rootPath(), below));
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/www/";
+    RunCompare(host);
+    const QList<Row> one = rowsOf(host.model);
+    QVERIFY(!one.isEmpty());
+
+    host.transferCount = transfers;
+    RunCompare(host);
+    const QList<Row> several = rowsOf(host.model);
+    QVERIFY2(several == one,
+             qPrintable(describe(several) + "\n--- one session:\n" + describe(one)));
+    QVERIFY(rec.texts().isEmpty());
+    // The extra sessions are logged out; the main one is kept for the sync run.
+    QCOMPARE(server.openControlConnections(), 1);
+    QString cwd;
+    QVERIFY(host.session().currentDirectory(&cwd));
+}
+
+// Closing the window unwinds the run while the listings are on their way:
+// the extra sessions are logged out all the same.
+void TestCompareRun::closedWindowMidWalkLeavesOneSession() {
+    FtpTestServer server;
+    START_TEST_SERVER(server);
+    QVERIFY(makeTree(localRoot_->path(), {{"a.txt", 1}}));
+    QVERIFY(makeTree(server.rootPath(), {{"www/s1/a.txt", 1}, {"www/s2/b.txt", 2}}));
+    server.addFault({QStringLiteral("MLSD"), QStringLiteral("delay"), 0, 100, -1, {}});
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/www/";
+    host.transferCount = 4;
+    UiYield::setInterval(0);
+    UiYield::setHook([&] {
+        if (server.openControlConnections() >= 2)
+            UiYield::requestAbort();
+    });
+    bool aborted = false;
+    try {
+        RunCompare(host);
+    } catch (const RunAborted&) {
+        aborted = true;
+    }
+    QVERIFY(aborted);
+    QVERIFY(!host.busy);
+    QCOMPARE(server.openControlConnections(), 1);
+    QVERIFY(rec.texts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCompareRun)

@@ -21,6 +21,7 @@ public:
     ResultListModel model;
     FolderQueue queue;
     Session mainSession;
+    int transferCount = 1;
     bool busy = false;
     bool hourglass = false;
     int columnsRecreated = 0;
@@ -43,6 +44,7 @@ public:
     void setListOption(bool on) override { listOption = on; }
     FolderQueue& folderQueue() override { return queue; }
     Session& session() override { return mainSession; }
+    int transfers() const override { return transferCount; }
     bool isBusy() const override { return busy; }
     void setBusy(bool b) override { busy = b; }
     void setHourglass(bool on) override { hourglass = on; }
