@@ -4,7 +4,11 @@
 #include "ftp/wininet.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDeadlineTimer>
+#include <QLocale>
+#include <QStringList>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <atomic>
@@ -88,20 +92,54 @@ FtpSession::FtpSession() : number_(++connectionsMade) {
 FtpSession::~FtpSession() {
     if (upload_.active)
         abortUpload();
-    if (easy_ && lastFailed_) {
-        // A server that stopped answering would hold the polite QUIT of the
-        // clean-up for minutes: cut the connection instead.
-        curl_socket_t sock = CURL_SOCKET_BAD;
-        if (curl_easy_getinfo(easy_, CURLINFO_ACTIVESOCKET, &sock) == CURLE_OK &&
-            sock != CURL_SOCKET_BAD)
-            ::shutdown(sock, SHUT_RDWR);
-    }
+    if (easy_ && lastFailed_)
+        cutConnection();
     if (inMulti_)
         curl_multi_remove_handle(multi_, easy_);
     if (easy_)
         curl_easy_cleanup(easy_);
     if (multi_)
         curl_multi_cleanup(multi_);
+}
+
+void FtpSession::cutConnection() {
+    // A server that stopped answering would hold the polite QUIT of a clean-up
+    // for minutes: the connection is cut instead.
+    curl_socket_t sock = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(easy_, CURLINFO_ACTIVESOCKET, &sock) == CURLE_OK &&
+        sock != CURL_SOCKET_BAD)
+        ::shutdown(sock, SHUT_RDWR);
+}
+
+void FtpSession::transferEnded(int result) {
+    lastFailed_ = result != CURLE_OK;
+    noteResult(result, number_);
+    if (isSftp())
+        return;
+    switch (result) {
+    case CURLE_OK:
+    // The server refused with a reply of its own; the exchange is complete.
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_QUOTE_ERROR:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+    case CURLE_LOGIN_DENIED:
+        return;
+    default:
+        break;
+    }
+    // Otherwise a reply may still be on its way: when a data connection fails
+    // after the next command went out, curl keeps the control connection, and
+    // every later command would be answered with the reply to the one before.
+    // The connection is dropped, and the next operation logs in afresh.
+    if (inMulti_) {
+        curl_multi_remove_handle(multi_, easy_);
+        inMulti_ = false;
+    }
+    cutConnection();
+    curl_multi_cleanup(multi_);
+    multi_ = curl_multi_init();
 }
 
 struct FtpSession::Callbacks {
@@ -220,7 +258,7 @@ void FtpSession::resetOptions() {
         curl_easy_setopt(e, CURLOPT_SSLVERSION,
                          long(CURL_SSLVERSION_TLSv1_2) | long(CURL_SSLVERSION_MAX_TLSv1_2));
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, pin_.isEmpty() ? 1L : 0L);
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, pin_.isEmpty() ? 2L : 0L);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, pin_.isEmpty() || checkNameOnly_ ? 2L : 0L);
         curl_easy_setopt(e, CURLOPT_PINNEDPUBLICKEY, pin_.isEmpty() ? nullptr : pin_.constData());
         curl_easy_setopt(e, CURLOPT_CERTINFO, wantCertInfo_ ? 1L : 0L);
         break;
@@ -349,8 +387,7 @@ int FtpSession::perform() {
     drive([] { return false; });
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
-    lastFailed_ = upload_.result != CURLE_OK;
-    noteResult(upload_.result, number_);
+    transferEnded(upload_.result);
     return upload_.result;
 }
 
@@ -409,18 +446,63 @@ std::optional<ServerTrust::CertificateDetails> FtpSession::peerCertificate() con
     return details;
 }
 
-std::optional<ServerTrust::CertificateDetails> FtpSession::probeCertificate() {
+std::optional<ServerTrust::CertificateDetails> FtpSession::probeCertificate(QString* nameProblem) {
     // A pin that no key has ends the connection right after the handshake,
     // before the user name and password go to a server nobody vouches for;
-    // the certificate is in hand by then.
+    // the certificate is in hand by then. The authorities name only the first
+    // problem they meet, so the name is checked on its own.
     const QByteArray savedPin = pin_;
     pin_ = "sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=";
     wantCertInfo_ = true;
     freshConnect_ = true;
-    attemptLogIn();
+    checkNameOnly_ = true;
+    if (attemptLogIn() == CURLE_PEER_FAILED_VERIFICATION)
+        *nameProblem = QString::fromUtf8(errorText_);
+    checkNameOnly_ = false;
+    auto details = peerCertificate();
+    if (!details) {
+        // The name check ended the handshake before the chain was read.
+        attemptLogIn();
+        details = peerCertificate();
+    }
     pin_ = savedPin;
-    return peerCertificate();
+    return details;
 }
+
+namespace {
+
+// A certificate date as the TLS library prints it ("Dec  6 14:34:43 2026 GMT").
+QDateTime certificateDate(const QString& text) {
+    QString s = text.simplified();
+    if (s.endsWith(QLatin1String(" GMT")))
+        s.chop(4);
+    const QDateTime t = QLocale::c().toDateTime(s, QStringLiteral("MMM d HH:mm:ss yyyy"));
+    return t.isValid() ? QDateTime(t.date(), t.time(), QTimeZone::utc()) : QDateTime();
+}
+
+// Every problem with a certificate that did not verify, the first one the
+// authorities' check met leading.
+QString problemsOf(const QString& firstProblem, const QString& nameProblem, const QByteArray& host,
+                   const ServerTrust::CertificateDetails& details) {
+    QStringList problems;
+    if (!firstProblem.isEmpty() && firstProblem != nameProblem)
+        problems << firstProblem;
+    if (!nameProblem.isEmpty())
+        problems << QStringLiteral("the certificate's name does not match %1")
+                        .arg(QString::fromUtf8(host));
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime from = certificateDate(details.validFrom);
+    const QDateTime until = certificateDate(details.validUntil);
+    const bool told = firstProblem.contains(QLatin1String("expired")) ||
+                      firstProblem.contains(QLatin1String("not yet valid"));
+    if (!told && until.isValid() && until < now)
+        problems << QStringLiteral("the certificate has expired");
+    else if (!told && from.isValid() && now < from)
+        problems << QStringLiteral("the certificate is not yet valid");
+    return problems.join(QStringLiteral("; "));
+}
+
+} // namespace
 
 bool FtpSession::logInOverTls() {
     const QByteArray host = address_.hostForUrl;
@@ -453,10 +535,11 @@ bool FtpSession::logInOverTls() {
         return false;
     }
 
-    auto details = probeCertificate();
+    QString nameProblem;
+    auto details = probeCertificate(&nameProblem);
     if (!details)
         return false;
-    details->reason = reason;
+    details->reason = changed ? reason : problemsOf(reason, nameProblem, host, *details);
     const auto answer = ServerTrust::askCertificate(host, port, *details, changed);
     if (answer == ServerTrust::Answer::Cancel)
         return false;
@@ -719,10 +802,9 @@ bool FtpSession::beginUpload(const QByteArray& path) {
         dataSocket_ = lastSocket_;
         return true;
     }
-    lastFailed_ = upload_.result != CURLE_OK;
-    noteResult(upload_.result, number_);
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
+    transferEnded(upload_.done ? upload_.result : int(CURLE_SEND_ERROR));
     upload_ = Upload();
     return false;
 }
@@ -812,10 +894,9 @@ bool FtpSession::finishUpload() {
         drive([] { return false; });
     }
     const bool ok = upload_.done && upload_.result == CURLE_OK;
-    lastFailed_ = !ok;
-    noteResult(upload_.result, number_);
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
+    transferEnded(ok ? int(CURLE_OK) : upload_.done ? upload_.result : int(CURLE_SEND_ERROR));
     upload_ = Upload();
     dataSocket_ = kNoSocket;
     return ok;

@@ -111,12 +111,15 @@ private:
     int attemptLogIn();
     bool logInOverTls();
     bool logInOverSsh();
-    std::optional<ServerTrust::CertificateDetails> probeCertificate();
+    std::optional<ServerTrust::CertificateDetails> probeCertificate(QString* nameProblem);
     std::optional<ServerTrust::CertificateDetails> peerCertificate() const;
     int sftpQuote(const QByteArray& command);
     bool isSftp() const { return address_.protocol == RemoteProtocol::Sftp; }
     QByteArray urlFor(const QByteArray& path) const;
     int perform();
+    // Bookkeeping once a transfer has ended with curl's result.
+    void transferEnded(int result);
+    void cutConnection();
     template <typename Done> Step drive(Done done, int maxWaitMs = -1);
     void waitForCurl(int maxWaitMs);
     void resumeUpload();
@@ -138,6 +141,8 @@ private:
     QByteArray pin_;
     QByteArray fingerprint_;
     bool wantCertInfo_ = false;
+    // A probe that checks the certificate's name alone.
+    bool checkNameOnly_ = false;
     bool freshConnect_ = false;
     // SFTP: the host key the session accepts, and the one the server offered.
     QByteArray acceptedHostKey_;

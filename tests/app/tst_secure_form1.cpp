@@ -84,6 +84,9 @@ private slots:
 
     void everyButton_data();
     void everyButton();
+    void untrustworthyCertificateDeclined_data();
+    void untrustworthyCertificateDeclined();
+    void dataConnectionWithoutTls();
 
 private:
     std::unique_ptr<QTemporaryDir> config_;
@@ -140,6 +143,14 @@ void TestSecureForm1::everyButton() {
     QCOMPARE(readFile(site + QStringLiteral("/new folder/with \"quotes\" and blanks.bin")), binary);
     QCOMPARE(readFile(site + QStringLiteral("/sub/small.txt")), QByteArray(5000, '\r'));
     QVERIFY(!QFileInfo::exists(site + QStringLiteral("/old.txt")));
+    // Uploads went up under other names first: none of those is left.
+    QCOMPARE(QDir(site).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden),
+             (QStringList{QStringLiteral("new folder"), QStringLiteral("same.txt"),
+                          QStringLiteral("sub")}));
+    QCOMPARE(QDir(site + QStringLiteral("/sub")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("small.txt")});
+    QCOMPARE(QDir(site + QStringLiteral("/new folder")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("with \"quotes\" and blanks.bin")});
     boxes.clear();
     click(f, "PushButton5");
     QCOMPARE(boxes.texts(), QStringList{kIdentical});
@@ -160,6 +171,67 @@ void TestSecureForm1::everyButton() {
     QCOMPARE(boxes.texts(), QStringList());
     QCOMPARE(f.findChild<QLineEdit*>(QStringLiteral("txtRemoteFolder"))->text(),
              server.remoteRoot() + QStringLiteral("www/"));
+}
+
+void TestSecureForm1::untrustworthyCertificateDeclined_data() {
+    QTest::addColumn<FtpTestServer::Certificate>("certificate");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("expired") << FtpTestServer::Certificate::Expired
+                             << QStringLiteral("the certificate has expired");
+    QTest::newRow("other name") << FtpTestServer::Certificate::OtherName
+                                << QStringLiteral("name does not match 127.0.0.1");
+}
+
+void TestSecureForm1::untrustworthyCertificateDeclined() {
+    QFETCH(FtpTestServer::Certificate, certificate);
+    QFETCH(QString, reason);
+    FtpTestServer::Options options;
+    options.tls = FtpTestServer::Tls::Explicit;
+    options.certificate = certificate;
+    FtpTestServer server(FtpTestServer::Kind::Vsftpd, options);
+    START_TEST_SERVER(server);
+    MessageRecorder boxes;
+    boxes.answers = {QStringLiteral("Cancel")};
+    Form1 f;
+    f.Form_Load();
+    typeServer(f, server);
+    click(f, "PushButton3");
+    const QStringList asked = questions(boxes);
+    QCOMPARE(asked.size(), 1);
+    QVERIFY2(asked.first().contains(reason), qPrintable(asked.first()));
+    QCOMPARE(plainTexts(boxes), QStringList{QStringLiteral("Could not connect.")});
+}
+
+void TestSecureForm1::dataConnectionWithoutTls() {
+    // The server takes the log-in over TLS but no data connection: the
+    // connection test passes, the unlisted folder compares as empty, and the
+    // sync stops at the first upload with the window's message, leaving
+    // nothing on the server.
+    FtpTestServer::Options options;
+    options.tls = FtpTestServer::Tls::Explicit;
+    FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, options);
+    START_TEST_SERVER(server);
+    QVERIFY(QDir().mkpath(server.rootPath() + QStringLiteral("/www")));
+    QVERIFY(writeFile(local_->path() + QStringLiteral("/a.txt"), "a"));
+    QVERIFY(writeFile(local_->path() + QStringLiteral("/sub/b.txt"), "b"));
+    MessageRecorder boxes;
+    boxes.answers = {QStringLiteral("This time")};
+    Form1 f;
+    f.Form_Load();
+    typeServer(f, server);
+    type(f, "txtRemoteFolder", QStringLiteral("/www/"));
+    type(f, "Text1", local_->path() + QLatin1Char('/'));
+    click(f, "PushButton3");
+    QCOMPARE(plainTexts(boxes), QStringList{QStringLiteral("Connection OK.")});
+    boxes.clear();
+    click(f, "PushButton5");
+    QCOMPARE(boxes.texts(), QStringList());
+    QCOMPARE(f.resultList().rowCount(), 2);
+    click(f, "PushButton6");
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Cant create requested file on server")});
+    QCOMPARE(QDir(server.rootPath() + QStringLiteral("/www"))
+                 .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 QTEST_MAIN(TestSecureForm1)

@@ -71,8 +71,11 @@ private slots:
     void firstUseAsksOnce();
     void changedIdentityWarns_data();
     void changedIdentityWarns();
+    void untrustworthyCertificateSaysWhy_data();
+    void untrustworthyCertificateSaysWhy();
     void refusedConnections_data();
     void refusedConnections();
+    void dataConnectionWithoutTlsFails();
     void explicitTlsNeverFallsBackToPlain();
 
 private:
@@ -314,6 +317,57 @@ void TestSecure::changedIdentityWarns() {
     }
 }
 
+void TestSecure::untrustworthyCertificateSaysWhy_data() {
+    QTest::addColumn<FtpTestServer::Certificate>("certificate");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("reasons");
+    // The server is reached as 127.0.0.1, which none of the certificates
+    // names; each problem is told, not only the first the check met.
+    const QString name = QStringLiteral("name does not match 127.0.0.1");
+    QTest::newRow("expired, cancel") << FtpTestServer::Certificate::Expired << kCancel
+                                     << QStringList{QStringLiteral("expired"), name};
+    QTest::newRow("expired, this time") << FtpTestServer::Certificate::Expired << kThisTime
+                                        << QStringList{QStringLiteral("expired"), name};
+    QTest::newRow("other name, unknown authority, cancel")
+        << FtpTestServer::Certificate::OtherName << kCancel
+        << QStringList{QStringLiteral("local issuer"), name};
+    QTest::newRow("other name, unknown authority, this time")
+        << FtpTestServer::Certificate::OtherName << kThisTime
+        << QStringList{QStringLiteral("local issuer"), name};
+}
+
+void TestSecure::untrustworthyCertificateSaysWhy() {
+    QFETCH(FtpTestServer::Certificate, certificate);
+    QFETCH(QString, answer);
+    QFETCH(QStringList, reasons);
+    FtpTestServer::Options options;
+    options.tls = FtpTestServer::Tls::Explicit;
+    options.certificate = certificate;
+    FtpTestServer server(FtpTestServer::Kind::Vsftpd, options);
+    if (!TestServers::start(server, __FILE__, __LINE__))
+        return;
+
+    MessageRecorder boxes;
+    boxes.answers = {answer};
+    auto c = connectTo(server, server.password());
+    QCOMPARE(boxes.boxes().size(), 1);
+    const QString text = boxes.boxes().first().text;
+    const qsizetype at = text.indexOf(QStringLiteral("\nReason: "));
+    QVERIFY2(at >= 0, qPrintable(text));
+    const QString reason = text.mid(at).section(QLatin1Char('\n'), 1, 1);
+    for (const QString& part : reasons)
+        QVERIFY2(reason.contains(part), qPrintable(part + QStringLiteral(" in ") + reason));
+    QVERIFY2(text.contains(
+                 ServerTrust::colonHex(sha256(ServerTrust::derFromPem(server.certificatePem())))),
+             qPrintable(text));
+
+    // Trusted in spite of it, the certificate carries the session; declined,
+    // nothing is connected.
+    QCOMPARE(c->connection != 0, answer != kCancel);
+    if (c->connection)
+        QCOMPARE(listNames(c->connection, QStringLiteral("/*.*")), QStringList());
+}
+
 void TestSecure::refusedConnections_data() {
     QTest::addColumn<FtpTestServer::Kind>("kind");
     QTest::addColumn<FtpTestServer::Tls>("serverTls");
@@ -355,6 +409,47 @@ void TestSecure::refusedConnections() {
     InternetCloseHandle(internet);
     QCOMPARE(connection, HINTERNET(0));
     QCOMPARE(boxes.texts(), QStringList());
+}
+
+void TestSecure::dataConnectionWithoutTlsFails() {
+    // The control connection speaks TLS but no data connection completes its
+    // handshake: listings and uploads fail, each in bounded time, nothing
+    // arrives under the file's name, and every command after a failure is
+    // answered by its own reply.
+    FtpTestServer::Options options;
+    options.tls = FtpTestServer::Tls::Explicit;
+    FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, options);
+    if (!TestServers::start(server, __FILE__, __LINE__))
+        return;
+    const QString root = server.rootPath();
+    QVERIFY(writeFile(root + QStringLiteral("/one.txt"), "one"));
+    QVERIFY(writeFile(root + QStringLiteral("/two.txt"), "two"));
+    MessageRecorder boxes;
+    boxes.answers = {kThisTime};
+    auto c = connectTo(server, server.password());
+    QVERIFY(c->connection);
+
+    WIN32_FIND_DATAA data;
+    QCOMPARE(FtpFindFirstFileA(c->connection, QStringLiteral("/*.*"), &data, 0x84000000u, 0),
+             HINTERNET(0));
+    QVERIFY(FtpDeleteFileA(c->connection, QStringLiteral("/one.txt")));
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/one.txt")));
+
+    const HINTERNET h = FtpOpenFileA(c->connection, QStringLiteral("/new.bin"), GENERIC_WRITE,
+                                     FTP_TRANSFER_TYPE_BINARY, 0);
+    if (h) {
+        const QByteArray block(1024, 'x');
+        quint32 written = 0;
+        for (int i = 0; i < 64 && InternetWriteFile(h, block.constData(), 1024, &written); ++i) {
+        }
+        QVERIFY(!InternetCloseHandle(h));
+    }
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/new.bin")));
+    QVERIFY(FtpCreateDirectoryA(c->connection, QStringLiteral("/made")));
+    QVERIFY(QFileInfo(root + QStringLiteral("/made")).isDir());
+    QVERIFY(FtpDeleteFileA(c->connection, QStringLiteral("/two.txt")));
+    QVERIFY(!QFileInfo::exists(root + QStringLiteral("/two.txt")));
+    QCOMPARE(boxes.boxes().size(), 1);
 }
 
 void TestSecure::explicitTlsNeverFallsBackToPlain() {

@@ -86,6 +86,11 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
     if (options_.maxConnectionsPerAddress > 0)
         args << QStringLiteral("--max-cons-per-ip")
              << QString::number(options_.maxConnectionsPerAddress);
+    if (options_.tls != Tls::None) {
+        if (!makeCertificate(reason))
+            return false;
+        args << QStringLiteral("--tls-cert") << workDir_->filePath(QStringLiteral("server.pem"));
+    }
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::SeparateChannels);
     process_->start(QString::fromLatin1(kPython), args);
@@ -343,12 +348,22 @@ bool runTool(const QString& program, const QStringList& args, QString* reason) {
 bool FtpTestServer::makeCertificate(QString* reason) {
     const QString key = workDir_->filePath(QStringLiteral("server.key"));
     const QString cert = workDir_->filePath(QStringLiteral("server.crt"));
-    if (!runTool(QStringLiteral("openssl"),
-                 {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                  QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-days"),
-                  QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=localhost"),
-                  QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert},
-                 reason))
+    if (options_.certificate != Certificate::SelfSigned) {
+        // openssl's command line cannot date a certificate in the past.
+        if (!runTool(QString::fromLatin1(kPython),
+                     {QStringLiteral(PELLMOR_TEST_SUPPORT_DIR "/makecert.py"),
+                      QStringLiteral("--dir"), workDir_->path(), QStringLiteral("--kind"),
+                      options_.certificate == Certificate::Expired ? QStringLiteral("expired")
+                                                                   : QStringLiteral("other-name")},
+                     reason))
+            return false;
+    } else if (!runTool(QStringLiteral("openssl"),
+                        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                         QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                         QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                         QStringLiteral("/CN=localhost"), QStringLiteral("-keyout"), key,
+                         QStringLiteral("-out"), cert},
+                        reason))
         return false;
     QFile k(key);
     QFile c(cert);

@@ -25,11 +25,19 @@ class FtpTestServer {
 public:
     enum class Kind { Pyftpdlib, Vsftpd, RcloneSftp, OpenSshSftp };
     enum class Tls { None, Explicit, Implicit };
+    // What the TLS certificate is like: self-signed for "localhost", the same
+    // but valid only in the past, or for "otherhost" only and signed by a
+    // throwaway authority.
+    enum class Certificate { SelfSigned, Expired, OtherName };
 
     struct Options {
         bool hideMlsd = false;   // FEAT without MLSD, so clients fall back to LIST
         bool dosListing = false; // LIST answers in DOS/IIS style
-        Tls tls = Tls::None;     // vsftpd only
+        // Vsftpd: explicit or implicit. Pyftpdlib: explicit only, and its
+        // data connections take TLS too late for clients that start their
+        // handshake at once, as a server that drops TLS on them.
+        Tls tls = Tls::None;
+        Certificate certificate = Certificate::SelfSigned;
         // Uploads reach the server no faster than this, as over a slow line
         // (0: no limit).
         qint64 uploadBytesPerSecond = 0;
@@ -149,3 +157,4 @@ private:
 
 Q_DECLARE_METATYPE(FtpTestServer::Kind)
 Q_DECLARE_METATYPE(FtpTestServer::Tls)
+Q_DECLARE_METATYPE(FtpTestServer::Certificate)

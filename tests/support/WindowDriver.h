@@ -20,7 +20,7 @@ inline void type(QWidget& window, const char* box, const QString& text) {
 
 // Types the server's address and account into the main window's boxes.
 inline void typeServer(QWidget& window, const FtpTestServer& server) {
-    type(window, "txtHostName", server.host());
+    type(window, "txtHostName", server.hostText());
     type(window, "txtPort", QString::number(server.port()));
     type(window, "txtUserName", server.user());
     type(window, "txtPassword", server.password());

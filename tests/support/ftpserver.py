@@ -12,6 +12,12 @@ pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always),
 pathContains, fromConnection and untilConnection (only on the connections
 accepted from the one up to the other, counted from 1; 0: no bound).
 
+With --tls-cert (a PEM file holding the key and the certificate), the server
+speaks FTP over explicit TLS and requires it for log-ins and data. Its data
+connections take TLS only once a transfer starts, later than clients begin
+their handshake: to them it is a server that drops TLS on the data
+connection.
+
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
 
@@ -55,6 +61,7 @@ def parse_args():
     p.add_argument("--max-cons-per-ip", type=int, default=0)
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
+    p.add_argument("--tls-cert", default="")
     return p.parse_args()
 
 
@@ -211,7 +218,12 @@ def make_throttled_dtp(bytes_per_second):
 
 
 def make_handler(args, faults, log):
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if args.tls_cert:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+
+    class Handler(base):
         unicode_errors = "surrogateescape"
         auth_failed_timeout = 0
         permit_foreign_addresses = False
@@ -276,6 +288,11 @@ def make_handler(args, faults, log):
                 FTPHandler.pre_process_command(self, line, cmd, arg)
 
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
+    if args.tls_cert:
+        Handler.dtp_handler = base.dtp_handler
+        Handler.certfile = args.tls_cert
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     if args.upload_bps > 0:
         Handler.dtp_handler = make_throttled_dtp(args.upload_bps)
         Handler.passive_dtp = make_small_window_passive_dtp(args.upload_bps)
