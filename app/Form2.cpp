@@ -235,17 +235,41 @@ void Form2::ListFolders() {
         HINTERNET h;
         ~FindCloser() { InternetCloseHandle(h); }
     } closer{find};
-    QList<QTreeWidgetItem*> rows;
+    struct Candidate {
+        QString name;
+        bool link;
+    };
+    QList<Candidate> candidates;
     do {
-        if (data.isDirectory()) {
+        if (data.isDirectory() || data.isLink()) {
             QString name = data.cFileName;
             const qsizetype nul = name.indexOf(QChar(0));
             if (nul >= 0)
                 name.truncate(nul);
-            rows.append(new QTreeWidgetItem(QStringList{name + QLatin1Char('/')}));
+            candidates.append({name, data.isLink()});
         }
     } while (InternetFindNextFileA(find, &data));
+
+    QList<QTreeWidgetItem*> rows;
+    for (const Candidate& c : candidates) {
+        if (!c.link || leadsToFolder(currentPath_ + c.name + QLatin1Char('/')))
+            rows.append(new QTreeWidgetItem(QStringList{c.name + QLatin1Char('/')}));
+    }
     ListView1->addTopLevelItems(rows);
+}
+
+bool Form2::leadsToFolder(const QString& linkPath) const {
+    // A listing does not say where a link leads. The user may enter it exactly
+    // when the server lists it as a folder (it changes into it first), so ask
+    // for that listing: a link to a file, a dangling link or one the server
+    // will not follow fails, an empty folder answers "no more files".
+    WIN32_FIND_DATAA probe;
+    const HINTERNET find = session_.findFirstFile(linkPath + QStringLiteral("*.*"), &probe);
+    if (find != 0) {
+        InternetCloseHandle(find);
+        return true;
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 void Form2::PushButton1_Click() {

@@ -17,7 +17,8 @@ class QTreeWidget;
 
 // The remote folder browser: a modal dialog that lists the folders of one
 // remote folder at a time over its own session and returns the folder that was
-// current at the last "OK".
+// current at the last "OK". A link that leads to a folder is listed and
+// entered as a folder; links to anything else stay out, as files do.
 //
 // The dialog's session is its own: opened when the dialog is shown and closed
 // when it is unloaded, so browsing never touches the session a compare run
@@ -66,6 +67,9 @@ private:
     void Form_Activate();
     void Form_QueryUnload();
     void ListFolders();
+    // Whether the remote link at this path (ending in "/") can be entered as
+    // a folder: one listing round trip.
+    bool leadsToFolder(const QString& linkPath) const;
     void unloadDialog();
     int twipsToPixelsX(int twips) const;
     int twipsToPixelsY(int twips) const;

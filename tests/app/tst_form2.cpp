@@ -95,6 +95,8 @@ private slots:
     void refusedConnection_data();
     void refusedConnection();
     void unlistableFolderGivesEmptyList();
+    void linkedFoldersAreFolders_data();
+    void linkedFoldersAreFolders();
     void mainWindowTakesTheResult();
     void hoverRule();
 
@@ -328,6 +330,70 @@ void TestForm2::unlistableFolderGivesEmptyList() {
     QVERIFY(shown.isEmpty());
     QCOMPARE(caption, QStringLiteral("Current Path: /locked/"));
     QVERIFY(recorder.texts().isEmpty());
+}
+
+void TestForm2::linkedFoldersAreFolders_data() {
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<bool>("hideMlsd");
+    QTest::newRow("pyftpdlib MLSD") << FtpTestServer::Kind::Pyftpdlib << false;
+    QTest::newRow("pyftpdlib LIST") << FtpTestServer::Kind::Pyftpdlib << true;
+    QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd << false;
+    QTest::newRow("sshd sftp") << FtpTestServer::Kind::OpenSshSftp << false;
+}
+
+// Links to folders are listed and entered like folders; links to a file, to
+// nothing, or out of the server's reach are not.
+void TestForm2::linkedFoldersAreFolders() {
+    QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(bool, hideMlsd);
+    FtpTestServer::Options options;
+    options.hideMlsd = hideMlsd;
+    FtpTestServer server(kind, options);
+    START_TEST_SERVER(server);
+    QTemporaryDir outside;
+    const QDir root(server.rootPath());
+    QVERIFY(root.mkpath(QStringLiteral("real/inner")));
+    QVERIFY(root.mkpath(QStringLiteral("empty")));
+    QVERIFY(TestFiles::writeFile(root.filePath(QStringLiteral("real/file.txt")), "x"));
+    QVERIFY(TestFiles::writeFile(root.filePath(QStringLiteral("note.txt")), "x"));
+    QVERIFY(QFile::link(QStringLiteral("real"), root.filePath(QStringLiteral("site"))));
+    QVERIFY(QFile::link(QStringLiteral("empty"), root.filePath(QStringLiteral("hollow"))));
+    QVERIFY(QFile::link(QStringLiteral("note.txt"), root.filePath(QStringLiteral("notelink"))));
+    QVERIFY(QFile::link(QStringLiteral("missing"), root.filePath(QStringLiteral("dangling"))));
+    QVERIFY(QFile::link(outside.path(), root.filePath(QStringLiteral("away"))));
+    QVERIFY(QFile::link(QStringLiteral("../site"), root.filePath(QStringLiteral("real/back"))));
+    server.ownFiles();
+
+    MessageRecorder recorder;
+    // The SFTP server's host key is new to the program.
+    const bool sftp = kind == FtpTestServer::Kind::OpenSshSftp;
+    if (sftp)
+        recorder.answers = {QStringLiteral("Trust always")};
+    Form2 d;
+    const ConnectionSettings settings = server.settings();
+    d.setConnectionSource([settings] { return settings; });
+    QStringList atRoot, inSite, inBack, inHollow;
+    QString caption;
+    whenActivated([&](Form2& f) {
+        atRoot = rows(f);
+        doubleClickRow(f, QStringLiteral("hollow/"));
+        inHollow = rows(f);
+        click(f, "PushButton1");
+        doubleClickRow(f, QStringLiteral("site/"));
+        inSite = rows(f);
+        doubleClickRow(f, QStringLiteral("back/"));
+        inBack = rows(f);
+        caption = label(f);
+        click(f, "PushButton2");
+    });
+    const QString chosen = server.remoteRoot() + QStringLiteral("site/back/");
+    QCOMPARE(d.SelectFTPFolder(), chosen);
+    QCOMPARE(atRoot, QStringList({"empty/", "hollow/", "real/", "site/"}));
+    QCOMPARE(inHollow, QStringList());
+    QCOMPARE(inSite, QStringList({"back/", "inner/"}));
+    QCOMPARE(inBack, QStringList({"back/", "inner/"}));
+    QCOMPARE(caption, QStringLiteral("Current Path: ") + chosen);
+    QCOMPARE(recorder.texts().size(), sftp ? 1 : 0);
 }
 
 // The main window's "..." button: the first "Cancel" gives "/", an "OK" at
