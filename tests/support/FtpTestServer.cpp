@@ -246,6 +246,11 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                 .arg(workDir_->filePath(QStringLiteral("server.pem")),
                      options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
+    // vsftpd's rate limit holds for every transfer, uploads among them.
+    const QString rateConfig = options_.uploadBytesPerSecond > 0
+                                   ? QStringLiteral("local_max_rate=%1\nanon_max_rate=%1\n")
+                                         .arg(options_.uploadBytesPerSecond)
+                                   : QString();
     const QString config =
         QStringLiteral("listen=YES\n"
                        "listen_ipv6=NO\n"
@@ -283,7 +288,7 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                  QLatin1String(kPamService),
                  options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO"))
             .arg(options_.maxConnectionsPerAddress > 0 ? options_.maxConnectionsPerAddress : 50) +
-        tlsConfig;
+        tlsConfig + rateConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
     QFile configFile(configPath);
     if (!configFile.open(QIODevice::WriteOnly) || configFile.write(config.toUtf8()) < 0) {

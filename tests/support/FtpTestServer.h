@@ -39,7 +39,7 @@ public:
         Tls tls = Tls::None;
         Certificate certificate = Certificate::SelfSigned;
         // Uploads reach the server no faster than this, as over a slow line
-        // (0: no limit).
+        // (0: no limit). Vsftpd slows downloads too.
         qint64 uploadBytesPerSecond = 0;
         bool anonymous = false; // also lets "anonymous" in, with any password
         // Connections one client address may hold at once; beyond that the
