@@ -110,18 +110,25 @@ void TestInterruptedUpload::cleanup() {
 }
 
 // Which upload is cut off: the one that replaces an older, smaller copy, or
-// the one of a file the server does not have yet.
+// the one of a file the server does not have yet; with the uploads running
+// side by side (the default), or one after the other.
 void TestInterruptedUpload::rows() {
     QTest::addColumn<FtpTestServer::Kind>("kind");
     QTest::addColumn<QString>("cutOff");
+    QTest::addColumn<QString>("transfers");
     for (const auto& [label, kind] : {std::pair{"pyftpdlib", FtpTestServer::Kind::Pyftpdlib},
                                       std::pair{"vsftpd", FtpTestServer::Kind::Vsftpd}}) {
-        QTest::addRow("%s, overwrite", label) << kind << kOverwritten;
-        QTest::addRow("%s, new file", label) << kind << kAdded;
+        QTest::addRow("%s, overwrite", label) << kind << kOverwritten << QString();
+        QTest::addRow("%s, new file", label) << kind << kAdded << QString();
     }
+    QTest::newRow("pyftpdlib, overwrite, one transfer")
+        << FtpTestServer::Kind::Pyftpdlib << kOverwritten << QStringLiteral("1");
 }
 
 bool TestInterruptedUpload::startServer(FtpTestServer::Kind kind) {
+    QFETCH(QString, transfers);
+    if (!transfers.isNull())
+        SaveSetting("Tarvex", "Pellmor", "Transfers", transfers);
     FtpTestServer::Options options;
     options.uploadBytesPerSecond = kLineBytesPerSecond;
     server_ = std::make_unique<FtpTestServer>(kind, options);
