@@ -222,6 +222,9 @@ void TestInterruptedUpload::closingTheWindow() {
                              60000);
     QTRY_VERIFY_WITH_TIMEOUT(partSize(cutOff) >= kFileSize / 3, 60000);
     QVERIFY2(program.state() == QProcess::Running, "the program ended before it was closed");
+    // While the new copy travels, the old one stays whole under the real name.
+    if (cutOff == kOverwritten)
+        QCOMPARE(sha256(remoteFile(kOverwritten)), sha256(oldCopy_));
 
     display_->requestClose(window);
     QVERIFY(program.waitForFinished(60000));
