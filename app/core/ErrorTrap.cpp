@@ -10,6 +10,10 @@ QString ErrorTrap::reportText(const QString& description, const QString& locatio
 }
 
 void ErrorTrap::report(const QString& description, int line) const {
+    if (reporter_) {
+        reporter_(description, line);
+        return;
+    }
     MessageSeam::show(
         {caption(), reportText(description, location_, line), MessageBoxSpec::Icon::Warning});
 }

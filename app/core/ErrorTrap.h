@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <new>
 #include <utility>
 
@@ -17,6 +18,11 @@
 class ErrorTrap {
 public:
     explicit ErrorTrap(QString location) : location_(std::move(location)) {}
+    // A trap whose reports go to `reporter` instead of a message box: for
+    // work on a helper thread, which hands them to the user-interface thread.
+    using Reporter = std::function<void(const QString& description, int line)>;
+    ErrorTrap(QString location, Reporter reporter)
+        : location_(std::move(location)), reporter_(std::move(reporter)) {}
 
     // The location text of a window's or module's procedure as the report
     // names it: "Gantrel2021/08/31.<owner>.<procedure>".
@@ -52,4 +58,5 @@ public:
 
 private:
     QString location_;
+    Reporter reporter_;
 };

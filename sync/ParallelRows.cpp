@@ -1,0 +1,336 @@
+#include "sync/ParallelRows.h"
+
+#include "app/core/ErrorTrap.h"
+#include "app/core/MessageSeam.h"
+#include "app/core/UiYield.h"
+#include "app/core/VbError.h"
+#include "compare/ResultListModel.h"
+#include "ftp/SessionPool.h"
+#include "sync/RowSink.h"
+#include "sync/SyncRunLines.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <utility>
+
+namespace {
+
+using Outcome = RowTransfer::Outcome;
+using Row = RowTransfer::Row;
+
+// How long the user-interface thread waits for news from the helpers before
+// it lets the window work again.
+constexpr auto kNewsWait = std::chrono::milliseconds(10);
+
+// What a helper tells the user-interface thread.
+struct News {
+    enum class Kind { Joined, Action, Message, Report, Finished };
+    News() = default;
+    News(Kind kind, int row, QString text = {}, int line = 0)
+        : kind(kind), row(row), text(std::move(text)), line(line) {}
+
+    Kind kind = Kind::Action;
+    int row = -1;
+    QString text;
+    int line = 0;
+    Outcome outcome = Outcome::Done;
+    // Finished: the row did nothing because its session was lost; another
+    // session is to take it up.
+    bool again = false;
+    // Finished: the helper has ended, its session lost.
+    bool retired = false;
+};
+
+// What the user-interface thread and the helpers share, under one lock.
+struct Board {
+    std::mutex mutex;
+    std::condition_variable work; // a row to start, or the end
+    std::condition_variable news;
+    std::deque<Row> rows;
+    std::deque<News> inbox;
+    bool closing = false;
+    // Read by the helpers between the steps of an upload, without the lock.
+    std::atomic<bool> abort = false;
+    // Helpers that have not retired. The last one never does: it carries on
+    // as a single session would.
+    int live = 0;
+    // Helpers that have not ended yet, waiting for their log-in included.
+    int left = 0;
+
+    void post(News news) {
+        {
+            const std::lock_guard lock(mutex);
+            inbox.push_back(std::move(news));
+        }
+        this->news.notify_one();
+    }
+};
+
+class HelperSink : public RowSink {
+public:
+    explicit HelperSink(Board& board) : board_(board) {}
+    void setAction(int row, const QString& text) override {
+        board_.post({News::Kind::Action, row, text});
+    }
+    void message(const QString& text) override { board_.post({News::Kind::Message, -1, text}); }
+    void report(const QString& description, int line) override {
+        board_.post({News::Kind::Report, -1, description, line});
+    }
+    void yield() override {
+        if (board_.abort.load())
+            throw RunAborted{};
+    }
+
+private:
+    Board& board_;
+};
+
+// Whether the session still answers; asked only after a row went wrong.
+bool stillConnected(const Session& session) {
+    QString folder;
+    return session.currentDirectory(&folder);
+}
+
+// Works for the run over the main session (slot -1) or over one of the
+// pool's, once its log-in has been answered.
+void helper(Board& board, const Session& main, SessionPool& pool, int slot, SyncRunState& state) {
+    struct Leave {
+        Board& board;
+        ~Leave() {
+            {
+                const std::lock_guard lock(board.mutex);
+                --board.left;
+            }
+            board.news.notify_one();
+        }
+    } leave{board};
+    const Session* joined = &main;
+    if (slot >= 0) {
+        joined = pool.wait(slot);
+        if (!joined)
+            return;
+        {
+            const std::lock_guard lock(board.mutex);
+            if (board.closing || board.abort.load())
+                return;
+            ++board.live;
+        }
+        board.post({News::Kind::Joined, -1});
+    }
+    const Session& session = *joined;
+    HelperSink sink(board);
+    RowTransfer transfer(session, state, sink, RowTransfer::Sharing::Shared);
+    for (;;) {
+        Row row;
+        {
+            std::unique_lock lock(board.mutex);
+            board.work.wait(
+                lock, [&] { return board.abort.load() || board.closing || !board.rows.empty(); });
+            if (board.abort.load() || board.rows.empty())
+                return;
+            row = std::move(board.rows.front());
+            board.rows.pop_front();
+        }
+        News done{News::Kind::Finished, row.index};
+        try {
+            done.outcome = transfer.carryOut(row);
+        } catch (const RunAborted&) {
+            return;
+        } catch (...) {
+            done.outcome = Outcome::Fail;
+        }
+        if (done.outcome != Outcome::Done && !stillConnected(session)) {
+            const std::lock_guard lock(board.mutex);
+            if (board.live > 1) {
+                --board.live;
+                done.retired = true;
+                // An upload cut off by the loss keeps its "Fail"; a row that
+                // could not even begin goes to a session that works.
+                done.again = done.outcome == Outcome::Stop || row.kind == RowKind::Delete;
+            }
+        }
+        const bool retired = done.retired;
+        board.post(std::move(done));
+        if (retired) {
+            if (slot >= 0)
+                pool.close(slot);
+            return;
+        }
+    }
+}
+
+// Whether `inner` is `outer` or lies below it as a remote path.
+bool within(const QString& outer, const QString& inner) {
+    if (!inner.startsWith(outer))
+        return false;
+    return inner.size() == outer.size() || outer.endsWith(QLatin1Char('/')) ||
+           inner.at(outer.size()) == QLatin1Char('/');
+}
+
+} // namespace
+
+ParallelRows::ParallelRows(ResultListModel& model, SyncRunState& state, const Session& main,
+                           SessionPool& pool)
+    : model_(model), state_(state), main_(main), pool_(pool) {}
+
+ParallelRows::Result ParallelRows::run() {
+    ErrorTrap trap(SyncRunLines::location());
+    Board board;
+    board.live = 1;
+    board.left = pool_.capacity() + 1;
+    std::vector<std::thread> helpers;
+    helpers.reserve(size_t(pool_.capacity()) + 1);
+    const auto end = [&](bool abort) {
+        {
+            const std::lock_guard lock(board.mutex);
+            board.closing = true;
+            if (abort)
+                board.abort.store(true);
+        }
+        board.work.notify_all();
+        if (!abort) {
+            // A log-in still under way ends only once the server has answered
+            // it (or the connect timeout passed): the window works meanwhile.
+            std::unique_lock lock(board.mutex);
+            while (board.left > 0) {
+                board.news.wait_for(lock, kNewsWait, [&] { return board.left == 0; });
+                lock.unlock();
+                UiYield::processPending();
+                lock.lock();
+            }
+        }
+        for (std::thread& t : helpers) {
+            if (t.joinable())
+                t.join();
+        }
+    };
+
+    Result result;
+    const int n = model_.rowCount();
+    int next = 0;
+    std::set<int> again;
+    QHash<int, QString> running; // row: the remote path it changes
+    int idle = 1;
+    bool listGone = false;
+
+    const auto clashes = [&](const QString& path) {
+        for (const QString& busy : running) {
+            if (within(busy, path) || within(path, busy))
+                return true;
+        }
+        return false;
+    };
+    const auto startRows = [&] {
+        while (idle > 0) {
+            UiYield::processPending();
+            const bool retry = !again.empty();
+            const int i = retry ? *again.begin() : next;
+            if (!retry && i >= n)
+                return;
+            // Nothing removes single rows during a run, but a list emptied
+            // behind the run's back must not be read past its end.
+            if (i >= model_.rowCount()) {
+                listGone = true;
+                return;
+            }
+            if (!retry && !model_.isChecked(i)) {
+                ++next;
+                continue;
+            }
+            Row row{i, model_.kind(i), model_.source(i), model_.destination(i)};
+            const QString path = row.remotePath();
+            if (clashes(path))
+                return;
+            if (retry)
+                again.erase(again.begin());
+            else
+                ++next;
+            running.insert(i, path);
+            --idle;
+            {
+                const std::lock_guard lock(board.mutex);
+                board.rows.push_back(std::move(row));
+            }
+            board.work.notify_one();
+        }
+    };
+    const auto mark = [&](int row, Outcome outcome) {
+        trap.at(SyncRunLines::Mark, [&] {
+            if (row < model_.rowCount())
+                model_.setAction(row, outcome == Outcome::Done ? QStringLiteral("Done")
+                                                               : QStringLiteral("Fail"));
+        });
+    };
+    const auto take = [&](News& news) {
+        switch (news.kind) {
+        case News::Kind::Joined:
+            ++idle;
+            break;
+        case News::Kind::Action:
+            if (news.row < model_.rowCount())
+                model_.setAction(news.row, news.text);
+            break;
+        case News::Kind::Message:
+            MessageSeam::plain(news.text);
+            break;
+        case News::Kind::Report:
+            trap.report(news.text, news.line);
+            break;
+        case News::Kind::Finished:
+            running.remove(news.row);
+            if (!news.retired)
+                ++idle;
+            if (news.again) {
+                again.insert(news.row);
+            } else if (news.outcome == Outcome::Stop) {
+                result.stopped = true;
+            } else {
+                mark(news.row, news.outcome);
+                if (news.outcome == Outcome::Fail)
+                    result.failed.append(news.row);
+            }
+            break;
+        }
+    };
+
+    try {
+        for (int slot = -1; slot < pool_.capacity(); ++slot)
+            helpers.emplace_back(helper, std::ref(board), std::cref(main_), std::ref(pool_), slot,
+                                 std::ref(state_));
+        for (;;) {
+            std::deque<News> inbox;
+            {
+                const std::lock_guard lock(board.mutex);
+                inbox.swap(board.inbox);
+            }
+            for (News& news : inbox)
+                take(news);
+            if (!result.stopped && !listGone)
+                startRows();
+            const bool noMore = result.stopped || listGone || (next >= n && again.empty());
+            if (running.isEmpty() && noMore)
+                break;
+            {
+                std::unique_lock lock(board.mutex);
+                board.news.wait_for(lock, kNewsWait, [&] { return !board.inbox.empty(); });
+            }
+            UiYield::processPending();
+        }
+        end(false);
+    } catch (...) {
+        // The window was closed: every helper cuts its upload off at its next
+        // step, removes what the server received of it and ends.
+        end(true);
+        throw;
+    }
+    std::sort(result.failed.begin(), result.failed.end());
+    return result;
+}

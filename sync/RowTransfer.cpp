@@ -1,0 +1,365 @@
+#include "sync/RowTransfer.h"
+
+#include "app/core/NameCodec.h"
+#include "app/core/VbError.h"
+#include "ftp/wininet.h"
+#include "localfs/AddFolder.h"
+#include "sync/RowSink.h"
+#include "sync/SyncRunLines.h"
+#include "sync/SyncRunState.h"
+#include "sync/SyncSteps.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <utility>
+
+using namespace SyncRunLines;
+
+namespace {
+
+// The file is read and its progress reported in chunks of this size.
+constexpr qint64 kChunk = 1024;
+// Chunks are read and sent in blocks of this size: a system call and a library
+// round per kilobyte would cap the throughput. A multiple of kChunk, so that
+// the progress steps stay those of 1024-byte chunks.
+constexpr qint64 kSendBlock = 256 * 1024;
+// A block is written once no more than this waits to go out: enough to keep a
+// fast line busy while the next block is read, little enough that the
+// progress shown runs only a little ahead of the line.
+constexpr qint64 kSendAhead = kSendBlock;
+// The longest the run waits for a slow line before it lets the window work.
+constexpr int kLineStepMs = 50;
+
+VbError badFileName() {
+    return VbError(52, QStringLiteral("Bad file name or number"));
+}
+
+// Whether the server verifiably no longer holds the file. The SIZE answer
+// alone is not enough: some servers refuse SIZE for a file that is there (in
+// ASCII mode, for one), so a listing of its folder must agree, and only a
+// listing that worked can say so.
+bool RemoteFileGone(const Session& session, const QString& remotePath) {
+    if (session.fileExists(remotePath))
+        return false;
+    const QString folder = RemoteParentFolder(remotePath);
+    const QString name = remotePath.mid(folder.size());
+    WIN32_FIND_DATAA data;
+    const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
+    if (!find)
+        return GetLastError() == ERROR_NO_MORE_FILES;
+    bool present = false;
+    do {
+        present = data.cFileName == name;
+    } while (!present && InternetFindNextFileA(find, &data));
+    InternetCloseHandle(find);
+    return !present;
+}
+
+bool RemoteIsLink(const Session& session, const QString& remotePath) {
+    const QString folder = RemoteParentFolder(remotePath);
+    const QString name = remotePath.mid(folder.size());
+    WIN32_FIND_DATAA data;
+    const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
+    if (!find)
+        return false;
+    bool link = false;
+    bool more = true;
+    while (more) {
+        if (data.cFileName == name) {
+            link = data.isLink();
+            break;
+        }
+        more = InternetFindNextFileA(find, &data);
+    }
+    InternetCloseHandle(find);
+    return link;
+}
+
+} // namespace
+
+// An upload's remote file handle, closed before the row is done however the
+// upload ends. An upload that is not closed on purpose (the window was closed
+// in the middle of it) is cut off, never completed, and what the server
+// received of it is removed where the server still answers.
+class RowTransfer::RemoteFile {
+public:
+    RemoteFile(const Session& session, HINTERNET handle, QString path)
+        : session_(session), handle_(handle), path_(std::move(path)) {}
+    ~RemoteFile() {
+        if (!handle_)
+            return;
+        FtpAbortFile(std::exchange(handle_, 0));
+        session_.deleteFile(path_);
+    }
+    RemoteFile(const RemoteFile&) = delete;
+    RemoteFile& operator=(const RemoteFile&) = delete;
+
+    HINTERNET handle() const { return handle_; }
+    const QString& path() const { return path_; }
+    // Answers whether the server confirmed the upload.
+    bool close() {
+        if (!handle_)
+            return false;
+        const HINTERNET h = std::exchange(handle_, 0);
+        return InternetCloseHandle(h);
+    }
+
+private:
+    const Session& session_;
+    HINTERNET handle_;
+    QString path_;
+};
+
+RowTransfer::RowTransfer(const Session& session, SyncRunState& state, RowSink& sink,
+                         Sharing sharing)
+    : session_(session), state_(state), sink_(sink), sharing_(sharing),
+      trap_(location(),
+            [&sink](const QString& description, int line) { sink.report(description, line); }) {}
+
+RowTransfer::Outcome RowTransfer::carryOut(const Row& row) {
+    return row.kind == RowKind::Delete ? deleteRow(row) : uploadRow(row);
+}
+
+RowTransfer::Outcome RowTransfer::deleteRow(const Row& row) {
+    const QString& remotePath = row.source;
+    bool gone = false;
+    trap_.at(Delete, [&] {
+        if (!IsSendableRemotePath(remotePath))
+            throw badFileName();
+        // A refused delete still counts when the file is verifiably gone (it
+        // was deleted before); without an answer the row fails.
+        gone = session_.deleteFile(remotePath) || RemoteFileGone(session_, remotePath);
+    });
+    return gone ? Outcome::Done : Outcome::Fail;
+}
+
+RowTransfer::Outcome RowTransfer::uploadRow(const Row& row) {
+    const QString& localPath = row.source;
+    const QString& remotePath = row.destination;
+
+    if (!trap_.at(RemoteName, [&] {
+            if (!IsSendableRemotePath(remotePath))
+                throw badFileName();
+        }))
+        return Outcome::Fail;
+
+    // The local file is opened before anything changes on the server, so that
+    // a vanished or unreadable file leaves the remote side as it was.
+    // Unbuffered: the blocks go straight into the send buffer.
+    QFile file;
+    if (!trap_.at(OpenLocal, [&] { OpenLocalFile(file, localPath); }))
+        return Outcome::Fail;
+
+    // The file goes up under a temporary name beside its destination and takes
+    // the real name only once the server has confirmed all of it: an upload
+    // that is refused, fails or is cut short leaves the old copy (or nothing)
+    // under the real name, never a part.
+    const QString target =
+        state_.renamesRefused()
+            ? remotePath
+            : TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
+    HINTERNET handle = openRemote(remotePath, target);
+    QString opened = target;
+    if (!handle && target != remotePath) {
+        // Some servers take only names they like; the real name may still do.
+        handle = openRemote(remotePath, remotePath);
+        opened = remotePath;
+    }
+    if (!handle)
+        return Outcome::Stop;
+    Outcome outcome = Outcome::Fail;
+    {
+        RemoteFile remote(session_, handle, opened);
+        outcome = send(row.index, file, remote, localPath);
+    }
+    if (outcome != Outcome::Done || opened == remotePath)
+        return outcome;
+    return moveIntoPlace(row.index, file, opened, remotePath, localPath);
+}
+
+HINTERNET RowTransfer::openRemote(const QString& remotePath, const QString& target) {
+    bool skippedKnown = false;
+    trap_.at(CreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
+    // Straight onto a link, the upload would write through it into the file
+    // it points to, which no row named: the link itself goes first.
+    if (target == remotePath)
+        trap_.at(OpenRemote, [&] {
+            if (RemoteIsLink(session_, remotePath))
+                session_.deleteFile(remotePath);
+        });
+    HINTERNET handle = 0;
+    const auto open = [&] { handle = session_.openUpload(target); };
+    trap_.at(OpenRemote, open);
+    if (!handle && skippedKnown) {
+        // A folder this run created earlier may have gone since; make sure of
+        // every level once before giving up.
+        trap_.at(CreateFolder, [&] { createFolders(remotePath, true); });
+        trap_.at(OpenRemote, open);
+    }
+    return handle;
+}
+
+RowTransfer::Outcome RowTransfer::moveIntoPlace(int row, QFile& file, const QString& temporary,
+                                                const QString& remotePath,
+                                                const QString& localPath) {
+    bool placed = false;
+    trap_.at(Rename, [&] { placed = session_.renameFile(temporary, remotePath); });
+    if (placed)
+        return Outcome::Done;
+
+    // Some servers rename only onto a free name. Whether this one renames at
+    // all is tried on the new copy first, so that the old copy is deleted only
+    // when the new one can take its place.
+    QString current = temporary;
+    bool oldDeleted = false;
+    const QString second = TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
+    bool renames = false;
+    trap_.at(Rename, [&] { renames = session_.renameFile(temporary, second); });
+    if (renames) {
+        current = second;
+        trap_.at(Rename, [&] {
+            oldDeleted = session_.deleteFile(remotePath);
+            placed = session_.renameFile(second, remotePath);
+        });
+        if (placed)
+            return Outcome::Done;
+    }
+
+    // A lost connection refuses everything; that says nothing about the
+    // server's rules. What the server received stays under its temporary
+    // name, which no compare takes for a file of the site.
+    QString folder;
+    if (sharing_ == Sharing::Shared && !session_.currentDirectory(&folder))
+        return Outcome::Fail;
+
+    // The server keeps no renamed file: this file and the run's later ones go
+    // straight to their real names.
+    state_.setRenamesRefused();
+    Outcome outcome = Outcome::Fail;
+    const bool reopened = trap_.at(Read, [&] {
+        if (!file.isOpen())
+            OpenLocalFile(file, localPath);
+        if (!file.seek(0))
+            throw VbError::deviceIOError();
+    });
+    if (reopened) {
+        const HINTERNET handle = openRemote(remotePath, remotePath);
+        if (!handle) {
+            file.close();
+            outcome = Outcome::Stop;
+        } else {
+            RemoteFile remote(session_, handle, remotePath);
+            outcome = send(row, file, remote, localPath);
+        }
+    }
+    // The whole new copy is kept while it is the only one left.
+    if (outcome == Outcome::Done || !oldDeleted)
+        trap_.at(Close, [&] { session_.deleteFile(current); });
+    return outcome;
+}
+
+// Answers whether a level was left out because this run had created it already.
+bool RowTransfer::createFolders(const QString& remotePath, bool again) {
+    bool skipped = false;
+    for (const QString& level : RemoteFolderLevels(RemoteParentFolder(remotePath))) {
+        if (!again && !state_.claimFolder(level)) {
+            skipped = true;
+            continue;
+        }
+        // Whatever happens, a claimed level is answered, or another session
+        // would wait for it for ever.
+        struct Answer {
+            SyncRunState& state;
+            const QString& level;
+            ~Answer() { state.folderCreated(level); }
+        } answer{state_, level};
+        // Refused when the folder exists already, which is what is wanted.
+        session_.createDirectory(level);
+    }
+    return skipped;
+}
+
+// Waits until at most `target` bytes of the upload wait to go out, in steps
+// between which the window works. False when the upload has failed.
+bool RowTransfer::waitForLine(HINTERNET file, qint64 target) {
+    for (;;) {
+        const qint64 waiting = FtpDrainUpload(file, target, kLineStepMs);
+        if (waiting < 0)
+            return false;
+        if (waiting <= target)
+            return true;
+        sink_.yield();
+    }
+}
+
+RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
+                                       const QString& localPath) {
+    const qint64 size = file.size();
+    if (buffer_.size() < kSendBlock)
+        buffer_.resize(kSendBlock);
+    char* const buffer = buffer_.data();
+
+    sink_.setAction(row, QStringLiteral("uploading 0%"));
+    sink_.yield();
+
+    int shown = 0;
+    qint64 sent = 0;
+    bool readFailed = false;
+    bool writeFailed = false;
+    while (sent < size) {
+        // One read and one write per block; the chunks of 1024 bytes inside it
+        // are counted and shown one by one, as if read and sent singly.
+        const qint64 want = std::min(kSendBlock, size - sent);
+        if (!waitForLine(remote.handle(), kSendAhead)) {
+            writeFailed = true;
+            break;
+        }
+        const bool read = trap_.at(Read, [&] {
+            const qint64 got = file.read(buffer, want);
+            if (got < 0)
+                throw VbError::deviceIOError();
+            // The file shrank since it was opened; sending on would fill the
+            // remote copy with bytes that are not the file's.
+            if (got < want)
+                throw VbError(62, QStringLiteral("Input past end of file"));
+        });
+        if (!read) {
+            readFailed = true;
+            break;
+        }
+        quint32 written = 0;
+        if (!InternetWriteFile(remote.handle(), buffer, quint32(want), &written)) {
+            writeFailed = true;
+            break;
+        }
+        const qint64 blockEnd = sent + want;
+        while (sent < blockEnd) {
+            sent = std::min(sent + kChunk, blockEnd);
+            const int percent = UploadPercent(sent, size);
+            if (percent != shown) {
+                shown = percent;
+                sink_.setAction(row, QStringLiteral("uploading %1%").arg(percent));
+            }
+        }
+        sink_.yield();
+    }
+    if (!readFailed && !writeFailed && !waitForLine(remote.handle(), 0))
+        writeFailed = true;
+    if (size == 0)
+        sink_.setAction(row, QStringLiteral("uploading 100%"));
+
+    if (writeFailed)
+        sink_.message(QStringLiteral("Error uploading file..") + readableName(localPath));
+    file.close();
+    bool confirmed = false;
+    trap_.at(Close, [&] { confirmed = remote.close(); });
+    if (!readFailed && !writeFailed && !confirmed)
+        sink_.message(QStringLiteral("Error uploading file..") + readableName(localPath));
+    if (readFailed || writeFailed || !confirmed) {
+        // Leave no partial copy behind.
+        trap_.at(Close, [&] { session_.deleteFile(remote.path()); });
+        return Outcome::Fail;
+    }
+    return Outcome::Done;
+}
