@@ -53,6 +53,7 @@ public:
     //   "refuse-if-exists" the same, only when the argument names an existing entry
     //   "drop"      close the control connection instead of replying
     //   "drop-data" close the data connection after afterBytes bytes
+    //   "drop-session" the same, and the control connection with it
     //   "slow-data" read the upload's data at bytesPerSecond
     //   "delay"     wait delayMs before handling the command
     //   "pasv-foreign" (PASV only) name another address in the reply

@@ -7,8 +7,8 @@ leaves no server behind) or on SIGTERM.
 
 Faults are read from a JSON file on every command, so a running test can
 change them: a list of objects with the keys id, command, action
-(refuse | refuse-if-exists | drop | drop-data | slow-data | delay |
-pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always),
+(refuse | refuse-if-exists | drop | drop-data | drop-session | slow-data |
+delay | pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always),
 pathContains, fromConnection and untilConnection (only on the connections
 accepted from the one up to the other, counted from 1; 0: no bound).
 
@@ -172,7 +172,11 @@ class FaultyDTP(ThrottledDTPHandler):
         if not chunk or self.tot_bytes_received >= limit:
             self.cmd_channel.drop_data_after = None
             self._resp = ("426 Data connection dropped by test.", logging.debug)
+            control = self.cmd_channel
             self.close()
+            if getattr(control, "drop_session", False):
+                control.drop_session = False
+                control.close()
 
     handle_read_event = handle_read
 
@@ -229,6 +233,7 @@ def make_handler(args, faults, log):
         permit_foreign_addresses = False
         dtp_handler = FaultyDTP
         drop_data_after = None
+        drop_session = False
         slow_data_rate = None
         connections_accepted = 0
         connection_number = 0
@@ -272,8 +277,9 @@ def make_handler(args, faults, log):
                     int(fault.get("delayMs", 0)) / 1000.0,
                     lambda: None if self._closed else
                     FTPHandler.pre_process_command(self, line, cmd, arg))
-            elif action == "drop-data":
+            elif action in ("drop-data", "drop-session"):
                 self.drop_data_after = int(fault.get("afterBytes", 0))
+                self.drop_session = action == "drop-session"
                 FTPHandler.pre_process_command(self, line, cmd, arg)
             elif action == "slow-data":
                 self.slow_data_rate = int(fault.get("bytesPerSecond", 0)) or None
