@@ -98,8 +98,10 @@ bool confirm(int rows, const QString& hostName) {
     return text == QLatin1String("y") || text == QLatin1String("yes");
 }
 
-// Carries out every row and prints each one's outcome as the run marks it; the
-// rows a stopped run never reached are printed after it with their texts.
+// Carries out every row and prints each one's outcome as the run marks it, in
+// list order: a row marked while one before it is still under way (on another
+// session) waits for it. The rows a stopped run never reached are printed
+// after it with their texts.
 int sync(ConsoleHost& host, ConsoleMessages& messages) {
     ResultListModel& model = host.resultList();
     struct Row {
@@ -110,19 +112,22 @@ int sync(ConsoleHost& host, ConsoleMessages& messages) {
     for (int row = 0; row < model.rowCount(); ++row)
         rows.append({model.action(row), model.source(row), model.destination(row)});
 
+    qsizetype nextToPrint = 0;
+
     ConsoleProgress progress(model, stderr, ::isatty(STDERR_FILENO));
     messages.setBeforeWrite([&] { progress.clearLine(); });
     const auto marks = QObject::connect(
         &model, &ResultListModel::dataChanged, &model,
         [&](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-            for (int row = topLeft.row(); row <= bottomRight.row() && row < rows.size(); ++row) {
-                Row& r = rows[row];
-                r.action = model.action(row);
-                if (!r.printed && (r.action == kDone || r.action == kFail)) {
-                    progress.clearLine();
-                    printRow(r.action, r.source, r.destination);
-                    r.printed = true;
-                }
+            for (int row = topLeft.row(); row <= bottomRight.row() && row < rows.size(); ++row)
+                rows[row].action = model.action(row);
+            for (; nextToPrint < rows.size(); ++nextToPrint) {
+                Row& r = rows[nextToPrint];
+                if (r.action != kDone && r.action != kFail)
+                    break;
+                progress.clearLine();
+                printRow(r.action, r.source, r.destination);
+                r.printed = true;
             }
         });
 

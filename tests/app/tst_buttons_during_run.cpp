@@ -3,6 +3,7 @@
 
 #include "app/Form1.h"
 #include "app/Form2.h"
+#include "app/SettingsStore.h"
 #include "app/core/UiYield.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
@@ -82,6 +83,9 @@ private slots:
         // An older, smaller copy: its row overwrites.
         QVERIFY(TestFiles::writeFile(server.rootPath() + QStringLiteral("/b.bin"), "old"));
 
+        // One session: every connection beyond it is one a press left open.
+        SaveSetting(QStringLiteral("Tarvex"), QStringLiteral("Pellmor"),
+                    QStringLiteral("Transfers"), QStringLiteral("1"));
         MessageRecorder boxes;
         Form1 f;
         f.Form_Load();
