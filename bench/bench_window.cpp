@@ -8,7 +8,11 @@
 //       lftp mirror -R (one connection and --parallel=4) and rclone copy
 //   bench_window compare [--files 20000] [--folders 200] [--runs 3] [--delay-ms 0]
 //       compare runs (every tenth local file missing on the server), each
-//       replacing the rows of the one before; against lftp mirror -R --dry-run
+//       replacing the rows of the one before; against lftp mirror -R --dry-run.
+//       [--a11y-client] [--a11y-listen] [--a11y-read count|row|all]: an
+//       assistive-technology client reads the list over the AT-SPI bus
+//       meanwhile (bench/a11y_client.py; run under the bus, see
+//       bench/window_a11y.sh)
 //   bench_window big     [--mib 1024] [--runs 3] [--upload-bps 0]
 //       sync of one large file; against curl -T. With --upload-bps the server
 //       takes uploads no faster than that (a slow line), and the longest
@@ -70,6 +74,52 @@ struct Options {
     qint64 uploadBps = 0;
     int transfers = 0; // 0: not stored, the program's default
     QString binary;
+    bool a11yClient = false;
+    bool a11yListen = false;
+    QString a11yRead = QStringLiteral("count");
+};
+
+// An assistive-technology client (bench/a11y_client.py) reading the result
+// list's row count and the dialogs over the AT-SPI bus while the runs go on,
+// as a screen reader does. Needs the bus: see bench/window_a11y.sh.
+class A11yClient {
+public:
+    bool start(qint64 pid, bool listen, const QString& read) {
+        QStringList args{QStringLiteral(PELLMOR_BENCH_DIR "/a11y_client.py"),
+                         QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"),
+                         QStringLiteral("Result list")};
+        if (listen)
+            args << QStringLiteral("--listen");
+        args << QStringLiteral("--read") << read;
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.start(QStringLiteral("/usr/bin/python3"), args);
+        // The client asks the window while it looks for the list, so the
+        // window's event loop must run meanwhile.
+        const bool ready = QTest::qWaitFor(
+            [&] {
+                out_ += process_.readAllStandardOutput();
+                return out_.contains('\n') || process_.state() == QProcess::NotRunning;
+            },
+            120000);
+        std::printf("a11y client: %s", ready ? out_.constData() : "did not answer\n");
+        return ready && out_.startsWith("ready");
+    }
+
+    // Stops the client and answers its summary of what it read.
+    QString stop() {
+        QEventLoop loop;
+        QObject::connect(&process_, &QProcess::finished, &loop, &QEventLoop::quit);
+        process_.closeWriteChannel();
+        if (process_.state() == QProcess::Running)
+            loop.exec();
+        out_ += process_.readAllStandardOutput();
+        const QList<QByteArray> lines = out_.trimmed().split('\n');
+        return QString::fromUtf8(lines.last());
+    }
+
+private:
+    QProcess process_;
+    QByteArray out_;
 };
 
 // The longest time the window's event loop went without a pass while a
@@ -127,8 +177,15 @@ double runTool(const QString& program, const QStringList& args,
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     p.setStandardOutputFile(QProcess::nullDevice());
+    // The window's event loop keeps running meanwhile, so that an
+    // accessibility client is answered as it would be by an idle window.
+    QEventLoop loop;
+    QObject::connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
     p.start(program, args);
-    if (!p.waitForStarted() || !p.waitForFinished(-1) || p.exitCode() != 0) {
+    const bool started = p.waitForStarted();
+    if (started && p.state() == QProcess::Running)
+        loop.exec();
+    if (!started || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         std::fprintf(stderr, "%s failed\n", qPrintable(program));
         return -1;
     }
@@ -231,6 +288,8 @@ public:
             process_.waitForFinished();
         }
     }
+
+    qint64 pid() const { return process_.processId(); }
 
     bool start(const QString& binary, const QString& transcript) {
         transcript_.setFileName(transcript);
@@ -457,6 +516,11 @@ private:
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
                       tree + QLatin1Char('/'), o_.transfers);
         showWindow();
+        A11yClient client;
+        const qint64 windowPid =
+            o_.binary.isEmpty() ? QCoreApplication::applicationPid() : program_.pid();
+        if (o_.a11yClient && !client.start(windowPid, o_.a11yListen, o_.a11yRead))
+            return 1;
         QList<double> ours, dry;
         int rows = 0;
         for (int r = 0; r < o_.runs; ++r) {
@@ -473,6 +537,8 @@ private:
                 QStringLiteral("lftp"),
                 lftpArgs(server_, QStringLiteral("mirror -R --dry-run %1 /ours").arg(tree)));
         }
+        if (o_.a11yClient)
+            std::printf("a11y client: %s\n", qPrintable(client.stop()));
         std::printf("compare of %d local files in %d folders, %d rows, %d ms per reply\n", o_.files,
                     o_.folders, rows, o_.delayMs);
         report("pellmor compare", ours);
@@ -552,9 +618,23 @@ int main(int argc, char** argv) {
     const bool compareMode = o.mode == QLatin1String("compare");
     o.files = compareMode ? 20000 : 1000;
     o.folders = compareMode ? 200 : 33;
-    for (int i = 2; i + 1 < args.size(); i += 2) {
-        const QString k = args[i], v = args[i + 1];
-        if (k == QLatin1String("--files"))
+    for (int i = 2; i < args.size(); ++i) {
+        const QString k = args[i];
+        if (k == QLatin1String("--a11y-client")) {
+            o.a11yClient = true;
+            continue;
+        }
+        if (k == QLatin1String("--a11y-listen")) {
+            o.a11yClient = o.a11yListen = true;
+            continue;
+        }
+        if (++i >= args.size())
+            break;
+        const QString v = args[i];
+        if (k == QLatin1String("--a11y-read")) {
+            o.a11yClient = true;
+            o.a11yRead = v;
+        } else if (k == QLatin1String("--files"))
             o.files = v.toInt();
         else if (k == QLatin1String("--folders"))
             o.folders = std::max(1, v.toInt());
