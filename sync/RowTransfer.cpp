@@ -175,6 +175,16 @@ RowTransfer::Outcome RowTransfer::uploadRow(const Row& row) {
     }
     if (outcome != Outcome::Done || opened == remotePath)
         return outcome;
+    // The server may confirm the upload well after the window was closed: its
+    // receive buffer takes the last bytes in at once, so the wait for the
+    // confirmation is no step the run can be cut off in. A closed window still
+    // never lets the new copy take the real name.
+    try {
+        sink_.yield();
+    } catch (const RunAborted&) {
+        session_.deleteFile(opened);
+        throw;
+    }
     return moveIntoPlace(row.index, file, opened, remotePath, localPath);
 }
 
