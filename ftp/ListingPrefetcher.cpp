@@ -7,11 +7,17 @@ namespace {
 // How often a waiting take() hands control to its caller's callback.
 constexpr std::chrono::milliseconds kWaitStep{10};
 
+// An extra session that failed this many listings the main session then made
+// is logged out: it costs time and brings nothing.
+constexpr int kStrikesToRetire = 2;
+
 } // namespace
 
 ListingPrefetcher::ListingPrefetcher(const Session& main, int extra)
     : main_(main), pool_(main, extra) {
     workers_.reserve(size_t(pool_.capacity()) + 1);
+    strikes_.assign(size_t(pool_.capacity()) + 1, 0);
+    awaitingVerdict_.assign(size_t(pool_.capacity()) + 1, false);
     for (int worker = 0; worker <= pool_.capacity(); ++worker)
         workers_.emplace_back([this, worker] { work(worker); });
 }
@@ -30,7 +36,7 @@ ListingPrefetcher::~ListingPrefetcher() {
 void ListingPrefetcher::add(const QString& pattern) {
     {
         const std::lock_guard lock(mutex_);
-        tasks_.push_back(Task{pattern, State::Queued, {}});
+        tasks_.push_back(Task{pattern, State::Queued, {}, 0});
     }
     workAdded_.notify_one();
 }
@@ -57,8 +63,14 @@ FolderListing ListingPrefetcher::take(int index, const std::function<void()>& wh
 
 int ListingPrefetcher::nextTask(int worker, std::unique_lock<std::mutex>& lock) {
     for (;;) {
-        if (stopping_)
+        if (stopping_ || (worker > 0 && strikes_[size_t(worker)] >= kStrikesToRetire))
             return -1;
+        // After a failed listing an extra session waits for the main
+        // session's verdict on that folder before it lists anything else.
+        if (worker > 0 && awaitingVerdict_[size_t(worker)]) {
+            workAdded_.wait(lock);
+            continue;
+        }
         // The main session takes the retries first: the walk may be waiting
         // for one of them.
         if (worker == 0 && !retries_.empty()) {
@@ -83,7 +95,7 @@ void ListingPrefetcher::work(int worker) {
     for (;;) {
         const int index = nextTask(worker, lock);
         if (index < 0)
-            return;
+            break;
         Task& task = tasks_[size_t(index)];
         task.state = State::Fetching;
         const QString pattern = task.pattern;
@@ -95,26 +107,36 @@ void ListingPrefetcher::work(int worker) {
             listing = FolderListing();
         }
         // An extra session that cannot list a folder says nothing about the
-        // folder; whether it is still connected decides if it goes on.
-        bool retire = false;
+        // folder; a session that no longer answers at all is done.
+        bool gone = false;
         if (!listing.listed && worker > 0) {
             QString folder;
-            retire = !session->currentDirectory(&folder);
+            gone = !session->currentDirectory(&folder);
         }
         lock.lock();
         if (!listing.listed && worker > 0) {
             task.state = State::Queued;
+            task.failedOn = worker;
+            awaitingVerdict_[size_t(worker)] = true;
             retries_.push_back(size_t(index));
+            if (gone)
+                strikes_[size_t(worker)] = kStrikesToRetire;
             workAdded_.notify_all();
         } else {
+            // The main session listed what an extra one could not: that
+            // session is the trouble, not the folder.
+            if (task.failedOn > 0) {
+                if (listing.listed)
+                    ++strikes_[size_t(task.failedOn)];
+                awaitingVerdict_[size_t(task.failedOn)] = false;
+                workAdded_.notify_all();
+            }
             task.listing = std::move(listing);
             task.state = State::Done;
             listingDone_.notify_all();
         }
-        if (retire) {
-            lock.unlock();
-            pool_.close(worker - 1);
-            return;
-        }
     }
+    lock.unlock();
+    if (worker > 0)
+        pool_.close(worker - 1);
 }

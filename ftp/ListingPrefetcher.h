@@ -21,8 +21,8 @@
 // could not list is listed again over the main session, and that answer
 // counts: a connection that broke or was refused only ever costs time, and
 // what the walk sees of a folder is what the main session alone would see.
-// An extra session whose connection is gone is logged out and its worker
-// ends; the others go on.
+// An extra session whose connection is gone, or that fails listings the main
+// session then makes, is logged out and its worker ends; the others go on.
 //
 // The destructor stops the workers (each finishes the listing it is on) and
 // closes the extra sessions. The main session is used by a worker thread
@@ -49,6 +49,7 @@ private:
         QString pattern;
         State state = State::Queued;
         FolderListing listing;
+        int failedOn = 0; // the extra worker whose listing failed, if any
     };
 
     void work(int worker);
@@ -65,6 +66,10 @@ private:
     size_t nextQueued_ = 0;
     // Listings that failed on an extra session, for the main session to retry.
     std::deque<size_t> retries_;
+    // Per worker: listings it failed that the main session then made.
+    std::vector<int> strikes_;
+    // Per worker: a listing it failed is still to be made by the main session.
+    std::vector<bool> awaitingVerdict_;
     bool stopping_ = false;
 
     std::vector<std::thread> workers_;

@@ -100,6 +100,7 @@ private slots:
     void perAddressLimit_data();
     void perAddressLimit();
     void droppedSessionLosesNoFolder();
+    void sessionThatCannotListIsLetGo();
 
 private:
     bool startServer(FtpTestServer& server);
@@ -370,6 +371,29 @@ void TestRemoteTree::droppedSessionLosesNoFolder() {
     compareWalks(walk(QStringLiteral("/www/"), 4), one);
     // Every folder once more, and the dropped listing again.
     QCOMPARE(listingCommands(server), 2 * folders + 1);
+    QCOMPARE(server.openControlConnections(), 1);
+}
+
+// A server that logs extra sessions in but will not list anything over them
+// costs the walk a few listings, not one more per folder.
+void TestRemoteTree::sessionThatCannotListIsLetGo() {
+    FtpTestServer server;
+    if (!startServer(server))
+        return;
+    const int folders = makeRandomTree(server.rootPath() + QStringLiteral("/www/"), 515);
+    QVERIFY(folders > 3);
+    const Walk one = walk(QStringLiteral("/www/"));
+    QCOMPARE(listingCommands(server), folders);
+
+    FtpTestServer::Fault refuse{QStringLiteral("MLSD"), QStringLiteral("refuse"), 0, 0, -1, {}};
+    refuse.fromConnection = 2;
+    server.addFault(refuse);
+    const int extra = 3;
+    compareWalks(walk(QStringLiteral("/www/"), extra + 1), one);
+    // Each extra session is let go after its second folder that the main
+    // session could list.
+    QVERIFY2(listingCommands(server) <= 2 * folders + 2 * extra,
+             qPrintable(QString::number(listingCommands(server))));
     QCOMPARE(server.openControlConnections(), 1);
 }
 
