@@ -23,7 +23,7 @@ namespace {
 // Slow enough that an upload of kFileSize takes a few seconds, so that it is
 // caught in flight however loaded the machine is.
 constexpr qint64 kLineBytesPerSecond = 512 * 1024;
-constexpr qint64 kFileSize = 1024 * 1024;
+constexpr qint64 kFileSize = 1536 * 1024;
 
 const QString kOverwritten = QStringLiteral("report.bin");
 const QString kAdded = QStringLiteral("added.bin");
