@@ -672,7 +672,9 @@ int FtpSession::command(const QByteArray& verb, const QByteArray& argument) {
     // the reply code comes from the reply lines instead.
     const QByteArray quoted = '*' + cmd;
     curl_slist* quote = curl_slist_append(nullptr, quoted.constData());
-    const QByteArray url = baseUrl_ + '/';
+    // The server's root, absolute: with no folder to change to, curl sends no
+    // CWD around the command (its arguments are absolute paths).
+    const QByteArray url = baseUrl_ + "/%2F";
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
@@ -756,7 +758,7 @@ bool FtpSession::rename(const QByteArray& from, const QByteArray& to) {
     const QByteArray rnto = "RNTO " + to;
     curl_slist* quote = curl_slist_append(nullptr, ('*' + rnfr).constData());
     quote = curl_slist_append(quote, ('*' + rnto).constData());
-    const QByteArray url = baseUrl_ + '/';
+    const QByteArray url = baseUrl_ + "/%2F";
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
@@ -794,6 +796,10 @@ bool FtpSession::beginUpload(const QByteArray& path) {
     const QByteArray url = urlFor(path);
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_UPLOAD, 1L);
+    // An absolute path goes with STOR as it is: no CWD before every file,
+    // which costs a round trip each, and more where commands come between.
+    if (path.startsWith('/'))
+        curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     curl_multi_add_handle(multi_, easy_);
     inMulti_ = true;
     // The server has accepted the upload once curl asks for the first data.

@@ -57,6 +57,8 @@ struct Board {
     std::deque<Row> rows;
     std::deque<News> inbox;
     bool closing = false;
+    // A remote file could not be created: no further row starts.
+    bool stopping = false;
     // Read by the helpers between the steps of an upload, without the lock.
     std::atomic<bool> abort = false;
     // Helpers that have not retired. The last one never does: it carries on
@@ -102,16 +104,22 @@ bool stillConnected(const Session& session) {
 // Works for the run over the main session (slot -1) or over one of the
 // pool's, once its log-in has been answered.
 void helper(Board& board, const Session& main, SessionPool& pool, int slot, SyncRunState& state) {
+    // A session of the pool is logged out as its helper ends, so that the
+    // goodbyes of several overlap.
     struct Leave {
         Board& board;
+        SessionPool& pool;
+        int slot;
         ~Leave() {
+            if (slot >= 0)
+                pool.close(slot);
             {
                 const std::lock_guard lock(board.mutex);
                 --board.left;
             }
             board.news.notify_one();
         }
-    } leave{board};
+    } leave{board, pool, slot};
     const Session* joined = &main;
     if (slot >= 0) {
         joined = pool.wait(slot);
@@ -132,9 +140,10 @@ void helper(Board& board, const Session& main, SessionPool& pool, int slot, Sync
         Row row;
         {
             std::unique_lock lock(board.mutex);
-            board.work.wait(
-                lock, [&] { return board.abort.load() || board.closing || !board.rows.empty(); });
-            if (board.abort.load() || board.rows.empty())
+            board.work.wait(lock, [&] {
+                return board.abort.load() || board.closing || board.stopping || !board.rows.empty();
+            });
+            if (board.abort.load() || board.stopping || board.rows.empty())
                 return;
             row = std::move(board.rows.front());
             board.rows.pop_front();
@@ -147,23 +156,23 @@ void helper(Board& board, const Session& main, SessionPool& pool, int slot, Sync
         } catch (...) {
             done.outcome = Outcome::Fail;
         }
-        if (done.outcome != Outcome::Done && !stillConnected(session)) {
+        const bool lost = done.outcome != Outcome::Done && !stillConnected(session);
+        {
             const std::lock_guard lock(board.mutex);
-            if (board.live > 1) {
+            if (lost && board.live > 1) {
                 --board.live;
                 done.retired = true;
                 // An upload cut off by the loss keeps its "Fail"; a row that
                 // could not even begin goes to a session that works.
                 done.again = done.outcome == Outcome::Stop || row.kind == RowKind::Delete;
             }
+            if (done.outcome == Outcome::Stop && !done.again)
+                board.stopping = true;
         }
         const bool retired = done.retired;
         board.post(std::move(done));
-        if (retired) {
-            if (slot >= 0)
-                pool.close(slot);
+        if (retired)
             return;
-        }
     }
 }
 
@@ -218,7 +227,11 @@ ParallelRows::Result ParallelRows::run() {
     int next = 0;
     std::set<int> again;
     QHash<int, QString> running; // row: the remote path it changes
-    int idle = 1;
+    // Rows are handed out a little ahead, so that a helper that ends a row
+    // starts its next one without waiting for this thread: up to this many
+    // per helper are under way or waiting for one.
+    constexpr int kRowsPerHelper = 2;
+    int working = 1; // helpers at work: the main one, and those that joined
     bool listGone = false;
 
     const auto clashes = [&](const QString& path) {
@@ -229,7 +242,7 @@ ParallelRows::Result ParallelRows::run() {
         return false;
     };
     const auto startRows = [&] {
-        while (idle > 0) {
+        while (running.size() < kRowsPerHelper * working) {
             UiYield::processPending();
             const bool retry = !again.empty();
             const int i = retry ? *again.begin() : next;
@@ -254,7 +267,6 @@ ParallelRows::Result ParallelRows::run() {
             else
                 ++next;
             running.insert(i, path);
-            --idle;
             {
                 const std::lock_guard lock(board.mutex);
                 board.rows.push_back(std::move(row));
@@ -272,7 +284,7 @@ ParallelRows::Result ParallelRows::run() {
     const auto take = [&](News& news) {
         switch (news.kind) {
         case News::Kind::Joined:
-            ++idle;
+            ++working;
             break;
         case News::Kind::Action:
             if (news.row < model_.rowCount())
@@ -286,12 +298,18 @@ ParallelRows::Result ParallelRows::run() {
             break;
         case News::Kind::Finished:
             running.remove(news.row);
-            if (!news.retired)
-                ++idle;
+            if (news.retired)
+                --working;
             if (news.again) {
                 again.insert(news.row);
             } else if (news.outcome == Outcome::Stop) {
                 result.stopped = true;
+                // The rows handed out that no helper took up stay as they
+                // were.
+                const std::lock_guard lock(board.mutex);
+                for (const Row& unstarted : board.rows)
+                    running.remove(unstarted.index);
+                board.rows.clear();
             } else {
                 mark(news.row, news.outcome);
                 if (news.outcome == Outcome::Fail)

@@ -16,13 +16,15 @@ class SyncRunState;
 // helpers send it their progress, messages and error reports, and it lets the
 // window work while it waits.
 //
-// Rows start in list order, each on the next free session, with its tick read
-// as it starts; a row waits while a running one changes the same remote path
-// or a folder above or below it, and no later row passes it. A row that only
-// failed because its session was lost goes to another session, which then
-// carries on alone; the last session left fails its rows as a single session
-// would. Once a remote file cannot be created, no further row starts and the
-// running ones finish.
+// Rows start in list order, each on the next free session. A row is handed
+// out (its tick read) a little ahead of its start, so that no session waits
+// for this thread between rows; it is not handed out while a row under way
+// changes the same remote path or a folder above or below it, and no later row
+// passes it. A row that failed only because its session was lost, before it
+// changed anything, goes to another session, and the lost one's helper ends;
+// the last session left fails its rows as a single session would. Once a
+// remote file cannot be created, no further row starts and the running ones
+// finish.
 class ParallelRows {
 public:
     struct Result {
