@@ -6,6 +6,8 @@
 //   bench_window many    [--files 1000] [--folders 33] [--runs 3] [--delay-ms 0]
 //       compare, then sync of small files into new folders; against
 //       lftp mirror -R (one connection and --parallel=4) and rclone copy
+//       (over vsftpd-ftpes: against the same sync over plain FTP to a second
+//       vsftpd; over rclone-sftp: against rclone copy to the same server)
 //   bench_window compare [--files 20000] [--folders 200] [--runs 3] [--delay-ms 0]
 //       compare runs (every tenth local file missing on the server), each
 //       replacing the rows of the one before; against lftp mirror -R --dry-run.
@@ -17,8 +19,12 @@
 //       sync of one large file; against curl -T. With --upload-bps the server
 //       takes uploads no faster than that (a slow line), and the longest
 //       pause of the window's event loop during the sync is what counts
-//   every mode: [--transfers N] stores the Transfers setting (else the default)
-//               [--binary PATH] drives the built program instead (see below)
+//       (over vsftpd-ftpes against curl --ssl-reqd -T, over rclone-sftp
+//       against rclone copy)
+//   common options: [--server pyftpdlib|vsftpd|vsftpd-ftpes|rclone-sftp]
+//       [--transfers N] stores the Transfers setting (else the default;
+//       rclone's --transfers is the same number)
+//       [--binary PATH] drives the built program instead (see below)
 //
 // The window is made as the program makes it (Form1, the widget message
 // boxes, Form_Load, show), its settings read from a throwaway
@@ -34,17 +40,22 @@
 // The transcript's file writes are the only thing added to the program's work.
 
 #include "app/Form1.h"
+#include "app/SettingsStore.h"
 #include "app/WidgetMessageBox.h"
 #include "bench/Median.h"
 #include "compare/ResultListModel.h"
+#include "compare/Transfers.h"
+#include "ftp/ServerTrust.h"
 #include "tests/support/FtpTestServer.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -77,6 +88,10 @@ struct Options {
     bool a11yClient = false;
     bool a11yListen = false;
     QString a11yRead = QStringLiteral("count");
+    QString server = QStringLiteral("pyftpdlib");
+    bool ftpes() const { return server == QLatin1String("vsftpd-ftpes"); }
+    bool sftp() const { return server == QLatin1String("rclone-sftp"); }
+    int effectiveTransfers() const { return transfers > 0 ? transfers : Transfers::kDefault; }
 };
 
 // An assistive-technology client (bench/a11y_client.py) reading the result
@@ -219,19 +234,58 @@ QProcessEnvironment rcloneEnv(const FtpTestServer& s, const QString& work) {
     return env;
 }
 
+// rclone copy to the SFTP server, with an on-the-fly remote.
+QStringList rcloneSftpArgs(const FtpTestServer& s, const QString& source, const QString& target,
+                           int transfers) {
+    QProcess obscure;
+    obscure.start(QStringLiteral("rclone"), {QStringLiteral("obscure"), s.password()});
+    obscure.waitForFinished(-1);
+    const QString pass = QString::fromLatin1(obscure.readAllStandardOutput()).trimmed();
+    return {QStringLiteral("copy"),
+            source,
+            QStringLiteral(":sftp:") + target,
+            QStringLiteral("--sftp-host"),
+            s.host(),
+            QStringLiteral("--sftp-port"),
+            QString::number(s.port()),
+            QStringLiteral("--sftp-user"),
+            s.user(),
+            QStringLiteral("--sftp-pass"),
+            pass,
+            QStringLiteral("--transfers"),
+            QString::number(transfers),
+            QStringLiteral("--config"),
+            QStringLiteral("/dev/null")};
+}
+
 void writeSettings(const QString& configHome, const FtpTestServer& s, const QString& remote,
                    const QString& local, int transfers) {
     QDir().mkpath(configHome);
-    QFile f(configHome + QStringLiteral("/Tarvex.ini"));
-    if (!f.open(QIODevice::WriteOnly))
-        std::abort();
-    f.write(QStringLiteral("[Pellmor]\nHostName=127.0.0.1\nPort=%1\nUserName=%2\nPassword=%3\n"
-                           "Remote%20Folder=%4\nText1=%5\n")
-                .arg(s.port())
-                .arg(s.user(), s.password(), remote, local)
-                .toUtf8());
-    if (transfers > 0)
-        f.write(QByteArray("Transfers=") + QByteArray::number(transfers) + '\n');
+    const QString path = configHome + QStringLiteral("/Tarvex.ini");
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            std::abort();
+        f.write(QStringLiteral("[Pellmor]\nHostName=%6\nPort=%1\nUserName=%2\nPassword=%3\n"
+                               "Remote%20Folder=%4\nText1=%5\n")
+                    .arg(s.port())
+                    .arg(s.user(), s.password(), remote, local, s.hostText())
+                    .toUtf8());
+        if (transfers > 0)
+            f.write(QByteArray("Transfers=") + QByteArray::number(transfers) + '\n');
+    }
+    ResetSettingsCache();
+    // The throwaway certificate or host key is trusted up front, as a user
+    // would have trusted it once.
+    ServerTrust::useSettingsFile(path);
+    const QByteArray der = ServerTrust::derFromPem(s.certificatePem());
+    if (!der.isEmpty())
+        ServerTrust::storeCertificate("127.0.0.1", s.port(),
+                                      {QCryptographicHash::hash(der, QCryptographicHash::Sha256),
+                                       ServerTrust::publicKeyPin(der)});
+    const QByteArray key = s.hostKeyBlob();
+    if (!key.isEmpty())
+        ServerTrust::storeHostKey("127.0.0.1", s.port(), key);
 }
 
 void makeTree(const QString& root, int files, int folders, const QString& copyTo = {}) {
@@ -407,8 +461,9 @@ private:
 
 class Bench {
 public:
-    Bench(Options o, FtpTestServer& server, QString work)
-        : o_(std::move(o)), server_(server), work_(std::move(work)) {}
+    // plain: over ftpes, a plain FTP server of the same kind, the peer.
+    Bench(Options o, FtpTestServer& server, FtpTestServer* plain, QString work)
+        : o_(std::move(o)), server_(server), plain_(plain), work_(std::move(work)) {}
 
     int run() {
         if (o_.mode == QLatin1String("many"))
@@ -452,6 +507,38 @@ private:
             std::fprintf(stderr, "window not exposed\n");
     }
 
+    // Points the window's boxes at another server of the same account.
+    void useServer(const FtpTestServer& s) {
+        form_->findChild<QLineEdit*>(QStringLiteral("txtHostName"))->setText(s.hostText());
+        form_->findChild<QLineEdit*>(QStringLiteral("txtPort"))->setText(QString::number(s.port()));
+    }
+
+    // A remote folder not used before in this run: rclone's SFTP server keeps
+    // listings for minutes, and would still show a folder deleted behind its
+    // back.
+    QString freshFolder(const FtpTestServer& s, const QString& name) {
+        const QString folder = QStringLiteral("/%1%2").arg(name).arg(++fresh_);
+        QDir(s.rootPath() + folder).removeRecursively();
+        return folder;
+    }
+
+    // One compare and sync into an empty folder; answers the sync's seconds,
+    // or -1 when the window did not do all of it.
+    double syncAll(const FtpTestServer& s, double* compareSeconds) {
+        useServer(s);
+        form_->findChild<QLineEdit*>(QStringLiteral("txtRemoteFolder"))
+            ->setText(freshFolder(s, QStringLiteral("ours")) + QLatin1Char('/'));
+        boxes_.texts.clear();
+        const double c = click(button("PushButton5"));
+        if (compareSeconds)
+            *compareSeconds = c;
+        const int rows = form_->resultList().rowCount();
+        const double t = click(button("PushButton6"));
+        if (rows != o_.files || !checkBoxes({QStringLiteral("Done.")}))
+            return -1;
+        return t;
+    }
+
     bool checkBoxes(const QStringList& wanted) {
         if (boxes_.texts == wanted)
             return true;
@@ -466,12 +553,13 @@ private:
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
                       tree + QLatin1Char('/'), o_.transfers);
         showWindow();
-        const auto env = rcloneEnv(server_, work_);
-        QList<double> compare, sync, lftp1, lftp4, rclone;
+        const bool ftpPeers = !o_.ftpes() && !o_.sftp();
+        const auto env = ftpPeers ? rcloneEnv(server_, work_) : QProcessEnvironment();
+        QList<double> compare, sync, plainSync, lftp1, lftp4, rclone;
         for (int r = 0; r < o_.runs; ++r) {
-            QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
-            boxes_.texts.clear();
             if (!o_.binary.isEmpty()) {
+                QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
+                boxes_.texts.clear();
                 compare << program_.compare();
                 sync << program_.sync();
                 if (countFiles(server_.rootPath() + QStringLiteral("/ours")) != o_.files) {
@@ -479,12 +567,28 @@ private:
                     return 1;
                 }
             } else {
-                compare << click(button("PushButton5"));
-                const int rows = form_->resultList().rowCount();
-                sync << click(button("PushButton6"));
-                if (rows != o_.files || !checkBoxes({QStringLiteral("Done.")}))
+                double c = 0;
+                const double t = syncAll(server_, &c);
+                if (t < 0)
                     return 1;
+                compare << c;
+                sync << t;
             }
+            if (plain_ && o_.binary.isEmpty()) {
+                const double p = syncAll(*plain_, nullptr);
+                if (p < 0)
+                    return 1;
+                plainSync << p;
+                useServer(server_);
+            }
+            if (o_.sftp()) {
+                rclone << runTool(QStringLiteral("rclone"),
+                                  rcloneSftpArgs(server_, tree,
+                                                 freshFolder(server_, QStringLiteral("rclone")),
+                                                 o_.effectiveTransfers()));
+            }
+            if (!ftpPeers)
+                continue;
             for (auto [list, parallel] : {std::pair{&lftp1, 1}, std::pair{&lftp4, 4}}) {
                 QDir(server_.rootPath() + QStringLiteral("/lftp")).removeRecursively();
                 *list << runTool(
@@ -499,13 +603,23 @@ private:
             rclone << runTool(QStringLiteral("rclone"),
                               {QStringLiteral("copy"), tree, QStringLiteral("bench:/rclone")}, env);
         }
-        std::printf("%d files of 1-8 KiB in %d new folders, %d ms per reply\n", o_.files,
-                    o_.folders, o_.delayMs);
+        std::printf("%d files of 1-8 KiB in %d new folders, %d ms per reply, Transfers %d\n",
+                    o_.files, o_.folders, o_.delayMs, o_.effectiveTransfers());
         report("pellmor compare", compare);
         report("pellmor sync", sync);
+        if (plain_) {
+            report("pellmor sync, plain", plainSync);
+            std::printf("ftpes/plain time: %.2fx\n", median(sync) / median(plainSync));
+        }
         report("lftp mirror -R", lftp1);
         report("lftp --parallel=4", lftp4);
-        report("rclone copy", rclone);
+        if (o_.sftp()) {
+            std::printf("rclone copy --transfers %d:\n", o_.effectiveTransfers());
+            report("rclone copy", rclone);
+            std::printf("pellmor/rclone time: %.2fx\n", median(sync) / median(rclone));
+        } else {
+            report("rclone copy", rclone);
+        }
         reportProgramMemory();
         return 0;
     }
@@ -566,7 +680,8 @@ private:
         QList<double> ours, curl, pauses;
         PauseMeter meter;
         for (int r = 0; r < o_.runs; ++r) {
-            QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
+            form_->findChild<QLineEdit*>(QStringLiteral("txtRemoteFolder"))
+                ->setText(freshFolder(server_, QStringLiteral("ours")) + QLatin1Char('/'));
             boxes_.texts.clear();
             click(button("PushButton5"));
             meter.reset();
@@ -574,21 +689,33 @@ private:
             pauses << double(meter.longestMs);
             if (!checkBoxes({QStringLiteral("Done.")}))
                 return 1;
+            if (o_.sftp()) {
+                curl << runTool(QStringLiteral("rclone"),
+                                rcloneSftpArgs(server_, folder + QStringLiteral("/big.bin"),
+                                               freshFolder(server_, QStringLiteral("rclone")),
+                                               o_.effectiveTransfers()));
+                continue;
+            }
             QFile::remove(server_.rootPath() + QStringLiteral("/curl.bin"));
-            curl << runTool(QStringLiteral("curl"),
-                            {QStringLiteral("-s"), QStringLiteral("-T"),
+            QStringList args{QStringLiteral("-s"), QStringLiteral("-T"),
                              folder + QStringLiteral("/big.bin"),
                              QStringLiteral("ftp://%1:%2@127.0.0.1:%3/curl.bin")
                                  .arg(server_.user(), server_.password())
-                                 .arg(server_.port())});
+                                 .arg(server_.port())};
+            if (o_.ftpes())
+                args << QStringLiteral("--ssl-reqd") << QStringLiteral("--insecure");
+            curl << runTool(QStringLiteral("curl"), args);
         }
         std::printf("one file of %lld MiB, server taking %lld bytes/s (0: no limit)\n", o_.mib,
                     o_.uploadBps);
         report("pellmor sync", ours);
         std::printf("longest event-loop pause during the sync: median %.0f ms, worst %.0f ms\n",
                     median(pauses), *std::max_element(pauses.begin(), pauses.end()));
-        report("curl -T", curl);
-        std::printf("pellmor/curl throughput: %.1f%%\n", 100.0 * median(curl) / median(ours));
+        const char* peer = o_.sftp()    ? "rclone copy"
+                           : o_.ftpes() ? "curl --ssl-reqd -T"
+                                        : "curl -T";
+        report(peer, curl);
+        std::printf("pellmor/%s throughput: %.1f%%\n", peer, 100.0 * median(curl) / median(ours));
         return 0;
     }
 
@@ -599,7 +726,9 @@ private:
 
     Options o_;
     FtpTestServer& server_;
+    FtpTestServer* plain_;
     QString work_;
+    int fresh_ = 0;
     BoxWatcher boxes_;
     std::unique_ptr<Form1> form_;
     ProgramDriver program_;
@@ -650,21 +779,38 @@ int main(int argc, char** argv) {
             o.transfers = v.toInt();
         else if (k == QLatin1String("--binary"))
             o.binary = v;
+        else if (k == QLatin1String("--server"))
+            o.server = v;
     }
     if ((o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) ||
         (!o.binary.isEmpty() && o.mode == QLatin1String("big"))) {
         std::fprintf(stderr, "usage: bench_window many|compare|big [options], see the source\n");
         return 2;
     }
+    const QStringList servers{QStringLiteral("pyftpdlib"), QStringLiteral("vsftpd"),
+                              QStringLiteral("vsftpd-ftpes"), QStringLiteral("rclone-sftp")};
+    if (!servers.contains(o.server)) {
+        std::fprintf(stderr, "--server: one of %s\n", qPrintable(servers.join(QLatin1Char(' '))));
+        return 2;
+    }
     FtpTestServer::Options serverOptions;
     serverOptions.uploadBytesPerSecond = o.uploadBps;
-    FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, serverOptions);
+    const FtpTestServer::Kind kind = o.server == QLatin1String("pyftpdlib")
+                                         ? FtpTestServer::Kind::Pyftpdlib
+                                     : o.sftp() ? FtpTestServer::Kind::RcloneSftp
+                                                : FtpTestServer::Kind::Vsftpd;
+    std::unique_ptr<FtpTestServer> plain;
+    if (o.ftpes() && o.mode == QLatin1String("many"))
+        plain = std::make_unique<FtpTestServer>(kind, serverOptions);
+    if (o.ftpes())
+        serverOptions.tls = FtpTestServer::Tls::Explicit;
+    FtpTestServer server(kind, serverOptions);
     QString reason;
-    if (!server.start(&reason)) {
+    if (!server.start(&reason) || (plain && !plain->start(&reason))) {
         std::fprintf(stderr, "server: %s\n", qPrintable(reason));
         return 1;
     }
-    if (o.delayMs > 0) {
+    if (o.delayMs > 0 && kind == FtpTestServer::Kind::Pyftpdlib) {
         // Every command the clients send is answered this much later.
         for (const char* verb :
              {"USER", "PASS", "PWD",  "FEAT", "OPTS", "SYST", "CWD",  "EPSV", "PASV", "TYPE",
@@ -673,9 +819,9 @@ int main(int argc, char** argv) {
             server.addFault({QLatin1String(verb), QStringLiteral("delay"), 0, o.delayMs, -1, {}});
     }
     QTemporaryDir work;
-    std::printf("platform %s, server pyftpdlib on port %d\n",
-                qPrintable(QGuiApplication::platformName()), server.port());
-    const int status = Bench(o, server, work.path()).run();
+    std::printf("platform %s, server %s on port %d\n", qPrintable(QGuiApplication::platformName()),
+                qPrintable(o.server), server.port());
+    const int status = Bench(o, server, plain.get(), work.path()).run();
     std::printf("peak memory of this process: %ld KiB\n", peakKib());
     return status;
 }

@@ -28,6 +28,7 @@ namespace {
 
 constexpr long kConnectTimeoutS = 20;
 constexpr long kResponseTimeoutS = 60;
+constexpr long kTlsDataWakeMs = 10;
 // The send buffer of an upload. Callers write small blocks, and waking curl
 // for each of them would cap the speed: curl is woken once this much waits.
 constexpr qsizetype kUploadBuffer = FTP_UPLOAD_BUFFER;
@@ -114,10 +115,7 @@ void FtpSession::cutConnection() {
 void FtpSession::transferEnded(int result) {
     lastFailed_ = result != CURLE_OK;
     noteResult(result, number_);
-    if (isSftp())
-        return;
     switch (result) {
-    case CURLE_OK:
     // The server refused with a reply of its own; the exchange is complete.
     case CURLE_REMOTE_FILE_NOT_FOUND:
     case CURLE_REMOTE_ACCESS_DENIED:
@@ -125,13 +123,30 @@ void FtpSession::transferEnded(int result) {
     case CURLE_QUOTE_ERROR:
     case CURLE_FTP_COULDNT_RETR_FILE:
     case CURLE_LOGIN_DENIED:
+        refusedByServer_ = true;
         return;
     default:
+        refusedByServer_ = false;
         break;
     }
-    // Otherwise a reply may still be on its way: when a data connection fails
-    // after the next command went out, curl keeps the control connection, and
-    // every later command would be answered with the reply to the one before.
+    if (isSftp())
+        return;
+    switch (result) {
+    // A data connection that could not be set up: when it fails after the
+    // next command went out, curl keeps the control connection, and every
+    // later command would be answered with the reply to the one before.
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_FTP_WEIRD_SERVER_REPLY:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+        break;
+    default:
+        return;
+    }
     // The connection is dropped, and the next operation logs in afresh.
     if (inMulti_) {
         curl_multi_remove_handle(multi_, easy_);
@@ -261,6 +276,12 @@ void FtpSession::resetOptions() {
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, pin_.isEmpty() || checkNameOnly_ ? 2L : 0L);
         curl_easy_setopt(e, CURLOPT_PINNEDPUBLICKEY, pin_.isEmpty() ? nullptr : pin_.constData());
         curl_easy_setopt(e, CURLOPT_CERTINFO, wantCertInfo_ ? 1L : 0L);
+        // A TLS data connection is not complete before the server takes the
+        // transfer command, and until then curl watches that connection
+        // alone: the reply to a TYPE sent meanwhile waits for curl's next
+        // timer, its head start for IPv6 (200 ms unless set), on every change
+        // between listing and upload.
+        curl_easy_setopt(e, CURLOPT_HAPPY_EYEBALLS_TIMEOUT_MS, kTlsDataWakeMs);
         break;
     case RemoteProtocol::Sftp:
         curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "sftp");

@@ -64,6 +64,9 @@ public:
 
     bool uploadActive() const { return upload_.active; }
     bool beginUpload(const QByteArray& path);
+    // Whether the last operation failed on a refusal the server replied with,
+    // the exchange complete, rather than on a broken connection.
+    bool refusedByServer() const { return refusedByServer_; }
     // Takes all the bytes, waiting for room in the send buffer as long as it
     // takes; false once the upload has failed.
     bool writeUpload(const char* data, qsizetype size);
@@ -154,4 +157,5 @@ private:
     bool receiveOverflow_ = false;
     Upload upload_;
     bool lastFailed_ = false;
+    bool refusedByServer_ = false;
 };

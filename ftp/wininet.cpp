@@ -243,14 +243,18 @@ bool FtpGetCurrentDirectoryA(HINTERNET hConnect, QString* currentDirectory, quin
 
 HINTERNET FtpOpenFileA(HINTERNET hConnect, const QString& fileName, quint32 access, quint32,
                        quintptr) {
+    lastError = 0;
     FtpSession* session = idleSession(hConnect);
     if (!session || access != GENERIC_WRITE)
         return 0;
     const auto path = remoteBytes(fileName);
     if (!path || path->isEmpty() || path->endsWith('/'))
         return 0;
-    if (!session->beginUpload(session->absolutePath(*path)))
+    if (!session->beginUpload(session->absolutePath(*path))) {
+        if (session->refusedByServer())
+            lastError = ERROR_INTERNET_EXTENDED_ERROR;
         return 0;
+    }
     auto object = std::make_unique<HandleObject>();
     object->kind = HandleKind::File;
     object->parent = hConnect;

@@ -35,6 +35,8 @@ constexpr quint32 FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr quint32 FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
 constexpr int MAX_PATH = 260;
 constexpr quint32 ERROR_NO_MORE_FILES = 18;
+// The server answered the request with a refusal of its own.
+constexpr quint32 ERROR_INTERNET_EXTENDED_ERROR = 12003;
 
 // One listing entry. Sizes are 64-bit: high and low words as the record has
 // them, fileSize() joins them.
@@ -127,5 +129,8 @@ bool FtpFileExists(HINTERNET hConnect, const QString& path);
 
 // Why the last failed call of this thread failed, where a caller needs to
 // know: ERROR_NO_MORE_FILES for a listing that worked but held nothing;
+// ERROR_INTERNET_EXTENDED_ERROR for an upload the server refused to open (as
+// opposed to one whose connection failed, after which the server may already
+// have created or emptied the file);
 // 0 otherwise.
 quint32 GetLastError();

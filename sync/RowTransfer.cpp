@@ -161,8 +161,10 @@ RowTransfer::Outcome RowTransfer::uploadRow(const Row& row) {
             : TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
     HINTERNET handle = openRemote(remotePath, target);
     QString opened = target;
-    if (!handle && target != remotePath) {
+    if (!handle && target != remotePath && GetLastError() == ERROR_INTERNET_EXTENDED_ERROR) {
         // Some servers take only names they like; the real name may still do.
+        // Not after a failed connection: the server may have emptied the real
+        // name's file before the data came, and would do it again.
         handle = openRemote(remotePath, remotePath);
         opened = remotePath;
     }

@@ -33,9 +33,9 @@ public:
     struct Options {
         bool hideMlsd = false;   // FEAT without MLSD, so clients fall back to LIST
         bool dosListing = false; // LIST answers in DOS/IIS style
-        // Vsftpd: explicit or implicit. Pyftpdlib: explicit only, and its
-        // data connections take TLS too late for clients that start their
-        // handshake at once, as a server that drops TLS on them.
+        // Vsftpd: explicit or implicit. Pyftpdlib: explicit only, and it
+        // drops every data connection before any TLS, as a server whose data
+        // connections never carry TLS.
         Tls tls = Tls::None;
         Certificate certificate = Certificate::SelfSigned;
         // Uploads reach the server no faster than this, as over a slow line

@@ -13,10 +13,9 @@ pathContains, fromConnection and untilConnection (only on the connections
 accepted from the one up to the other, counted from 1; 0: no bound).
 
 With --tls-cert (a PEM file holding the key and the certificate), the server
-speaks FTP over explicit TLS and requires it for log-ins and data. Its data
-connections take TLS only once a transfer starts, later than clients begin
-their handshake: to them it is a server that drops TLS on the data
-connection.
+speaks FTP over explicit TLS on the control connection and requires it, but
+drops every data connection the moment it is made, before any TLS: a server
+whose data connections never carry TLS.
 
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
@@ -30,6 +29,7 @@ import json
 import logging
 import os
 import signal
+import struct
 import sys
 import threading
 import time
@@ -221,6 +221,36 @@ def make_throttled_dtp(bytes_per_second):
     return ThrottledDTP
 
 
+class NoTlsPassiveDTP(PassiveDTP):
+    """Holds each data connection without TLS until the transfer command has
+    been taken (a file to receive is opened, and so created or emptied), then
+    resets it: the client's TLS handshake on it fails."""
+
+    def handle_accepted(self, sock, addr):
+        self.close()
+        self.cmd_channel.held_data_socket = sock
+
+
+def reset_held_data_connection(handler):
+    sock = getattr(handler, "held_data_socket", None)
+    if sock is None:
+        return
+    handler.held_data_socket = None
+    try:
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        sock.close()
+    except OSError:
+        pass
+    for queue in ("_in_dtp_queue", "_out_dtp_queue"):
+        pending = getattr(handler, queue, None)
+        setattr(handler, queue, None)
+        if pending is not None:
+            target = pending[0] if queue == "_in_dtp_queue" else pending[2]
+            if target is not None and hasattr(target, "close"):
+                target.close()
+            handler.respond("425 Data connection dropped by test.")
+
+
 def make_handler(args, faults, log):
     base = FTPHandler
     if args.tls_cert:
@@ -261,7 +291,10 @@ def make_handler(args, faults, log):
                 log.flush()
             fault = faults.take(cmd, arg, self.connection_number)
             if fault is None:
-                return FTPHandler.pre_process_command(self, line, cmd, arg)
+                FTPHandler.pre_process_command(self, line, cmd, arg)
+                if args.tls_cert:
+                    reset_held_data_connection(self)
+                return
             action = fault.get("action", "")
             if action == "refuse":
                 self.respond("550 Refused by test.")
@@ -296,6 +329,7 @@ def make_handler(args, faults, log):
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
     if args.tls_cert:
         Handler.dtp_handler = base.dtp_handler
+        Handler.passive_dtp = NoTlsPassiveDTP
         Handler.certfile = args.tls_cert
         Handler.tls_control_required = True
         Handler.tls_data_required = True
