@@ -635,14 +635,17 @@ private:
             o_.binary.isEmpty() ? QCoreApplication::applicationPid() : program_.pid();
         if (o_.a11yClient && !client.start(windowPid, o_.a11yListen, o_.a11yRead))
             return 1;
-        QList<double> ours, dry;
+        QList<double> ours, dry, pauses;
+        PauseMeter meter;
         int rows = 0;
         for (int r = 0; r < o_.runs; ++r) {
             boxes_.texts.clear();
             if (!o_.binary.isEmpty()) {
                 ours << program_.compare();
             } else {
+                meter.reset();
                 ours << click(button("PushButton5"));
+                pauses << double(meter.longestMs);
                 rows = form_->resultList().rowCount();
                 if (!checkBoxes({}))
                     return 1;
@@ -656,6 +659,10 @@ private:
         std::printf("compare of %d local files in %d folders, %d rows, %d ms per reply\n", o_.files,
                     o_.folders, rows, o_.delayMs);
         report("pellmor compare", ours);
+        if (!pauses.isEmpty())
+            std::printf(
+                "longest event-loop pause during a compare: median %.0f ms, worst %.0f ms\n",
+                median(pauses), *std::max_element(pauses.begin(), pauses.end()));
         report("lftp mirror -R --dry-run", dry);
         reportProgramMemory();
         return 0;
