@@ -135,5 +135,10 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
         takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting), remotePaths,
                     remoteSizes);
         feed();
+        // Listings that each come within a wait step never wait long enough
+        // to let the window work; a walk of a thousand of them would freeze
+        // it for seconds.
+        if (whileWaiting)
+            whileWaiting();
     }
 }

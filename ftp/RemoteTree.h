@@ -36,7 +36,8 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 // of the walk. The queue and the lists come out exactly as the walk over the
 // one session leaves them, and with transfers <= 1 it is that walk. While a
 // listing is awaited, whileWaiting is called every few milliseconds on this
-// thread (an exception from it ends the walk). The session is used from
+// thread, and once after each folder is taken in (an exception from it ends
+// the walk). The session is used from
 // another thread meanwhile, so nothing else may use it until this returns.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
