@@ -28,6 +28,8 @@ namespace {
 
 constexpr long kConnectTimeoutS = 20;
 constexpr long kResponseTimeoutS = 60;
+// How long closing a connection waits for the reply to its QUIT.
+constexpr long kQuitTimeoutS = 3;
 constexpr long kTlsDataWakeMs = 10;
 // The send buffer of an upload. Callers write small blocks, and waking curl
 // for each of them would cap the speed: curl is woken once this much waits.
@@ -97,6 +99,16 @@ FtpSession::~FtpSession() {
         cutConnection();
     if (inMulti_)
         curl_multi_remove_handle(multi_, easy_);
+    if (easy_ && multi_) {
+        // The multi handle's clean-up sends QUIT and waits for its reply with
+        // the limits of the easy handle added last. A server that never
+        // answers QUIT would hold the end of a run for the minute a reply may
+        // take mid-transfer; the easy handle is added once more with a short
+        // limit, so the polite close costs seconds at the most.
+        curl_easy_setopt(easy_, CURLOPT_SERVER_RESPONSE_TIMEOUT, kQuitTimeoutS);
+        curl_multi_add_handle(multi_, easy_);
+        curl_multi_remove_handle(multi_, easy_);
+    }
     if (easy_)
         curl_easy_cleanup(easy_);
     if (multi_)
