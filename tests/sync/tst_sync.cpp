@@ -5,6 +5,7 @@
 #include "ftp/Session.h"
 #include "ftp/wininet.h"
 #include "sync/SyncRun.h"
+#include "tests/support/ActionLog.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
@@ -74,27 +75,6 @@ bool isErrorReport(const MessageBoxSpec& box, const QString& description) {
     return box.icon == MessageBoxSpec::Icon::Warning && box.text.startsWith(description) &&
            box.text.contains(QStringLiteral("in ") + kLocation + QStringLiteral(" at line "));
 }
-
-// Every text the action column of a row took, in order.
-class ActionLog {
-public:
-    explicit ActionLog(ResultListModel& model) : model_(model) {
-        QObject::connect(&model, &QAbstractItemModel::dataChanged,
-                         [this](const QModelIndex& from, const QModelIndex& to) {
-                             if (from.column() > ResultListModel::ActionColumn ||
-                                 to.column() < ResultListModel::ActionColumn)
-                                 return;
-                             for (int r = from.row(); r <= to.row(); ++r)
-                                 texts_[r].append(model_.action(r));
-                         });
-    }
-    QStringList of(int row) const { return texts_.value(row); }
-    QString last(int row) const { return texts_.value(row).value(texts_.value(row).size() - 1); }
-
-private:
-    ResultListModel& model_;
-    QMap<int, QStringList> texts_;
-};
 
 // Sets up one case of a test; false when that cannot be done.
 using Prepare = std::function<bool()>;

@@ -5,6 +5,7 @@
 #include "app/core/VbError.h"
 #include "compare/CompareRun.h"
 #include "sync/SyncRun.h"
+#include "tests/support/ActionLog.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
@@ -79,27 +80,6 @@ FtpTestServer::Fault fault(const char* command, const char* action) {
     f.action = QLatin1String(action);
     return f;
 }
-
-// Every text the action column of a row took, in order.
-class ActionLog {
-public:
-    explicit ActionLog(ResultListModel& model) : model_(model) {
-        QObject::connect(&model, &QAbstractItemModel::dataChanged,
-                         [this](const QModelIndex& from, const QModelIndex& to) {
-                             if (from.column() > ResultListModel::ActionColumn ||
-                                 to.column() < ResultListModel::ActionColumn)
-                                 return;
-                             for (int r = from.row(); r <= to.row(); ++r)
-                                 texts_[model_.source(r)].append(model_.action(r));
-                         });
-    }
-    // By the row's source: rows of two lists compare by what they carry.
-    const QMap<QString, QStringList>& bySource() const { return texts_; }
-
-private:
-    ResultListModel& model_;
-    QMap<QString, QStringList> texts_;
-};
 
 // One site: a server, a host pointed at it, the server's log-ins counted.
 struct Site {
