@@ -382,6 +382,10 @@ public:
         const QElapsedTimer t = clickAt(kSyncButton);
         QString box;
         while (box.isEmpty()) {
+            // Each look starts a process; back to back they would take a core
+            // from the program being timed. A look every 10 ms costs at most
+            // that much of the figure.
+            QThread::msleep(10);
             for (const QString& w :
                  xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
                           QStringLiteral("--pid"), QString::number(process_.processId())})) {
