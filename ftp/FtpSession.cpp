@@ -696,17 +696,14 @@ std::optional<QList<RemoteEntry>> FtpSession::list(const QByteArray& folder) {
     return parseListing(data, mlsd_ ? ListingFormat::Mlsd : ListingFormat::List);
 }
 
-int FtpSession::command(const QByteArray& verb, const QByteArray& argument) {
-    if (upload_.active || isSftp())
-        return 0;
-    resetOptions();
-    const QByteArray cmd = argument.isEmpty() ? verb : verb + ' ' + argument;
+int FtpSession::performCommands(const QList<QByteArray>& commands) {
     // "*": a refused command must not make curl drop the control connection;
-    // the reply code comes from the reply lines instead.
-    const QByteArray quoted = '*' + cmd;
-    curl_slist* quote = curl_slist_append(nullptr, quoted.constData());
+    // the reply codes come from the reply lines instead.
+    curl_slist* quote = nullptr;
+    for (const QByteArray& command : commands)
+        quote = curl_slist_append(quote, ('*' + command).constData());
     // The server's root, absolute: with no folder to change to, curl sends no
-    // CWD around the command (its arguments are absolute paths).
+    // CWD around the commands (their arguments are absolute paths).
     const QByteArray url = baseUrl_ + "/%2F";
     curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
     curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
@@ -715,7 +712,15 @@ int FtpSession::command(const QByteArray& verb, const QByteArray& argument) {
     const int rc = perform();
     curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
     curl_slist_free_all(quote);
-    if (rc != CURLE_OK)
+    return rc;
+}
+
+int FtpSession::command(const QByteArray& verb, const QByteArray& argument) {
+    if (upload_.active || isSftp())
+        return 0;
+    resetOptions();
+    const QByteArray cmd = argument.isEmpty() ? verb : verb + ' ' + argument;
+    if (performCommands({cmd}) != CURLE_OK)
         return 0;
     const Reply* reply = replyTo(cmd);
     return reply ? reply->code : 0;
@@ -785,21 +790,10 @@ bool FtpSession::rename(const QByteArray& from, const QByteArray& to) {
     if (isSftp())
         return sftpQuote("rename " + sftpQuoted(from) + ' ' + sftpQuoted(to)) == CURLE_OK;
     resetOptions();
-    // Both in one exchange; "*" keeps a refusal from dropping the connection,
-    // and an RNTO after a refused RNFR is refused in turn.
+    // Both in one exchange; an RNTO after a refused RNFR is refused in turn.
     const QByteArray rnfr = "RNFR " + from;
     const QByteArray rnto = "RNTO " + to;
-    curl_slist* quote = curl_slist_append(nullptr, ('*' + rnfr).constData());
-    quote = curl_slist_append(quote, ('*' + rnto).constData());
-    const QByteArray url = baseUrl_ + "/%2F";
-    curl_easy_setopt(easy_, CURLOPT_URL, url.constData());
-    curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-    curl_easy_setopt(easy_, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
-    curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
-    const int rc = perform();
-    curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
-    curl_slist_free_all(quote);
-    if (rc != CURLE_OK)
+    if (performCommands({rnfr, rnto}) != CURLE_OK)
         return false;
     const Reply* first = replyTo(rnfr);
     const Reply* second = replyTo(rnto);

@@ -120,6 +120,9 @@ private:
     bool isSftp() const { return address_.protocol == RemoteProtocol::Sftp; }
     QByteArray urlFor(const QByteArray& path) const;
     int perform();
+    // Sends FTP commands, one after another, outside any transfer and without
+    // changing folder; answers libcurl's result (replies are in replies_).
+    int performCommands(const QList<QByteArray>& commands);
     // Bookkeeping once a transfer has ended with curl's result.
     void transferEnded(int result);
     void cutConnection();
