@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <type_traits>
 
@@ -20,6 +21,7 @@
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -31,6 +33,12 @@ constexpr long kResponseTimeoutS = 60;
 // How long closing a connection waits for the reply to its QUIT.
 constexpr long kQuitTimeoutS = 3;
 constexpr long kTlsDataWakeMs = 10;
+// How long a server may take to answer two commands sent together, the first
+// time a connection tries it.
+constexpr qint64 kTogetherTrialMs = 5000;
+// Bounds on a reply read by this program rather than by curl.
+constexpr qsizetype kMaxReplyBytes = 64 * 1024;
+constexpr qsizetype kMaxReplyLines = 1000;
 // The send buffer of an upload. Callers write small blocks, and waking curl
 // for each of them would cap the speed: curl is woken once this much waits.
 constexpr qsizetype kUploadBuffer = FTP_UPLOAD_BUFFER;
@@ -73,6 +81,54 @@ QByteArray percentEscaped(const QByteArray& segment) {
 bool isFinalReplyLine(const QByteArray& line) {
     return line.size() >= 3 && std::isdigit(quint8(line[0])) && std::isdigit(quint8(line[1])) &&
            std::isdigit(quint8(line[2])) && (line.size() == 3 || line[3] == ' ');
+}
+
+// Waits until the socket is ready for `events`; false once the deadline has
+// passed or the wait failed.
+bool waitForSocket(int sock, short events, const QDeadlineTimer& deadline) {
+    for (;;) {
+        if (deadline.hasExpired())
+            return false;
+        pollfd p{sock, events, 0};
+        const int n = ::poll(&p, 1, int(deadline.remainingTime()));
+        if (n > 0)
+            return true;
+        if (n < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// Writes all of `bytes` to a non-blocking socket before the deadline.
+bool sendAll(int sock, const QByteArray& bytes, const QDeadlineTimer& deadline) {
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(sock, bytes.constData() + sent, size_t(bytes.size() - sent),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            sent += n;
+        else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            return false;
+        else if (!waitForSocket(sock, POLLOUT, deadline))
+            return false;
+    }
+    return true;
+}
+
+// Appends what the socket has (waiting for something until the deadline);
+// false when the connection closed, failed or stayed silent.
+bool receiveSome(int sock, QByteArray* into, const QDeadlineTimer& deadline) {
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::recv(sock, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n > 0) {
+            into->append(chunk, n);
+            return true;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            return false;
+        if (!waitForSocket(sock, POLLIN, deadline))
+            return false;
+    }
 }
 
 // A transfer that failed leaves libcurl's own verdict in the transcript.
@@ -165,8 +221,20 @@ void FtpSession::transferEnded(int result) {
         inMulti_ = false;
     }
     cutConnection();
+    controlSocket_ = kNoSocket;
     curl_multi_cleanup(multi_);
     multi_ = curl_multi_init();
+}
+
+void FtpSession::leaveMulti() {
+    // The connection stays in the multi handle's cache, and its socket stays
+    // curl's; it is noted for the commands sent together (sendTogether).
+    curl_socket_t sock = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(easy_, CURLINFO_ACTIVESOCKET, &sock) != CURLE_OK)
+        sock = CURL_SOCKET_BAD;
+    controlSocket_ = sock;
+    curl_multi_remove_handle(multi_, easy_);
+    inMulti_ = false;
 }
 
 struct FtpSession::Callbacks {
@@ -418,8 +486,7 @@ int FtpSession::perform() {
     curl_multi_add_handle(multi_, easy_);
     inMulti_ = true;
     drive([] { return false; });
-    curl_multi_remove_handle(multi_, easy_);
-    inMulti_ = false;
+    leaveMulti();
     transferEnded(upload_.result);
     return upload_.result;
 }
@@ -793,11 +860,95 @@ bool FtpSession::rename(const QByteArray& from, const QByteArray& to) {
     // Both in one exchange; an RNTO after a refused RNFR is refused in turn.
     const QByteArray rnfr = "RNFR " + from;
     const QByteArray rnto = "RNTO " + to;
-    if (performCommands({rnfr, rnto}) != CURLE_OK)
+    if (canSendTogether()) {
+        if (!sendTogether({rnfr, rnto}, kResponseTimeoutS * 1000)) {
+            together_ = Together::Untried; // the next connection is tried afresh
+            return false;
+        }
+    } else if (performCommands({rnfr, rnto}) != CURLE_OK) {
         return false;
+    }
     const Reply* first = replyTo(rnfr);
     const Reply* second = replyTo(rnto);
     return first && first->code == 350 && second && second->code / 100 == 2;
+}
+
+bool FtpSession::canSendTogether() {
+    if (together_ == Together::Off || address_.protocol != RemoteProtocol::Ftp ||
+        controlSocket_ == kNoSocket || upload_.active)
+        return false;
+    if (together_ == Together::Works)
+        return true;
+    // Some servers, and some firewalls that watch FTP, lose or refuse a
+    // command sent before the reply to the one before. Two NOOPs tell, once
+    // per connection: a server that does not answer both soon gets every
+    // command one at a time, over a new connection (the old one may still
+    // owe a reply).
+    together_ = sendTogether({"NOOP", "NOOP"}, kTogetherTrialMs) ? Together::Works : Together::Off;
+    return together_ == Together::Works;
+}
+
+bool FtpSession::sendTogether(const QList<QByteArray>& commands, qint64 limitMs) {
+    // libcurl sends the commands of a list one at a time, each after the
+    // reply to the one before: a round trip each. Here they go out in one
+    // write on the control connection curl keeps between operations, and the
+    // replies are read in order, so a pair costs one round trip. Only on a
+    // plain connection (a TLS one is curl's to read and write) and while no
+    // transfer runs, so curl has nothing in flight on it. Replies that do not
+    // come, or bytes beyond them, leave the connection's state unknown: it is
+    // dropped, and the next operation logs in afresh.
+    replies_.clear();
+    QByteArray out;
+    for (const QByteArray& command : commands) {
+        out.append(command);
+        out.append("\r\n");
+        FtpTranscript::sent(command, number_);
+        replies_.append({command, 0, {}});
+    }
+    const int sock = controlSocket_;
+    const auto fail = [this](const char* why) {
+        FtpTranscript::failure(CURLE_SEND_ERROR, why, number_);
+        lastFailed_ = true;
+        refusedByServer_ = false;
+        ::shutdown(controlSocket_, SHUT_RDWR);
+        controlSocket_ = kNoSocket;
+        curl_multi_cleanup(multi_);
+        multi_ = curl_multi_init();
+        return false;
+    };
+    const QDeadlineTimer deadline(limitMs);
+    if (!sendAll(sock, out, deadline))
+        return fail("the commands could not be sent");
+    QByteArray in;
+    qsizetype answered = 0;
+    while (answered < commands.size()) {
+        const qsizetype end = in.indexOf('\n');
+        if (end < 0) {
+            if (in.size() > kMaxReplyBytes)
+                return fail("a reply went on without end");
+            if (!receiveSome(sock, &in, deadline))
+                return fail("the replies did not come");
+            continue;
+        }
+        QByteArray line = in.left(end);
+        in.remove(0, end + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        FtpTranscript::received(line, number_);
+        Reply& r = replies_[answered];
+        r.lines.append(line);
+        if (isFinalReplyLine(line) && (r.lines.size() == 1 || line.left(3) == r.lines[0].left(3))) {
+            r.code = line.left(3).toInt();
+            ++answered;
+        } else if (r.lines.size() > kMaxReplyLines) {
+            return fail("a reply went on without end");
+        }
+    }
+    if (!in.isEmpty())
+        return fail("more replies came than commands went out");
+    lastFailed_ = false;
+    refusedByServer_ = false;
+    return true;
 }
 
 bool FtpSession::isAlive() {
@@ -835,8 +986,7 @@ bool FtpSession::beginUpload(const QByteArray& path) {
         dataSocket_ = lastSocket_;
         return true;
     }
-    curl_multi_remove_handle(multi_, easy_);
-    inMulti_ = false;
+    leaveMulti();
     transferEnded(upload_.done ? upload_.result : int(CURLE_SEND_ERROR));
     upload_ = Upload();
     return false;
@@ -927,8 +1077,7 @@ bool FtpSession::finishUpload() {
         drive([] { return false; });
     }
     const bool ok = upload_.done && upload_.result == CURLE_OK;
-    curl_multi_remove_handle(multi_, easy_);
-    inMulti_ = false;
+    leaveMulti();
     transferEnded(ok ? int(CURLE_OK) : upload_.done ? upload_.result : int(CURLE_SEND_ERROR));
     upload_ = Upload();
     dataSocket_ = kNoSocket;
@@ -942,6 +1091,7 @@ void FtpSession::abortUpload() {
     // logs in afresh.
     curl_multi_remove_handle(multi_, easy_);
     inMulti_ = false;
+    controlSocket_ = kNoSocket;
     upload_ = Upload();
     dataSocket_ = kNoSocket;
 }

@@ -61,6 +61,14 @@ public:
     QByteArray absolutePath(const QByteArray& path) const;
     QByteArray entryPath() const { return entryPath_; }
     bool isAlive();
+    // Lets the commands of a pair (the rename) go out in one write where the
+    // connection and the server allow it, which saves a round trip per pair.
+    // Off unless set; the server is tried once per connection.
+    void setSendTogether(bool on) {
+        together_ = !on                            ? Together::Off
+                    : together_ == Together::Works ? Together::Works
+                                                   : Together::Untried;
+    }
 
     bool uploadActive() const { return upload_.active; }
     bool beginUpload(const QByteArray& path);
@@ -123,6 +131,14 @@ private:
     // Sends FTP commands, one after another, outside any transfer and without
     // changing folder; answers libcurl's result (replies are in replies_).
     int performCommands(const QList<QByteArray>& commands);
+    bool canSendTogether();
+    // Sends FTP commands in one write and reads their replies (in replies_);
+    // false when they did not all come within limitMs, or the connection
+    // failed: the connection is then dropped.
+    bool sendTogether(const QList<QByteArray>& commands, qint64 limitMs);
+    // Takes the easy handle out of the multi handle after an operation,
+    // noting the control connection's socket.
+    void leaveMulti();
     // Bookkeeping once a transfer has ended with curl's result.
     void transferEnded(int result);
     void cutConnection();
@@ -139,6 +155,9 @@ private:
     int idleRounds_ = 0;
     int lastSocket_ = kNoSocket;
     int dataSocket_ = kNoSocket;
+    int controlSocket_ = kNoSocket;
+    enum class Together { Off, Untried, Works };
+    Together together_ = Together::Off;
     QByteArray baseUrl_;
     char errorText_[kErrorTextSize] = {};
     // TLS: the public key pin of a certificate the user trusts (empty: the

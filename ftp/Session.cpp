@@ -132,6 +132,10 @@ bool Session::fileExists(const QString& remotePath) const {
     return FtpFileExists(hConnect_, remotePath);
 }
 
+void Session::sendCommandsTogether(bool on) const {
+    FtpSendCommandsTogether(hConnect_, on);
+}
+
 void TestConnection(Session& session, const ConnectionSettings& settings) {
     using namespace TestConnectionAt;
     ErrorTrap trap(location);

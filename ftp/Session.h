@@ -70,6 +70,8 @@ public:
     bool deleteFile(const QString& remotePath) const;
     bool renameFile(const QString& remotePath, const QString& newPath) const;
     bool fileExists(const QString& remotePath) const;
+    // See FtpSendCommandsTogether.
+    void sendCommandsTogether(bool on) const;
 
 private:
     HINTERNET hInternet_ = 0;

@@ -297,6 +297,14 @@ bool FtpRenameFileA(HINTERNET hConnect, const QString& existing, const QString& 
     return session->rename(session->absolutePath(*from), session->absolutePath(*to));
 }
 
+bool FtpSendCommandsTogether(HINTERNET hConnect, bool on) {
+    FtpSession* session = idleSession(hConnect);
+    if (!session)
+        return false;
+    session->setSendTogether(on);
+    return true;
+}
+
 bool FtpAbortFile(HINTERNET hFile) {
     if (!lookup(hFile, HandleKind::File))
         return false;

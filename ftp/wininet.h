@@ -108,6 +108,11 @@ qint64 FtpDrainUpload(HINTERNET hFile, qint64 target, int maxWaitMs);
 // the new name is taken, the server decides whether it is replaced.
 bool FtpRenameFileA(HINTERNET hConnect, const QString& existing, const QString& newName);
 
+// Lets the pair of commands of a rename go out together, in one write, where
+// the server copes (tried once per connection): one round trip instead of
+// two. For runs that use several connections; off unless set.
+bool FtpSendCommandsTogether(HINTERNET hConnect, bool on);
+
 // Ends an upload without completing it and closes its file handle: the
 // transfer is cut off. The server may keep what it received so far under the
 // name the upload was opened with.

@@ -109,17 +109,20 @@ void helper(Board& board, const Session& main, SessionPool& pool, int slot, Sync
     struct Leave {
         Board& board;
         SessionPool& pool;
+        const Session& main;
         int slot;
         ~Leave() {
             if (slot >= 0)
                 pool.close(slot);
+            else
+                main.sendCommandsTogether(false); // later runs may want one at a time
             {
                 const std::lock_guard lock(board.mutex);
                 --board.left;
             }
             board.news.notify_one();
         }
-    } leave{board, pool, slot};
+    } leave{board, pool, main, slot};
     const Session* joined = &main;
     if (slot >= 0) {
         joined = pool.wait(slot);
@@ -134,6 +137,10 @@ void helper(Board& board, const Session& main, SessionPool& pool, int slot, Sync
         board.post({News::Kind::Joined, -1});
     }
     const Session& session = *joined;
+    // The point of several connections is fewer waits for replies; the two
+    // commands of each rename then go out together too, where the server
+    // copes.
+    session.sendCommandsTogether(true);
     HelperSink sink(board);
     RowTransfer transfer(session, state, sink, RowTransfer::Sharing::Shared);
     for (;;) {

@@ -525,13 +525,29 @@ void TestWininet::byteFFNeverReachesServer() {
 }
 
 void TestWininet::renameGivesTheFileItsNewName_data() {
-    addKindRows();
+    // together: the two commands of a rename may go out in one write.
+    // losesAhead: the server throws away commands sent before its reply.
+    QTest::addColumn<FtpTestServer::Kind>("kind");
+    QTest::addColumn<bool>("together");
+    QTest::addColumn<bool>("losesAhead");
+    using K = FtpTestServer::Kind;
+    QTest::newRow("pyftpdlib") << K::Pyftpdlib << false << false;
+    QTest::newRow("vsftpd") << K::Vsftpd << false << false;
+    QTest::newRow("pyftpdlib, together") << K::Pyftpdlib << true << false;
+    QTest::newRow("vsftpd, together") << K::Vsftpd << true << false;
+    QTest::newRow("pyftpdlib losing, together") << K::Pyftpdlib << true << true;
 }
 
 void TestWininet::renameGivesTheFileItsNewName() {
     QFETCH(FtpTestServer::Kind, kind);
+    QFETCH(bool, together);
+    QFETCH(bool, losesAhead);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
+    if (losesAhead)
+        r.server->addFault(
+            {QStringLiteral("NOOP"), QStringLiteral("lose-following"), 0, 0, -1, {}});
+    QVERIFY(FtpSendCommandsTogether(r.connection, together));
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a")), "new"));
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("b")), "old"));
 
@@ -543,6 +559,18 @@ void TestWininet::renameGivesTheFileItsNewName() {
     QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("c"))));
     QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/b"), QStringLiteral("/c")));
     QCOMPARE(readFile(r.local(QStringLiteral("c"))), QByteArray("new"));
+    // Every reply was read: the next command gets its own.
+    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/d/")));
+    QVERIFY(QFileInfo(r.local(QStringLiteral("d"))).isDir());
+    if (kind != FtpTestServer::Kind::Pyftpdlib)
+        return;
+    // The server is tried once. One that loses the second NOOP gets the
+    // renames one command at a time, over a fresh log-in, since the old
+    // connection might still owe a reply.
+    QCOMPARE(countCommands(*r.server, "NOOP"), together ? (losesAhead ? 1 : 2) : 0);
+    QCOMPARE(countCommands(*r.server, "USER"), losesAhead ? 2 : 1);
+    QCOMPARE(countCommands(*r.server, "RNFR"), 3);
+    QCOMPARE(countCommands(*r.server, "RNTO"), 3);
 }
 
 void TestWininet::foreignPassiveAddressIsNotFollowed() {

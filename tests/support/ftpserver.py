@@ -8,9 +8,12 @@ leaves no server behind) or on SIGTERM.
 Faults are read from a JSON file on every command, so a running test can
 change them: a list of objects with the keys id, command, action
 (refuse | refuse-if-exists | drop | drop-data | drop-session | slow-data |
-delay | pasv-foreign), afterBytes, delayMs, bytesPerSecond, count (-1: always),
+delay | pasv-foreign | lose-following), afterBytes, delayMs, bytesPerSecond, count (-1: always),
 pathContains, fromConnection and untilConnection (only on the connections
 accepted from the one up to the other, counted from 1; 0: no bound).
+lose-following carries out the command and throws away whatever the client
+sent after it that has already arrived, as servers and firewalls that take
+one command at a time do with commands sent ahead.
 
 With --tls-cert (a PEM file holding the key and the certificate), the server
 speaks FTP over explicit TLS on the control connection and requires it, but
@@ -316,6 +319,9 @@ def make_handler(args, faults, log):
                 FTPHandler.pre_process_command(self, line, cmd, arg)
             elif action == "slow-data":
                 self.slow_data_rate = int(fault.get("bytesPerSecond", 0)) or None
+                FTPHandler.pre_process_command(self, line, cmd, arg)
+            elif action == "lose-following":
+                self.ac_in_buffer = b""
                 FTPHandler.pre_process_command(self, line, cmd, arg)
             elif action == "pasv-foreign":
                 self.masquerade_address = FOREIGN_ADDRESS
