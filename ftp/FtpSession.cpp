@@ -877,6 +877,12 @@ bool FtpSession::canSendTogether() {
     if (together_ == Together::Off || address_.protocol != RemoteProtocol::Ftp ||
         controlSocket_ == kNoSocket || upload_.active)
         return false;
+    // Anything the server sent unasked (a "421" before it closes an idle
+    // connection, the close itself) is curl's to find: it then logs in
+    // afresh.
+    pollfd p{controlSocket_, POLLIN, 0};
+    if (::poll(&p, 1, 0) != 0)
+        return false;
     if (together_ == Together::Works)
         return true;
     // Some servers, and some firewalls that watch FTP, lose or refuse a

@@ -132,6 +132,7 @@ private slots:
     void byteFFNeverReachesServer();
     void renameGivesTheFileItsNewName_data();
     void renameGivesTheFileItsNewName();
+    void renameTogetherAfterServerClosedIdleConnection();
     void foreignPassiveAddressIsNotFollowed();
     void sessionReusesOneLogIn();
     void droppedControlConnectionFailsCleanly();
@@ -571,6 +572,22 @@ void TestWininet::renameGivesTheFileItsNewName() {
     QCOMPARE(countCommands(*r.server, "USER"), losesAhead ? 2 : 1);
     QCOMPARE(countCommands(*r.server, "RNFR"), 3);
     QCOMPARE(countCommands(*r.server, "RNTO"), 3);
+}
+
+void TestWininet::renameTogetherAfterServerClosedIdleConnection() {
+    // The server closes the connection between two commands, as it does one
+    // left idle: the rename logs in afresh rather than failing on it.
+    Remote r;
+    START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
+    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a")), "1"));
+    QVERIFY(FtpSendCommandsTogether(r.connection, true));
+    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/b")));
+    r.server->addFault({QStringLiteral("MKD"), QStringLiteral("close-after"), 0, 0, 1, {}});
+    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/d/")));
+    QTRY_COMPARE(r.server->openControlConnections(), 0);
+    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/b"), QStringLiteral("/c")));
+    QCOMPARE(readFile(r.local(QStringLiteral("c"))), QByteArray("1"));
+    QCOMPARE(countCommands(*r.server, "USER"), 2);
 }
 
 void TestWininet::foreignPassiveAddressIsNotFollowed() {

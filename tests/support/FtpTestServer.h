@@ -57,6 +57,8 @@ public:
     //   "slow-data" read the upload's data at bytesPerSecond
     //   "delay"     wait delayMs before handling the command
     //   "pasv-foreign" (PASV only) name another address in the reply
+    //   "lose-following" carry it out, and throw away commands already sent after it
+    //   "close-after" carry it out, then close the control connection
     // count: how many times the fault fires (-1: always).
     struct Fault {
         QString command;

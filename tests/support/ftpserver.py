@@ -8,12 +8,14 @@ leaves no server behind) or on SIGTERM.
 Faults are read from a JSON file on every command, so a running test can
 change them: a list of objects with the keys id, command, action
 (refuse | refuse-if-exists | drop | drop-data | drop-session | slow-data |
-delay | pasv-foreign | lose-following), afterBytes, delayMs, bytesPerSecond, count (-1: always),
-pathContains, fromConnection and untilConnection (only on the connections
+delay | pasv-foreign | lose-following | close-after), afterBytes, delayMs,
+bytesPerSecond, count (-1: always), pathContains, fromConnection and untilConnection (only on the connections
 accepted from the one up to the other, counted from 1; 0: no bound).
 lose-following carries out the command and throws away whatever the client
 sent after it that has already arrived, as servers and firewalls that take
-one command at a time do with commands sent ahead.
+one command at a time do with commands sent ahead. close-after carries out
+the command, then closes the connection, as a server that closes an idle
+connection does between two commands.
 
 With --tls-cert (a PEM file holding the key and the certificate), the server
 speaks FTP over explicit TLS on the control connection and requires it, but
@@ -323,6 +325,9 @@ def make_handler(args, faults, log):
             elif action == "lose-following":
                 self.ac_in_buffer = b""
                 FTPHandler.pre_process_command(self, line, cmd, arg)
+            elif action == "close-after":
+                FTPHandler.pre_process_command(self, line, cmd, arg)
+                self.close_when_done()
             elif action == "pasv-foreign":
                 self.masquerade_address = FOREIGN_ADDRESS
                 try:
