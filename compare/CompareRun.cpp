@@ -4,12 +4,14 @@
 #include "app/core/MessageSeam.h"
 #include "app/core/NameCodec.h"
 #include "app/core/UiYield.h"
+#include "app/core/VbError.h"
 #include "compare/BusyScope.h"
 #include "compare/Compare.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
 #include "ftp/FtpTranscript.h"
 #include "ftp/RemoteTree.h"
+#include "ftp/wininet.h"
 #include "localfs/AddFolder.h"
 
 #include <QDir>
@@ -61,6 +63,27 @@ constexpr int kRowBatchMs = 15;
 // A view takes time per announced row too, so a batch also stays short enough
 // to be announced without a noticeable pause.
 constexpr qsizetype kRowBatchMax = 4096;
+
+// While it lives, FTP calls of this thread let the window work as they wait
+// for the server. A close of the window makes the call under way give up and
+// is noted in *closed; the run is to unwind afterwards.
+class YieldWhileWaiting {
+public:
+    explicit YieldWhileWaiting(bool* closed) {
+        FtpSetWaitCallback([closed] {
+            try {
+                UiYield::processPending();
+                return true;
+            } catch (const RunAborted&) {
+                *closed = true;
+                return false;
+            }
+        });
+    }
+    ~YieldWhileWaiting() { FtpSetWaitCallback({}); }
+    YieldWhileWaiting(const YieldWhileWaiting&) = delete;
+    YieldWhileWaiting& operator=(const YieldWhileWaiting&) = delete;
+};
 
 // How many unreadable local places the message names; a long list would
 // push the message box off the screen.
@@ -273,8 +296,17 @@ bool CompareRun::openSession() {
     if (!haveInternet)
         return false;
 
+    // The log-in takes several round trips, on a slow line seconds; a server
+    // that does not answer holds it until a time-out. The window works
+    // meanwhile, and a close ends the log-in at once.
+    bool closed = false;
     bool connected = false;
-    trap_.at(At::connect, [&] { connected = session.connect(host_.connectionSettings()); });
+    {
+        const YieldWhileWaiting yielding(&closed);
+        trap_.at(At::connect, [&] { connected = session.connect(host_.connectionSettings()); });
+    }
+    if (closed)
+        throw RunAborted{};
     if (!connected) {
         trap_.at(At::refused, [&] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
         trap_.at(At::closeInternet, [&] { session.closeInternet(); });

@@ -36,6 +36,8 @@ constexpr long kTlsDataWakeMs = 10;
 // How long a server may take to answer two commands sent together, the first
 // time a connection tries it.
 constexpr qint64 kTogetherTrialMs = 5000;
+// How often a wait callback is called while an operation waits.
+constexpr long kCallbackEveryMs = 10;
 // Bounds on a reply read by this program rather than by curl.
 constexpr qsizetype kMaxReplyBytes = 64 * 1024;
 constexpr qsizetype kMaxReplyLines = 1000;
@@ -136,6 +138,10 @@ void noteResult(int result, int connection) {
     if (result != CURLE_OK)
         FtpTranscript::failure(result, curl_easy_strerror(CURLcode(result)), connection);
 }
+
+// The wait callback of this thread, and whether it is being called.
+thread_local std::function<bool()> waitCallback;
+thread_local bool inWaitCallback = false;
 
 // Connections are numbered in the order they are made, for the transcript.
 std::atomic<int> connectionsMade{0};
@@ -425,6 +431,7 @@ template <typename Done> FtpSession::Step FtpSession::drive(Done done, int maxWa
     // then holds curl's result) or, given a time, until that has passed.
     const QDeadlineTimer deadline =
         maxWaitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(maxWaitMs);
+    givenUp_ = false;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(multi_, &running) != CURLM_OK) {
@@ -438,6 +445,10 @@ template <typename Done> FtpSession::Step FtpSession::drive(Done done, int maxWa
                 upload_.done = true;
                 upload_.result = msg->data.result;
             }
+        }
+        if (givenUp_) {
+            upload_.done = true;
+            upload_.result = CURLE_ABORTED_BY_CALLBACK;
         }
         if (upload_.done)
             return Step::Ended;
@@ -476,8 +487,20 @@ void FtpSession::waitForCurl(int maxWaitMs) {
     // call, and a wait here would hold the upload for the whole wait.
     if (maxWaitMs >= 0)
         waitMs = std::min(waitMs, long(maxWaitMs));
+    const bool callBack = waitCallback && !inWaitCallback;
+    if (callBack)
+        waitMs = std::min(waitMs, kCallbackEveryMs);
     if (waitMs > 0)
         curl_multi_poll(multi_, nullptr, 0, int(waitMs), nullptr);
+    if (callBack) {
+        inWaitCallback = true;
+        givenUp_ = !waitCallback();
+        inWaitCallback = false;
+    }
+}
+
+void FtpSession::setWaitCallback(std::function<bool()> callback) {
+    waitCallback = std::move(callback);
 }
 
 int FtpSession::perform() {

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -69,6 +70,13 @@ public:
                     : together_ == Together::Works ? Together::Works
                                                    : Together::Untried;
     }
+
+    // While set, operations on this thread call `callback` every few
+    // milliseconds while they wait for the server (not from within a call of
+    // it), for instance to keep a window working; when it answers false the
+    // operation gives up and fails. The callback must not throw. An empty one
+    // unsets it.
+    static void setWaitCallback(std::function<bool()> callback);
 
     bool uploadActive() const { return upload_.active; }
     bool beginUpload(const QByteArray& path);
@@ -179,5 +187,7 @@ private:
     bool receiveOverflow_ = false;
     Upload upload_;
     bool lastFailed_ = false;
+    // The wait callback asked the operation under way to give up.
+    bool givenUp_ = false;
     bool refusedByServer_ = false;
 };

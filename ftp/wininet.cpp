@@ -297,6 +297,10 @@ bool FtpRenameFileA(HINTERNET hConnect, const QString& existing, const QString& 
     return session->rename(session->absolutePath(*from), session->absolutePath(*to));
 }
 
+void FtpSetWaitCallback(std::function<bool()> callback) {
+    FtpSession::setWaitCallback(std::move(callback));
+}
+
 bool FtpSendCommandsTogether(HINTERNET hConnect, bool on) {
     FtpSession* session = idleSession(hConnect);
     if (!session)

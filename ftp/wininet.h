@@ -22,6 +22,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 using HINTERNET = quint32;
 
 constexpr quint32 INTERNET_OPEN_TYPE_DIRECT = 1;
@@ -68,6 +70,12 @@ HINTERNET InternetOpenA(const QString& agent, quint32 accessType, const QString&
 HINTERNET InternetConnectA(HINTERNET hInternet, const QString& serverName, quint16 port,
                            const QString& userName, const QString& password, quint32 service,
                            quint32 flags, quintptr context);
+
+// While set, the calls of this thread call `callback` every few milliseconds
+// while they wait for the server, for instance to keep a window working; a
+// call gives up and fails when it answers false. The callback must not throw,
+// and is not called again from within itself. An empty one unsets it.
+void FtpSetWaitCallback(std::function<bool()> callback);
 
 // Lists the folder of the pattern (a folder path followed by a name pattern
 // such as "*.*"). Answers a find handle with the first entry in *data, or 0

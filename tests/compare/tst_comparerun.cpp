@@ -100,6 +100,8 @@ private slots:
     void severalSessionsRowsAsOne_data();
     void severalSessionsRowsAsOne();
     void closedWindowMidWalkLeavesOneSession();
+    void logInLetsTheWindowWork_data();
+    void logInLetsTheWindowWork();
 
 private:
     void pointAt(FakeHost& host, const FtpTestServer& server);
@@ -554,6 +556,58 @@ void TestCompareRun::closedWindowMidWalkLeavesOneSession() {
     QVERIFY(!host.busy);
     QCOMPARE(server.openControlConnections(), 1);
     QVERIFY(rec.texts().isEmpty());
+}
+
+// A server slow to take the password: the window works while the log-in
+// waits, and a close of the window ends the log-in there and then.
+void TestCompareRun::logInLetsTheWindowWork_data() {
+    QTest::addColumn<bool>("close");
+    QTest::newRow("window kept open") << false;
+    QTest::newRow("window closed") << true;
+}
+
+void TestCompareRun::logInLetsTheWindowWork() {
+    QFETCH(bool, close);
+    FtpTestServer server;
+    START_TEST_SERVER(server);
+    QVERIFY(makeTree(localRoot_->path(), {{"a.txt", 1}}));
+    QVERIFY(makeTree(server.rootPath(), {{"www/b.txt", 2}}));
+    // Closed, the log-in must not wait for this reply: it would come after
+    // the response time-out.
+    server.addFault(
+        {QStringLiteral("PASS"), QStringLiteral("delay"), 0, close ? 90000 : 300, 1, {}});
+
+    MessageRecorder rec;
+    FakeHost host;
+    pointAt(host, server);
+    host.localFolder = localRoot_->path() + '/';
+    host.remoteFolder = "/www/";
+    UiYield::setInterval(0);
+    int yieldsAwaitingPassword = 0;
+    UiYield::setHook([&] {
+        const QList<QByteArray> log = server.commandLog();
+        if (!log.isEmpty() && log.constLast().startsWith("PASS")) {
+            ++yieldsAwaitingPassword;
+            if (close)
+                UiYield::requestAbort();
+        }
+    });
+    bool aborted = false;
+    try {
+        RunCompare(host);
+    } catch (const RunAborted&) {
+        aborted = true;
+    }
+    QVERIFY(yieldsAwaitingPassword > 0);
+    QCOMPARE(aborted, close);
+    QVERIFY(!host.busy);
+    QVERIFY(rec.texts().isEmpty());
+    if (close) {
+        QVERIFY(!host.session().isConnected());
+        QTRY_COMPARE(server.openControlConnections(), 0);
+    } else {
+        QCOMPARE(host.model.rowCount(), 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCompareRun)
