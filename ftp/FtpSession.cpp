@@ -227,9 +227,22 @@ void FtpSession::transferEnded(int result) {
         inMulti_ = false;
     }
     cutConnection();
+    replaceMulti();
+}
+
+void FtpSession::replaceMulti() {
     controlSocket_ = kNoSocket;
     curl_multi_cleanup(multi_);
     multi_ = curl_multi_init();
+}
+
+bool FtpSession::Reply::take(const QByteArray& line) {
+    lines.append(line);
+    // A reply of several lines ends with its code and a blank.
+    if (!isFinalReplyLine(line) || (lines.size() > 1 && line.left(3) != lines[0].left(3)))
+        return false;
+    code = line.left(3).toInt();
+    return true;
 }
 
 void FtpSession::leaveMulti() {
@@ -272,10 +285,7 @@ int FtpSession::Callbacks::onDebug(CURL*, curl_infotype type, char* data, size_t
         FtpTranscript::received(line, s->number_);
         if (s->replies_.isEmpty() || s->replies_.last().code != 0)
             s->replies_.append({QByteArray(), 0, {}});
-        Reply& r = s->replies_.last();
-        r.lines.append(line);
-        if (isFinalReplyLine(line) && (r.lines.size() == 1 || line.left(3) == r.lines[0].left(3)))
-            r.code = line.left(3).toInt();
+        s->replies_.last().take(line);
     }
     return 0;
 }
@@ -940,9 +950,7 @@ bool FtpSession::sendTogether(const QList<QByteArray>& commands, qint64 limitMs)
         lastFailed_ = true;
         refusedByServer_ = false;
         ::shutdown(controlSocket_, SHUT_RDWR);
-        controlSocket_ = kNoSocket;
-        curl_multi_cleanup(multi_);
-        multi_ = curl_multi_init();
+        replaceMulti();
         return false;
     };
     const QDeadlineTimer deadline(limitMs);
@@ -964,14 +972,10 @@ bool FtpSession::sendTogether(const QList<QByteArray>& commands, qint64 limitMs)
         if (line.endsWith('\r'))
             line.chop(1);
         FtpTranscript::received(line, number_);
-        Reply& r = replies_[answered];
-        r.lines.append(line);
-        if (isFinalReplyLine(line) && (r.lines.size() == 1 || line.left(3) == r.lines[0].left(3))) {
-            r.code = line.left(3).toInt();
+        if (replies_[answered].take(line))
             ++answered;
-        } else if (r.lines.size() > kMaxReplyLines) {
+        else if (replies_[answered].lines.size() > kMaxReplyLines)
             return fail("a reply went on without end");
-        }
     }
     if (!in.isEmpty())
         return fail("more replies came than commands went out");

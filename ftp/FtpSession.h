@@ -99,6 +99,8 @@ private:
         QByteArray command;
         int code = 0;
         QList<QByteArray> lines;
+        // Adds a received line; true once it ended the reply (code is set).
+        bool take(const QByteArray& line);
     };
     struct Upload {
         bool active = false;
@@ -150,6 +152,9 @@ private:
     // Bookkeeping once a transfer has ended with curl's result.
     void transferEnded(int result);
     void cutConnection();
+    // A fresh multi handle in place of the old one, whose cached connection
+    // goes with it: the next operation logs in afresh.
+    void replaceMulti();
     template <typename Done> Step drive(Done done, int maxWaitMs = -1);
     void waitForCurl(int maxWaitMs);
     void resumeUpload();
