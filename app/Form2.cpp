@@ -3,9 +3,9 @@
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
 #include "app/Twips.h"
-#include "app/core/ErrorTrap.h"
-#include "app/core/MessageSeam.h"
-#include "app/core/VbError.h"
+#include "core/ErrorTrap.h"
+#include "core/MessageSeam.h"
+#include "core/VbError.h"
 #include "ftp/Session.h"
 
 #include <QEvent>

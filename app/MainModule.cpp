@@ -1,7 +1,7 @@
 #include "app/MainModule.h"
 
-#include "app/core/MessageSeam.h"
-#include "app/core/VbError.h"
+#include "core/MessageSeam.h"
+#include "core/VbError.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #include "app/WidgetMessageBox.h"
 
-#include "app/core/MessageSeam.h"
+#include "core/MessageSeam.h"
 
 #include <QMessageBox>
 #include <QPointer>

@@ -5,11 +5,11 @@
 //   QT_QPA_PLATFORM=offscreen bench_compare [files-per-side] [runs]
 
 #include "app/Form1.h"
-#include "app/core/ErrorTrap.h"
-#include "app/core/UiYield.h"
 #include "bench/Median.h"
 #include "compare/CompareRun.h"
 #include "compare/ResultListModel.h"
+#include "core/ErrorTrap.h"
+#include "core/UiYield.h"
 
 #include <QApplication>
 #include <QDir>

@@ -40,11 +40,11 @@
 // The transcript's file writes are the only thing added to the program's work.
 
 #include "app/Form1.h"
-#include "app/SettingsStore.h"
 #include "app/WidgetMessageBox.h"
 #include "bench/Median.h"
 #include "compare/ResultListModel.h"
 #include "compare/Transfers.h"
+#include "core/SettingsStore.h"
 #include "ftp/ServerTrust.h"
 #include "tests/support/FtpTestServer.h"
 

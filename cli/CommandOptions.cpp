@@ -1,8 +1,8 @@
 #include "cli/CommandOptions.h"
 
-#include "app/SettingsStore.h"
-#include "app/core/VbError.h"
 #include "compare/Transfers.h"
+#include "core/SettingsStore.h"
+#include "core/VbError.h"
 #include "ftp/Session.h"
 
 #include <QCommandLineParser>

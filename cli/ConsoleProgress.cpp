@@ -1,8 +1,8 @@
 #include "cli/ConsoleProgress.h"
 
-#include "app/core/NameCodec.h"
-#include "app/core/VbError.h"
 #include "compare/ResultListModel.h"
+#include "core/NameCodec.h"
+#include "core/VbError.h"
 #include "localfs/AddFolder.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "compare/Compare.h"
 
-#include "app/core/UiYield.h"
+#include "core/UiYield.h"
 
 #include <QDir>
 #include <QHash>

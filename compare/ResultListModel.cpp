@@ -1,6 +1,6 @@
 #include "compare/ResultListModel.h"
 
-#include "app/core/NameCodec.h"
+#include "core/NameCodec.h"
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractTableModel(parent) {}
 

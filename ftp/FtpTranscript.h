@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/Session.h"
+#include "ftp/ConnectionSettings.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>

@@ -1,6 +1,6 @@
 #include "ftp/RemoteNames.h"
 
-#include "app/core/NameCodec.h"
+#include "core/NameCodec.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <optional>
 
 // Remote names travel as bytes, decoded with the same escape as local names
-// (app/core/NameCodec.h), so that a remote name and a local name with the same
+// (core/NameCodec.h), so that a remote name and a local name with the same
 // bytes are the same text and the name goes back to the server unchanged.
 QString decodeRemoteName(QByteArrayView bytes);
 // The bytes of a name for the server; nothing when the text holds a lone

@@ -1,6 +1,6 @@
 #include "ftp/RemoteTree.h"
 
-#include "app/core/VbError.h"
+#include "core/VbError.h"
 #include "ftp/FolderListing.h"
 #include "ftp/ListingPrefetcher.h"
 

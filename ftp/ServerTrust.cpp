@@ -1,6 +1,6 @@
 #include "ftp/ServerTrust.h"
 
-#include "app/core/MessageSeam.h"
+#include "core/MessageSeam.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

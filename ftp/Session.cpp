@@ -1,26 +1,12 @@
 #include "ftp/Session.h"
 
-#include "app/core/ErrorTrap.h"
-#include "app/core/MessageSeam.h"
-#include "app/core/VbError.h"
+#include "core/VbError.h"
 
 #include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
-
-// The statements of "Test Connection" as its error report numbers them.
-namespace TestConnectionAt {
-const QString location = ErrorTrap::locationOf("Form1", "PushButton3_Click");
-// Statement 100 (the passive flag) is part of Session::connect.
-constexpr int openInternet = 102;
-constexpr int connect = 106;
-constexpr int refused = 110;
-constexpr int closeInternet = 112;
-constexpr int connected = 114;
-constexpr int noService = 116;
-} // namespace TestConnectionAt
 
 constexpr quint32 kListFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
@@ -134,27 +120,4 @@ bool Session::fileExists(const QString& remotePath) const {
 
 void Session::sendCommandsTogether(bool on) const {
     FtpSendCommandsTogether(hConnect_, on);
-}
-
-void TestConnection(Session& session, const ConnectionSettings& settings) {
-    using namespace TestConnectionAt;
-    ErrorTrap trap(location);
-    bool haveInternet = false;
-    trap.at(openInternet, [&] { haveInternet = session.openInternet(); });
-    if (!haveInternet) {
-        trap.at(noService,
-                [] { MessageSeam::plain(QStringLiteral("Connection to service failed!")); });
-        return;
-    }
-    // A connect that cannot even start (a port text that is no port) counts as
-    // a refused one.
-    bool connected = false;
-    trap.at(connect, [&] { connected = session.connect(settings); });
-    if (!connected) {
-        trap.at(refused, [] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
-        trap.at(closeInternet, [&] { session.closeInternet(); });
-        return;
-    }
-    trap.at(TestConnectionAt::connected,
-            [] { MessageSeam::plain(QStringLiteral("Connection OK.")); });
 }

@@ -1,19 +1,11 @@
 #pragma once
 
+#include "ftp/ConnectionSettings.h"
 #include "ftp/wininet.h"
 
 #include <QString>
 
 #include <memory>
-
-// The connection settings as the main window's boxes hold them when a session
-// is opened: host, port text, user name and password, exactly as typed.
-struct ConnectionSettings {
-    QString hostName;
-    QString portText;
-    QString userName;
-    QString password;
-};
 
 // The port text as a port: rounded to the nearest whole number, halves to the
 // even one; 0 to 65535 (0 means 21). Throws VbError "Type mismatch" for a text
@@ -78,8 +70,3 @@ private:
     HINTERNET hConnect_ = 0;
     ConnectionSettings settings_;
 };
-
-// "Test Connection": opens `session` with the settings and reports the outcome
-// through the message seam ("Connection OK.", "Could not connect.", "Connection
-// to service failed!"); a port text that is no port is reported first.
-void TestConnection(Session& session, const ConnectionSettings& settings);

@@ -1,9 +1,9 @@
 #include "localfs/AddFolder.h"
 
-#include "app/core/ErrorTrap.h"
-#include "app/core/NameCodec.h"
-#include "app/core/UiYield.h"
-#include "app/core/VbError.h"
+#include "core/ErrorTrap.h"
+#include "core/NameCodec.h"
+#include "core/UiYield.h"
+#include "core/VbError.h"
 #include "localfs/LocalNames.h"
 #include "localfs/PosixDir.h"
 

@@ -1,6 +1,6 @@
 #include "localfs/LocalNames.h"
 
-#include "app/core/NameCodec.h"
+#include "core/NameCodec.h"
 
 #include <QStringView>
 

@@ -8,7 +8,7 @@
 
 // Conversions between the names the file system stores (raw bytes, read as
 // UTF-8) and the texts the program works with. Bytes that are not UTF-8 are
-// kept with the escape of app/core/NameCodec.h, the one remote names use too.
+// kept with the escape of core/NameCodec.h, the one remote names use too.
 namespace LocalNames {
 
 // The text of a name as stored on disk; every name has one, and no two names

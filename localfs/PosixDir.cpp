@@ -1,6 +1,6 @@
 #include "localfs/PosixDir.h"
 
-#include "app/core/VbError.h"
+#include "core/VbError.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 #include "sync/RowTransfer.h"
 
-#include "app/core/NameCodec.h"
-#include "app/core/VbError.h"
+#include "core/NameCodec.h"
+#include "core/VbError.h"
 #include "ftp/wininet.h"
 #include "localfs/AddFolder.h"
 #include "sync/RowSink.h"

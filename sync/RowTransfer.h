@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/core/ErrorTrap.h"
 #include "compare/RowKind.h"
+#include "core/ErrorTrap.h"
 #include "ftp/Session.h"
 
 #include <QByteArray>

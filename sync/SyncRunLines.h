@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/ErrorTrap.h"
+#include "core/ErrorTrap.h"
 
 #include <QString>
 

@@ -3,8 +3,8 @@
 
 #include "app/Form1.h"
 #include "app/Form2.h"
-#include "app/SettingsStore.h"
-#include "app/core/UiYield.h"
+#include "core/SettingsStore.h"
+#include "core/UiYield.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestFiles.h"

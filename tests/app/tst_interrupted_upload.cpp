@@ -2,7 +2,7 @@
 // window closed by the window manager's close button, or the process killed.
 // Whatever happens, the server holds either the old copy or the whole new file
 // under the real name, never a part of one.
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestServers.h"

@@ -1,7 +1,7 @@
 #include "app/BrowseForFolder.h"
 #include "app/Form1.h"
 #include "app/MainModule.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
 

@@ -5,7 +5,7 @@
 
 #include "app/Form1.h"
 #include "app/Form2.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 #include "ftp/wininet.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestFiles.h"

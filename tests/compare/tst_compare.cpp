@@ -1,9 +1,9 @@
 // Matching of local and remote file lists by name and size, and the path
 // helpers that turn a local path into its place below the remote folder.
 
-#include "app/core/UiYield.h"
 #include "compare/Compare.h"
 #include "compare/Transfers.h"
+#include "core/UiYield.h"
 
 #include <QDir>
 #include <QRandomGenerator>

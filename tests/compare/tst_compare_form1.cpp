@@ -2,9 +2,9 @@
 
 #include "app/Form1.h"
 #include "app/MainModule.h"
-#include "app/core/ErrorTrap.h"
-#include "app/core/UiYield.h"
 #include "compare/CompareRun.h"
+#include "core/ErrorTrap.h"
+#include "core/UiYield.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"

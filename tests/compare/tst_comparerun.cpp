@@ -1,9 +1,9 @@
 // The compare run against real local trees and a loopback FTP server, through
 // a window stand-in.
 
-#include "app/core/UiYield.h"
-#include "app/core/VbError.h"
 #include "compare/CompareRun.h"
+#include "core/UiYield.h"
+#include "core/VbError.h"
 #include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/MessageRecorder.h"

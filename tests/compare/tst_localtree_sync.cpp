@@ -2,9 +2,9 @@
 // full, or whose names are not UTF-8, against loopback FTP servers: what the
 // server holds before and after, the rows and the messages.
 
-#include "app/core/NameCodec.h"
-#include "app/core/UiYield.h"
 #include "compare/CompareRun.h"
+#include "core/NameCodec.h"
+#include "core/UiYield.h"
 #include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/MessageRecorder.h"

@@ -1,7 +1,7 @@
-#include "app/core/ErrorTrap.h"
-#include "app/core/NameCodec.h"
-#include "app/core/UiYield.h"
-#include "app/core/VbError.h"
+#include "core/ErrorTrap.h"
+#include "core/NameCodec.h"
+#include "core/UiYield.h"
+#include "core/VbError.h"
 #include "tests/support/MessageRecorder.h"
 
 #include <QtTest>

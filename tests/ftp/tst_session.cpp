@@ -1,5 +1,6 @@
-#include "app/core/ErrorTrap.h"
-#include "app/core/VbError.h"
+#include "app/TestConnection.h"
+#include "core/ErrorTrap.h"
+#include "core/VbError.h"
 #include "ftp/Session.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestServers.h"

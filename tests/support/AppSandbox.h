@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/MainModule.h"
-#include "app/SettingsStore.h"
+#include "core/SettingsStore.h"
 
 #include <QFile>
 #include <QTemporaryDir>

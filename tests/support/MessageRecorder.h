@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/MessageSeam.h"
+#include "core/MessageSeam.h"
 
 #include <QList>
 #include <QStringList>

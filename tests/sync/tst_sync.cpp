@@ -1,7 +1,7 @@
 // The sync run against real loopback FTP servers.
 
-#include "app/core/UiYield.h"
 #include "compare/CompareRun.h"
+#include "core/UiYield.h"
 #include "ftp/Session.h"
 #include "ftp/wininet.h"
 #include "sync/SyncRun.h"

@@ -1,7 +1,7 @@
 // Compare, then sync, in the real main window against loopback servers.
 
 #include "app/Form1.h"
-#include "app/core/UiYield.h"
+#include "core/UiYield.h"
 #include "ftp/wininet.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"

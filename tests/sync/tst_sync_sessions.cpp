@@ -1,9 +1,9 @@
 // The sync run over several sessions at once, against real loopback servers:
 // it must leave the server and the rows exactly as one session does.
 
-#include "app/core/UiYield.h"
-#include "app/core/VbError.h"
 #include "compare/CompareRun.h"
+#include "core/UiYield.h"
+#include "core/VbError.h"
 #include "sync/SyncRun.h"
 #include "tests/support/ActionLog.h"
 #include "tests/support/FakeHost.h"

@@ -1,4 +1,4 @@
-#include "app/core/VbError.h"
+#include "core/VbError.h"
 
 VbError::VbError(int number, const QString& description)
     : std::runtime_error(description.toStdString()), number_(number), description_(description) {}

@@ -1,6 +1,6 @@
-#include "app/core/ErrorTrap.h"
+#include "core/ErrorTrap.h"
 
-#include "app/core/MessageSeam.h"
+#include "core/MessageSeam.h"
 
 QString ErrorTrap::reportText(const QString& description, const QString& location, int line) {
     return description + QStringLiteral("\r\n") + QStringLiteral("in ") + location +

@@ -1,4 +1,4 @@
-#include "app/core/MessageSeam.h"
+#include "core/MessageSeam.h"
 
 #include <cstdio>
 

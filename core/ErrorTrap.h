@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/VbError.h"
+#include "core/VbError.h"
 
 #include <QString>
 

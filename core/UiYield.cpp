@@ -1,6 +1,6 @@
-#include "app/core/UiYield.h"
+#include "core/UiYield.h"
 
-#include "app/core/VbError.h"
+#include "core/VbError.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

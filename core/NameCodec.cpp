@@ -1,4 +1,4 @@
-#include "app/core/NameCodec.h"
+#include "core/NameCodec.h"
 
 #include <algorithm>
 
