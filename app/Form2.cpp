@@ -6,6 +6,7 @@
 #include "core/ErrorTrap.h"
 #include "core/MessageSeam.h"
 #include "core/VbError.h"
+#include "ftp/RemoteNames.h"
 #include "ftp/Session.h"
 
 #include <QEvent>
@@ -193,8 +194,12 @@ void Form2::Form_Activate() {
 
     QString directory;
     bool gotDirectory = false;
-    trap.at(FormActivateAt::currentFolder,
-            [&] { gotDirectory = session_.currentDirectory(&directory); });
+    trap.at(FormActivateAt::currentFolder, [&] {
+        const auto folder = session_.currentDirectory();
+        gotDirectory = folder.ok();
+        if (gotDirectory)
+            directory = *folder;
+    });
     trap.at(FormActivateAt::cutAtNul, [&] {
         if (!gotDirectory) {
             directory.clear();
@@ -226,29 +231,20 @@ void Form2::ListFolders() {
     } reset{this};
 
     lblPath->setText(kPathCaption + currentPath_);
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = session_.findFirstFile(remotePattern_, &data);
+    const auto listing = session_.list(remotePattern_);
     ListView1->clear();
-    if (find == 0)
+    if (!listing)
         return;
-    struct FindCloser {
-        HINTERNET h;
-        ~FindCloser() { InternetCloseHandle(h); }
-    } closer{find};
     struct Candidate {
         QString name;
         bool link;
     };
     QList<Candidate> candidates;
-    do {
-        if (data.isDirectory() || data.isLink()) {
-            QString name = data.cFileName;
-            const qsizetype nul = name.indexOf(QChar(0));
-            if (nul >= 0)
-                name.truncate(nul);
-            candidates.append({name, data.isLink()});
-        }
-    } while (InternetFindNextFileA(find, &data));
+    for (const RemoteEntry& entry : listing->entries) {
+        const bool link = entry.kind == RemoteEntryKind::Link;
+        if (entry.kind == RemoteEntryKind::Directory || link)
+            candidates.append({decodeRemoteName(entry.name), link});
+    }
 
     QList<QTreeWidgetItem*> rows;
     for (const Candidate& c : candidates) {
@@ -263,13 +259,7 @@ bool Form2::leadsToFolder(const QString& linkPath) const {
     // when the server lists it as a folder (it changes into it first), so ask
     // for that listing: a link to a file, a dangling link or one the server
     // will not follow fails, an empty folder answers "no more files".
-    WIN32_FIND_DATAA probe;
-    const HINTERNET find = session_.findFirstFile(linkPath + QStringLiteral("*.*"), &probe);
-    if (find != 0) {
-        InternetCloseHandle(find);
-        return true;
-    }
-    return GetLastError() == ERROR_NO_MORE_FILES;
+    return session_.list(linkPath + QStringLiteral("*.*")).ok();
 }
 
 void Form2::PushButton1_Click() {

@@ -4,7 +4,8 @@
 //   bench_ftp_upload [MiB] [runs] [vsftpd|pyftpdlib]
 
 #include "bench/Median.h"
-#include "ftp/wininet.h"
+#include "ftp/RemoteUpload.h"
+#include "ftp/Session.h"
 #include "tests/support/FtpTestServer.h"
 
 #include <QCoreApplication>
@@ -24,28 +25,21 @@ namespace {
 double uploadThroughLayer(const FtpTestServer& server, const QString& source) {
     QElapsedTimer timer;
     timer.start();
-    const HINTERNET internet =
-        InternetOpenA(QStringLiteral("bench"), INTERNET_OPEN_TYPE_DIRECT, QString(), QString(), 0);
-    const HINTERNET connection =
-        InternetConnectA(internet, server.host(), server.port(), server.user(), server.password(),
-                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    Session session;
     QFile in(source);
-    bool ok = connection && in.open(QIODevice::ReadOnly);
-    const HINTERNET file = ok ? FtpOpenFileA(connection, QStringLiteral("/layer.bin"),
-                                             GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0)
-                              : 0;
+    bool ok = server.logIn(session) && in.open(QIODevice::ReadOnly);
+    auto file = ok ? session.openUpload(QStringLiteral("/layer.bin"))
+                   : Result<std::unique_ptr<RemoteUpload>>(Failure{});
     ok = ok && file;
     char block[1024];
     while (ok) {
         const qint64 n = in.read(block, sizeof block);
         if (n <= 0)
             break;
-        quint32 written = 0;
-        ok = InternetWriteFile(file, block, quint32(n), &written);
+        ok = (*file)->write(block, n).ok();
     }
     if (file)
-        ok = InternetCloseHandle(file) && ok;
-    InternetCloseHandle(internet);
+        ok = (*file)->finish() && ok;
     return ok ? timer.elapsed() / 1000.0 : -1;
 }
 

@@ -16,7 +16,6 @@
 #include "bench/Median.h"
 #include "ftp/ServerTrust.h"
 #include "ftp/Session.h"
-#include "ftp/wininet.h"
 #include "sync/SyncRun.h"
 #include "tests/support/FakeHost.h"
 #include "tests/support/FtpTestServer.h"

@@ -11,7 +11,6 @@
 #include "core/VbError.h"
 #include "ftp/FtpTranscript.h"
 #include "ftp/RemoteTree.h"
-#include "ftp/wininet.h"
 #include "localfs/AddFolder.h"
 
 #include <QDir>
@@ -70,7 +69,7 @@ constexpr qsizetype kRowBatchMax = 4096;
 class YieldWhileWaiting {
 public:
     explicit YieldWhileWaiting(bool* closed) {
-        FtpSetWaitCallback([closed] {
+        Session::setWaitCallback([closed] {
             try {
                 UiYield::processPending();
                 return true;
@@ -80,7 +79,7 @@ public:
             }
         });
     }
-    ~YieldWhileWaiting() { FtpSetWaitCallback({}); }
+    ~YieldWhileWaiting() { Session::setWaitCallback({}); }
     YieldWhileWaiting(const YieldWhileWaiting&) = delete;
     YieldWhileWaiting& operator=(const YieldWhileWaiting&) = delete;
 };

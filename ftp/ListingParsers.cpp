@@ -241,8 +241,9 @@ std::optional<RemoteEntry> parseListLine(QByteArrayView line) {
     return parseDosListLine(line);
 }
 
-QList<RemoteEntry> parseListing(const QByteArray& listing, ListingFormat format) {
-    QList<RemoteEntry> entries;
+ParsedListing parseListing(const QByteArray& listing, ListingFormat format) {
+    ParsedListing parsed;
+    QList<RemoteEntry>& entries = parsed.entries;
     qsizetype start = 0;
     while (start < listing.size()) {
         qsizetype end = listing.indexOf('\n', start);
@@ -260,5 +261,5 @@ QList<RemoteEntry> parseListing(const QByteArray& listing, ListingFormat format)
             continue;
         entries.append(*entry);
     }
-    return entries;
+    return parsed;
 }

@@ -36,4 +36,9 @@ enum class ListingFormat { Mlsd, List };
 // other kinds are left out, and so are names that could lead outside the
 // folder ("", ".", "..", any run of dots, names holding "/" or "\") or that
 // hold a NUL.
-QList<RemoteEntry> parseListing(const QByteArray& listing, ListingFormat format);
+struct ParsedListing {
+    QList<RemoteEntry> entries;
+    // Lines no parser could read.
+    QList<QByteArray> unreadable;
+};
+ParsedListing parseListing(const QByteArray& listing, ListingFormat format);

@@ -46,7 +46,8 @@ int ListingPrefetcher::count() const {
     return int(tasks_.size());
 }
 
-FolderListing ListingPrefetcher::take(int index, const std::function<void()>& whileWaiting) {
+Result<RemoteListing> ListingPrefetcher::take(int index,
+                                              const std::function<void()>& whileWaiting) {
     std::unique_lock lock(mutex_);
     Task& task = tasks_.at(size_t(index));
     const auto done = [&] { return task.state == State::Done; };
@@ -58,7 +59,7 @@ FolderListing ListingPrefetcher::take(int index, const std::function<void()>& wh
             lock.lock();
         }
     }
-    return std::move(task.listing);
+    return std::move(*task.listing);
 }
 
 int ListingPrefetcher::nextTask(int worker, std::unique_lock<std::mutex>& lock) {
@@ -100,21 +101,19 @@ void ListingPrefetcher::work(int worker) {
         task.state = State::Fetching;
         const QString pattern = task.pattern;
         lock.unlock();
-        FolderListing listing;
+        Result<RemoteListing> listing =
+            Failure{FailureKind::Local, 0, QStringLiteral("the listing failed")};
         try {
-            listing = FetchFolderListing(*session, pattern);
+            listing = session->list(pattern);
         } catch (...) {
-            listing = FolderListing();
         }
         // An extra session that cannot list a folder says nothing about the
         // folder; a session that no longer answers at all is done.
         bool gone = false;
-        if (!listing.listed && worker > 0) {
-            QString folder;
-            gone = !session->currentDirectory(&folder);
-        }
+        if (!listing && worker > 0)
+            gone = !session->currentDirectory();
         lock.lock();
-        if (!listing.listed && worker > 0) {
+        if (!listing && worker > 0) {
             task.state = State::Queued;
             task.failedOn = worker;
             awaitingVerdict_[size_t(worker)] = true;
@@ -126,7 +125,7 @@ void ListingPrefetcher::work(int worker) {
             // The main session listed what an extra one could not: that
             // session is the trouble, not the folder.
             if (task.failedOn > 0) {
-                if (listing.listed)
+                if (listing)
                     ++strikes_[size_t(task.failedOn)];
                 awaitingVerdict_[size_t(task.failedOn)] = false;
                 workAdded_.notify_all();

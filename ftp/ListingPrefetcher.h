@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ftp/FolderListing.h"
+#include "ftp/Session.h"
 #include "ftp/SessionPool.h"
 
 #include <QString>
@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -41,14 +42,14 @@ public:
     // Waits for the listing of pattern `index` and hands it over (once per
     // index). Calls whileWaiting on this thread every few milliseconds while
     // it waits; an exception from it leaves this call.
-    FolderListing take(int index, const std::function<void()>& whileWaiting);
+    Result<RemoteListing> take(int index, const std::function<void()>& whileWaiting);
 
 private:
     enum class State { Queued, Fetching, Done };
     struct Task {
         QString pattern;
         State state = State::Queued;
-        FolderListing listing;
+        std::optional<Result<RemoteListing>> listing;
         int failedOn = 0; // the extra worker whose listing failed, if any
     };
 

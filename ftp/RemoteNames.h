@@ -22,10 +22,6 @@ bool hasControlBytes(QByteArrayView bytes);
 // doubled form) otherwise than servers that take every byte as it is.
 bool hasTelnetEscape(QByteArrayView bytes);
 
-// Windows wildcard rules: "*" any run, "?" one character, letter case ignored,
-// "*.*" every name, and a trailing ".*" also matches a name without a dot.
-bool matchesWildcard(QStringView pattern, QStringView name);
-
 // "/www/sub/*.*" -> folder "/www/sub/", name pattern "*.*". The folder is the
 // text up to and including its last "/" (empty when there is none).
 struct SearchPattern {

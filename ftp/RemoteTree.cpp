@@ -1,8 +1,8 @@
 #include "ftp/RemoteTree.h"
 
 #include "core/VbError.h"
-#include "ftp/FolderListing.h"
 #include "ftp/ListingPrefetcher.h"
+#include "ftp/RemoteNames.h"
 
 #include <limits>
 
@@ -18,11 +18,6 @@ constexpr int kMaxPatternLength = 4096;
 QString baseOf(const QString& pattern) {
     const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? QString() : pattern.left(slash + 1);
-}
-
-QString entryName(const WIN32_FIND_DATAA& data) {
-    const qsizetype nul = data.cFileName.indexOf(QChar(0));
-    return nul < 0 ? data.cFileName : data.cFileName.left(nul);
 }
 
 // Names that cannot stand for a real subfolder: descending into them would
@@ -52,12 +47,14 @@ void queueSubfolder(FolderQueue& queue, const QString& rootBase, const QString& 
 // into the lists. Whichever session fetched the listing, the walk comes out
 // the same.
 void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
-                 const FolderListing& listing, QStringList& remotePaths,
+                 const Result<RemoteListing>& listing, QStringList& remotePaths,
                  QList<qint64>& remoteSizes) {
+    if (!listing)
+        return;
     const QString base = baseOf(pattern);
-    for (const WIN32_FIND_DATAA& data : listing.entries) {
-        const QString name = entryName(data);
-        if (data.isDirectory()) {
+    for (const RemoteEntry& entry : listing->entries) {
+        const QString name = decodeRemoteName(entry.name);
+        if (entry.kind == RemoteEntryKind::Directory) {
             queueSubfolder(queue, rootBase, base, name);
         } else {
             // A link is matched by name like a file and never walked: a linked
@@ -66,8 +63,9 @@ void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
             // than any local namesake and is never proposed for an overwrite
             // on its own account.
             remotePaths.append(base + name);
-            remoteSizes.append(data.isLink() ? std::numeric_limits<qint64>::max()
-                                             : data.fileSize());
+            remoteSizes.append(entry.kind == RemoteEntryKind::Link
+                                   ? std::numeric_limits<qint64>::max()
+                                   : entry.size);
         }
     }
 }
@@ -103,8 +101,7 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
     QString current = pattern;
     int position = nextPosition;
     for (;;) {
-        takeListing(queue, rootBase, current, FetchFolderListing(session, current), remotePaths,
-                    remoteSizes);
+        takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes);
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);

@@ -1,14 +1,18 @@
 #include "ftp/Session.h"
 
 #include "core/VbError.h"
+#include "core/Wildcard.h"
+#include "ftp/CurlTransfer.h"
+#include "ftp/FtpConnection.h"
+#include "ftp/HostAddress.h"
+#include "ftp/RemoteNames.h"
+#include "ftp/RemoteUpload.h"
 
 #include <QRegularExpression>
 
 #include <cmath>
 
 namespace {
-
-constexpr quint32 kListFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
 
 // Ties go to the even neighbour, as the port conversion has always done it.
 double roundHalfEven(double value) {
@@ -19,6 +23,24 @@ double roundHalfEven(double value) {
     if (diff > 0.5)
         return lower + 1;
     return std::fmod(lower, 2.0) == 0 ? lower : lower + 1;
+}
+
+// A listing may name byte 0xFF: read the wrong way, it shows another folder
+// and changes nothing. An operation that changes the server never names it.
+enum class Use { Read, Change };
+
+Result<QByteArray> remoteBytes(const QString& text, Use use = Use::Change) {
+    const auto bytes = encodeRemoteName(text);
+    if (!bytes || hasControlBytes(*bytes) || (use == Use::Change && hasTelnetEscape(*bytes)))
+        return Failure{FailureKind::BadName, 0, QStringLiteral("the name cannot be sent as it is")};
+    return *bytes;
+}
+
+Result<QByteArray> pathBytes(const QString& text) {
+    auto bytes = remoteBytes(text);
+    if (bytes && bytes->isEmpty())
+        return Failure{FailureKind::BadName, 0, QStringLiteral("no name")};
+    return bytes;
 }
 
 } // namespace
@@ -42,38 +64,70 @@ quint16 ConvertPortText(const QString& portText) {
     return port == 0 ? quint16(21) : port;
 }
 
+Session::Session() = default;
+
 Session::~Session() {
     close();
 }
 
 bool Session::openInternet() {
     close();
-    hInternet_ = InternetOpenA(QStringLiteral("quenlor"), INTERNET_OPEN_TYPE_DIRECT, QString(""),
-                               QString(""), INTERNET_FLAG_NO_CACHE_WRITE);
-    return hInternet_ != 0;
+    // The connection itself is made by connect(); here libcurl is made ready.
+    internetOpen_ = CurlTransfer::libraryReady();
+    return internetOpen_;
 }
 
 bool Session::connect(const ConnectionSettings& settings) {
-    if (hConnect_) {
-        InternetCloseHandle(hConnect_);
-        hConnect_ = 0;
-    }
+    // Each log-in gets a connection of its own; a previous one logs out.
+    connection_.reset();
+    loggedIn_ = false;
     settings_ = settings;
+    connectFailure_ = {FailureKind::NotConnected, 0, {}};
     const quint16 port = ConvertPortText(settings.portText);
-    hConnect_ = InternetConnectA(hInternet_, settings.hostName, port, settings.userName,
-                                 settings.password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-    return hConnect_ != 0;
+    if (!internetOpen_)
+        return false;
+    // No user name means an anonymous log-in, with the conventional password
+    // when none is given; an empty USER is refused by servers that do let
+    // anonymous users in.
+    QString userText = settings.userName;
+    QString passwordText = settings.password;
+    if (userText.isEmpty()) {
+        userText = QStringLiteral("anonymous");
+        if (passwordText.isEmpty())
+            passwordText = QStringLiteral("anonymous@");
+    }
+    const auto address = parseHostAddress(settings.hostName, port);
+    const auto user = remoteBytes(userText);
+    const auto password = remoteBytes(passwordText);
+    if (!address || !user || !password) {
+        connectFailure_ = {FailureKind::BadName, 0, QStringLiteral("the host text is not usable")};
+        return false;
+    }
+    auto connection = std::make_shared<FtpConnection>();
+    const Result<> loggedIn = connection->logIn(*address, *user, *password);
+    if (!loggedIn) {
+        connectFailure_ = loggedIn.failure();
+        return false;
+    }
+    connection_ = std::move(connection);
+    loggedIn_ = true;
+    return true;
 }
 
 void Session::close() {
-    if (hConnect_)
-        InternetCloseHandle(std::exchange(hConnect_, 0));
+    loggedIn_ = false;
     closeInternet();
 }
 
 void Session::closeInternet() {
-    if (hInternet_)
-        InternetCloseHandle(std::exchange(hInternet_, 0));
+    // The connection logs out as it goes.
+    connection_.reset();
+    internetOpen_ = false;
+    loggedIn_ = false;
+}
+
+int Session::connectionNumber() const {
+    return loggedIn_ && connection_ ? connection_->number() : 0;
 }
 
 std::unique_ptr<Session> Session::openAnother() const {
@@ -89,35 +143,120 @@ std::unique_ptr<Session> Session::openAnother() const {
     return another;
 }
 
-HINTERNET Session::findFirstFile(const QString& pattern, WIN32_FIND_DATAA* data) const {
-    return FtpFindFirstFileA(hConnect_, pattern, data, kListFlags, 0);
+Result<FtpConnection*> Session::connection() const {
+    if (!loggedIn_ || !connection_)
+        return Failure{FailureKind::NotConnected, 0, QStringLiteral("not connected")};
+    if (connection_->upload().active())
+        return Failure{FailureKind::Local, 0, QStringLiteral("an upload is under way")};
+    return connection_.get();
 }
 
-bool Session::currentDirectory(QString* directory) const {
-    quint32 length = MAX_PATH;
-    return FtpGetCurrentDirectoryA(hConnect_, directory, &length);
+Result<RemoteListing> Session::list(const QString& pattern) const {
+    const auto c = connection();
+    if (!c)
+        return c.failure();
+    const SearchPattern split = splitSearchPattern(pattern);
+    const auto folder = remoteBytes(split.folder, Use::Read);
+    if (!folder)
+        return folder.failure();
+    auto parsed = (*c)->list(*folder);
+    if (!parsed)
+        return parsed.failure();
+    RemoteListing listing;
+    listing.unreadable = std::move(parsed->unreadable);
+    const bool everything = matchesEverything(split.namePattern);
+    listing.entries.reserve(parsed->entries.size());
+    for (RemoteEntry& entry : parsed->entries) {
+        if (everything || matchesWildcard(split.namePattern, decodeRemoteName(entry.name)))
+            listing.entries.append(std::move(entry));
+    }
+    return listing;
 }
 
-HINTERNET Session::openUpload(const QString& remotePath) const {
-    return FtpOpenFileA(hConnect_, remotePath, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+Result<QString> Session::currentDirectory() const {
+    const auto c = connection();
+    if (!c)
+        return c.failure();
+    if (const auto alive = (*c)->checkAlive(); !alive)
+        return alive.failure();
+    // The log-in folder: listings never change the folder a caller sees as
+    // current.
+    return decodeRemoteName((*c)->entryPath());
 }
 
-bool Session::createDirectory(const QString& remotePath) const {
-    return FtpCreateDirectoryA(hConnect_, remotePath);
+Result<Session::Target> Session::target(const QString& remotePath) const {
+    const auto c = connection();
+    if (!c)
+        return c.failure();
+    const auto path = pathBytes(remotePath);
+    if (!path)
+        return path.failure();
+    return Target{*c, (*c)->absolutePath(*path)};
 }
 
-bool Session::deleteFile(const QString& remotePath) const {
-    return FtpDeleteFileA(hConnect_, remotePath);
+Result<std::unique_ptr<RemoteUpload>> Session::openUpload(const QString& remotePath) const {
+    const auto t = target(remotePath);
+    if (!t)
+        return t.failure();
+    if (t->path.endsWith('/'))
+        return Failure{FailureKind::BadName, 0, QStringLiteral("a folder cannot be uploaded")};
+    if (const auto begun = t->connection->beginUpload(t->path); !begun)
+        return begun.failure();
+    return std::make_unique<RemoteUpload>(connection_, remotePath);
 }
 
-bool Session::renameFile(const QString& remotePath, const QString& newPath) const {
-    return FtpRenameFileA(hConnect_, remotePath, newPath);
+Result<> Session::createDirectory(const QString& remotePath) const {
+    const auto t = target(remotePath);
+    if (!t)
+        return t.failure();
+    QByteArray path = t->path;
+    if (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return t->connection->makeDirectory(path);
 }
 
-bool Session::fileExists(const QString& remotePath) const {
-    return FtpFileExists(hConnect_, remotePath);
+Result<> Session::deleteFile(const QString& remotePath) const {
+    const auto t = target(remotePath);
+    return t ? t->connection->deleteFile(t->path) : t.failure();
+}
+
+Result<> Session::rename(const QString& remotePath, const QString& newPath) const {
+    const auto from = target(remotePath);
+    if (!from)
+        return from.failure();
+    const auto to = pathBytes(newPath);
+    if (!to)
+        return to.failure();
+    return from->connection->rename(from->path, from->connection->absolutePath(*to));
+}
+
+Result<bool> Session::fileExists(const QString& remotePath) const {
+    const auto t = target(remotePath);
+    return t ? t->connection->fileExists(t->path) : Result<bool>(t.failure());
+}
+
+Result<std::optional<RemoteEntry>> Session::entryOf(const QString& remotePath) const {
+    QString path = remotePath;
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = path.left(slash + 1);
+    const QString name = path.mid(slash + 1);
+    const auto listing = list(folder + QStringLiteral("*.*"));
+    if (!listing)
+        return listing.failure();
+    for (const RemoteEntry& entry : listing->entries) {
+        if (decodeRemoteName(entry.name) == name)
+            return std::optional<RemoteEntry>(entry);
+    }
+    return std::optional<RemoteEntry>();
 }
 
 void Session::sendCommandsTogether(bool on) const {
-    FtpSendCommandsTogether(hConnect_, on);
+    if (const auto c = connection())
+        (*c)->setSendTogether(on);
+}
+
+void Session::setWaitCallback(std::function<bool()> callback) {
+    CurlTransfer::setWaitCallback(std::move(callback));
 }

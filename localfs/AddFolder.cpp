@@ -4,6 +4,7 @@
 #include "core/NameCodec.h"
 #include "core/UiYield.h"
 #include "core/VbError.h"
+#include "core/Wildcard.h"
 #include "localfs/LocalNames.h"
 #include "localfs/PosixDir.h"
 
@@ -329,7 +330,7 @@ QStringList GetFileList(const QString& folderPath, const QString& pattern) {
     QStringList names;
     if (!dir.searchable())
         return names; // names could be read, but not one file's attributes
-    const bool everyName = pattern.isEmpty() || pattern == u"*" || pattern == u"*.*";
+    const bool everyName = matchesEverything(pattern);
     const qsizetype room = PATH_MAX - 1 - bytes->size();
     PosixDir::Entry entry;
     while (dir.next(entry)) {
@@ -342,7 +343,7 @@ QStringList GetFileList(const QString& folderPath, const QString& pattern) {
                 continue;
         }
         QString name = LocalNames::decode(entry.name);
-        if (!everyName && !LocalNames::matchesPattern(name, pattern))
+        if (!everyName && !matchesWildcard(pattern, name))
             continue;
         names.append(std::move(name));
     }

@@ -20,9 +20,4 @@ QString decode(std::string_view bytes);
 // neither half of a pair nor an escaped byte).
 std::optional<QByteArray> encode(const QString& path);
 
-// Windows-style wildcard match, ignoring letter case: "*" is any run of
-// characters, "?" exactly one, and a trailing ".*" also matches a name without
-// a dot, so "*.*" and "*" match every name. An empty pattern matches every name.
-bool matchesPattern(const QString& name, const QString& pattern);
-
 } // namespace LocalNames

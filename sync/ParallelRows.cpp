@@ -97,8 +97,7 @@ private:
 
 // Whether the session still answers; asked only after a row went wrong.
 bool stillConnected(const Session& session) {
-    QString folder;
-    return session.currentDirectory(&folder);
+    return session.currentDirectory().ok();
 }
 
 // Works for the run over the main session (slot -1) or over one of the

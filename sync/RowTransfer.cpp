@@ -2,7 +2,7 @@
 
 #include "core/NameCodec.h"
 #include "core/VbError.h"
-#include "ftp/wininet.h"
+#include "ftp/RemoteUpload.h"
 #include "localfs/AddFolder.h"
 #include "sync/RowSink.h"
 #include "sync/SyncRunLines.h"
@@ -40,74 +40,50 @@ VbError badFileName() {
 // ASCII mode, for one), so a listing of its folder must agree, and only a
 // listing that worked can say so.
 bool RemoteFileGone(const Session& session, const QString& remotePath) {
-    if (session.fileExists(remotePath))
+    const auto exists = session.fileExists(remotePath);
+    if (!exists || *exists)
         return false;
-    const QString folder = RemoteParentFolder(remotePath);
-    const QString name = remotePath.mid(folder.size());
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
-    if (!find)
-        return GetLastError() == ERROR_NO_MORE_FILES;
-    bool present = false;
-    do {
-        present = data.cFileName == name;
-    } while (!present && InternetFindNextFileA(find, &data));
-    InternetCloseHandle(find);
-    return !present;
+    const auto entry = session.entryOf(remotePath);
+    return entry && !entry->has_value();
 }
 
 bool RemoteIsLink(const Session& session, const QString& remotePath) {
-    const QString folder = RemoteParentFolder(remotePath);
-    const QString name = remotePath.mid(folder.size());
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
-    if (!find)
-        return false;
-    bool link = false;
-    bool more = true;
-    while (more) {
-        if (data.cFileName == name) {
-            link = data.isLink();
-            break;
-        }
-        more = InternetFindNextFileA(find, &data);
-    }
-    InternetCloseHandle(find);
-    return link;
+    const auto entry = session.entryOf(remotePath);
+    return entry && entry->has_value() && (*entry)->kind == RemoteEntryKind::Link;
 }
 
 } // namespace
 
-// An upload's remote file handle, closed before the row is done however the
-// upload ends. An upload that is not closed on purpose (the window was closed
-// in the middle of it) is cut off, never completed, and what the server
-// received of it is removed where the server still answers.
+// An upload under way, ended before the row is done however the upload ends.
+// An upload that is not closed on purpose (the window was closed in the middle
+// of it) is cut off, never completed, and what the server received of it is
+// removed where the server still answers.
 class RowTransfer::RemoteFile {
 public:
-    RemoteFile(const Session& session, HINTERNET handle, QString path)
-        : session_(session), handle_(handle), path_(std::move(path)) {}
+    RemoteFile(const Session& session, std::unique_ptr<RemoteUpload> upload)
+        : session_(session), upload_(std::move(upload)), path_(upload_->path()) {}
     ~RemoteFile() {
-        if (!handle_)
+        if (!upload_)
             return;
-        FtpAbortFile(std::exchange(handle_, 0));
-        session_.deleteFile(path_);
+        upload_.reset();
+        (void)session_.deleteFile(path_);
     }
     RemoteFile(const RemoteFile&) = delete;
     RemoteFile& operator=(const RemoteFile&) = delete;
 
-    HINTERNET handle() const { return handle_; }
+    RemoteUpload& upload() { return *upload_; }
     const QString& path() const { return path_; }
     // Answers whether the server confirmed the upload.
     bool close() {
-        if (!handle_)
+        if (!upload_)
             return false;
-        const HINTERNET h = std::exchange(handle_, 0);
-        return InternetCloseHandle(h);
+        const std::unique_ptr<RemoteUpload> upload = std::move(upload_);
+        return upload->finish().ok();
     }
 
 private:
     const Session& session_;
-    HINTERNET handle_;
+    std::unique_ptr<RemoteUpload> upload_;
     QString path_;
 };
 
@@ -159,20 +135,20 @@ RowTransfer::Outcome RowTransfer::uploadRow(const Row& row) {
         state_.renamesRefused()
             ? remotePath
             : TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
-    HINTERNET handle = openRemote(remotePath, target);
+    Opened upload = openRemote(remotePath, target);
     QString opened = target;
-    if (!handle && target != remotePath && GetLastError() == ERROR_INTERNET_EXTENDED_ERROR) {
+    if (!upload && target != remotePath && upload.is(FailureKind::Refused)) {
         // Some servers take only names they like; the real name may still do.
         // Not after a failed connection: the server may have emptied the real
         // name's file before the data came, and would do it again.
-        handle = openRemote(remotePath, remotePath);
+        upload = openRemote(remotePath, remotePath);
         opened = remotePath;
     }
-    if (!handle)
+    if (!upload)
         return Outcome::Stop;
     Outcome outcome = Outcome::Fail;
     {
-        RemoteFile remote(session_, handle, opened);
+        RemoteFile remote(session_, std::move(*upload));
         outcome = send(row.index, file, remote, localPath);
     }
     if (outcome != Outcome::Done || opened == remotePath)
@@ -184,13 +160,13 @@ RowTransfer::Outcome RowTransfer::uploadRow(const Row& row) {
     try {
         sink_.yield();
     } catch (const RunAborted&) {
-        session_.deleteFile(opened);
+        (void)session_.deleteFile(opened);
         throw;
     }
     return moveIntoPlace(row.index, file, opened, remotePath, localPath);
 }
 
-HINTERNET RowTransfer::openRemote(const QString& remotePath, const QString& target) {
+RowTransfer::Opened RowTransfer::openRemote(const QString& remotePath, const QString& target) {
     bool skippedKnown = false;
     trap_.at(CreateFolder, [&] { skippedKnown = createFolders(remotePath, false); });
     // Straight onto a link, the upload would write through it into the file
@@ -198,25 +174,25 @@ HINTERNET RowTransfer::openRemote(const QString& remotePath, const QString& targ
     if (target == remotePath)
         trap_.at(OpenRemote, [&] {
             if (RemoteIsLink(session_, remotePath))
-                session_.deleteFile(remotePath);
+                (void)session_.deleteFile(remotePath);
         });
-    HINTERNET handle = 0;
-    const auto open = [&] { handle = session_.openUpload(target); };
+    Opened upload = Failure{FailureKind::Local, 0, QStringLiteral("the upload was not opened")};
+    const auto open = [&] { upload = session_.openUpload(target); };
     trap_.at(OpenRemote, open);
-    if (!handle && skippedKnown) {
+    if (!upload && skippedKnown) {
         // A folder this run created earlier may have gone since; make sure of
         // every level once before giving up.
         trap_.at(CreateFolder, [&] { createFolders(remotePath, true); });
         trap_.at(OpenRemote, open);
     }
-    return handle;
+    return upload;
 }
 
 RowTransfer::Outcome RowTransfer::moveIntoPlace(int row, QFile& file, const QString& temporary,
                                                 const QString& remotePath,
                                                 const QString& localPath) {
     bool placed = false;
-    trap_.at(Rename, [&] { placed = session_.renameFile(temporary, remotePath); });
+    trap_.at(Rename, [&] { placed = session_.rename(temporary, remotePath).ok(); });
     if (placed)
         return Outcome::Done;
 
@@ -227,12 +203,12 @@ RowTransfer::Outcome RowTransfer::moveIntoPlace(int row, QFile& file, const QStr
     bool oldDeleted = false;
     const QString second = TemporaryUploadName(remotePath, QRandomGenerator::global()->generate());
     bool renames = false;
-    trap_.at(Rename, [&] { renames = session_.renameFile(temporary, second); });
+    trap_.at(Rename, [&] { renames = session_.rename(temporary, second).ok(); });
     if (renames) {
         current = second;
         trap_.at(Rename, [&] {
-            oldDeleted = session_.deleteFile(remotePath);
-            placed = session_.renameFile(second, remotePath);
+            oldDeleted = session_.deleteFile(remotePath).ok();
+            placed = session_.rename(second, remotePath).ok();
         });
         if (placed)
             return Outcome::Done;
@@ -241,8 +217,7 @@ RowTransfer::Outcome RowTransfer::moveIntoPlace(int row, QFile& file, const QStr
     // A lost connection refuses everything; that says nothing about the
     // server's rules. What the server received stays under its temporary
     // name, which no compare takes for a file of the site.
-    QString folder;
-    if (sharing_ == Sharing::Shared && !session_.currentDirectory(&folder))
+    if (sharing_ == Sharing::Shared && !session_.currentDirectory())
         return Outcome::Fail;
 
     // The server keeps no renamed file: this file and the run's later ones go
@@ -256,18 +231,18 @@ RowTransfer::Outcome RowTransfer::moveIntoPlace(int row, QFile& file, const QStr
             throw VbError::deviceIOError();
     });
     if (reopened) {
-        const HINTERNET handle = openRemote(remotePath, remotePath);
-        if (!handle) {
+        Opened upload = openRemote(remotePath, remotePath);
+        if (!upload) {
             file.close();
             outcome = Outcome::Stop;
         } else {
-            RemoteFile remote(session_, handle, remotePath);
+            RemoteFile remote(session_, std::move(*upload));
             outcome = send(row, file, remote, localPath);
         }
     }
     // The whole new copy is kept while it is the only one left.
     if (outcome == Outcome::Done || !oldDeleted)
-        trap_.at(Close, [&] { session_.deleteFile(current); });
+        trap_.at(Close, [&] { (void)session_.deleteFile(current); });
     return outcome;
 }
 
@@ -287,19 +262,19 @@ bool RowTransfer::createFolders(const QString& remotePath, bool again) {
             ~Answer() { state.folderCreated(level); }
         } answer{state_, level};
         // Refused when the folder exists already, which is what is wanted.
-        session_.createDirectory(level);
+        (void)session_.createDirectory(level);
     }
     return skipped;
 }
 
 // Waits until at most `target` bytes of the upload wait to go out, in steps
 // between which the window works. False when the upload has failed.
-bool RowTransfer::waitForLine(HINTERNET file, qint64 target) {
+bool RowTransfer::waitForLine(RemoteUpload& upload, qint64 target) {
     for (;;) {
-        const qint64 waiting = FtpDrainUpload(file, target, kLineStepMs);
-        if (waiting < 0)
+        const auto waiting = upload.drain(target, kLineStepMs);
+        if (!waiting)
             return false;
-        if (waiting <= target)
+        if (*waiting <= target)
             return true;
         sink_.yield();
     }
@@ -323,7 +298,7 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
         // One read and one write per block; the chunks of 1024 bytes inside it
         // are counted and shown one by one, as if read and sent singly.
         const qint64 want = std::min(kSendBlock, size - sent);
-        if (!waitForLine(remote.handle(), kSendAhead)) {
+        if (!waitForLine(remote.upload(), kSendAhead)) {
             writeFailed = true;
             break;
         }
@@ -340,8 +315,7 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
             readFailed = true;
             break;
         }
-        quint32 written = 0;
-        if (!InternetWriteFile(remote.handle(), buffer, quint32(want), &written)) {
+        if (!remote.upload().write(buffer, want)) {
             writeFailed = true;
             break;
         }
@@ -356,7 +330,7 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
         }
         sink_.yield();
     }
-    if (!readFailed && !writeFailed && !waitForLine(remote.handle(), 0))
+    if (!readFailed && !writeFailed && !waitForLine(remote.upload(), 0))
         writeFailed = true;
     if (size == 0)
         sink_.setAction(row, QStringLiteral("uploading 100%"));
@@ -370,7 +344,7 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
         sink_.message(QStringLiteral("Error uploading file..") + readableName(localPath));
     if (readFailed || writeFailed || !confirmed) {
         // Leave no partial copy behind.
-        trap_.at(Close, [&] { session_.deleteFile(remote.path()); });
+        trap_.at(Close, [&] { (void)session_.deleteFile(remote.path()); });
         return Outcome::Fail;
     }
     return Outcome::Done;

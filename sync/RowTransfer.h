@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QString>
 
+#include <memory>
+
+class RemoteUpload;
 class RowSink;
 class SyncRunState;
 
@@ -55,12 +58,13 @@ private:
 
     Outcome deleteRow(const Row& row);
     Outcome uploadRow(const Row& row);
-    HINTERNET openRemote(const QString& remotePath, const QString& target);
+    using Opened = Result<std::unique_ptr<RemoteUpload>>;
+    Opened openRemote(const QString& remotePath, const QString& target);
     Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath);
     Outcome moveIntoPlace(int row, QFile& file, const QString& temporary, const QString& remotePath,
                           const QString& localPath);
     bool createFolders(const QString& remotePath, bool again);
-    bool waitForLine(HINTERNET file, qint64 target);
+    bool waitForLine(RemoteUpload& upload, qint64 target);
 
     const Session& session_;
     SyncRunState& state_;

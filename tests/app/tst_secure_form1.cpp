@@ -6,7 +6,7 @@
 #include "app/Form1.h"
 #include "app/Form2.h"
 #include "core/SettingsStore.h"
-#include "ftp/wininet.h"
+#include "ftp/Session.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestServers.h"

@@ -1,3 +1,4 @@
+#include "core/Wildcard.h"
 #include "ftp/ListingParsers.h"
 #include "ftp/RemoteNames.h"
 
@@ -156,7 +157,7 @@ void TestListingParsers::listingDropsUnsafeAndOtherEntries() {
                             "type=file;size=3; .htaccess\r\n"
                             "type=dir; sub\r\n"
                             "garbage\r\n";
-    const QList<RemoteEntry> entries = parseListing(mlsd, ListingFormat::Mlsd);
+    const QList<RemoteEntry> entries = parseListing(mlsd, ListingFormat::Mlsd).entries;
     QCOMPARE(entries,
              (QList<RemoteEntry>{{"l", Link, 0}, {".htaccess", File, 3}, {"sub", Dir, 0}}));
 
@@ -168,7 +169,7 @@ void TestListingParsers::listingDropsUnsafeAndOtherEntries() {
                             "lrwxrwxrwx 1 u g 4 Jan  1 10:00 ln -> /etc\n"
                             "-rw-r--r-- 1 u g 5 Jan  1 10:00 f\n"
                             "12-31-20  10:00PM       <DIR>          d\n";
-    QCOMPARE(parseListing(list, ListingFormat::List),
+    QCOMPARE(parseListing(list, ListingFormat::List).entries,
              (QList<RemoteEntry>{{"up", Link, 1}, {"ln", Link, 4}, {"f", File, 5}, {"d", Dir, 0}}));
 }
 

@@ -2,8 +2,10 @@
 // loopback with throwaway certificates and host keys: every operation the
 // program uses, the trust questions and the ways a secure connection fails.
 
+#include "ftp/RemoteNames.h"
+#include "ftp/RemoteUpload.h"
 #include "ftp/ServerTrust.h"
-#include "ftp/wininet.h"
+#include "ftp/Session.h"
 #include "tests/support/FtpTestServer.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestFiles.h"
@@ -27,33 +29,26 @@ const QString kThisTime = QStringLiteral("This time");
 const QString kCancel = QStringLiteral("Cancel");
 
 struct Connection {
-    HINTERNET internet = 0;
-    HINTERNET connection = 0;
-    ~Connection() {
-        if (internet)
-            InternetCloseHandle(internet);
-    }
+    Session session;
+    bool connected = false;
 };
 
 std::unique_ptr<Connection> connectTo(const FtpTestServer& server, const QString& password) {
     auto c = std::make_unique<Connection>();
-    c->internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT, QString(),
-                                QString(), 0);
-    c->connection = InternetConnectA(c->internet, server.hostText(), server.port(), server.user(),
-                                     password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
+    c->connected = c->session.openInternet() &&
+                   c->session.connect({server.hostText(), QString::number(server.port()),
+                                       server.user(), password});
     return c;
 }
 
-QStringList listNames(HINTERNET connection, const QString& pattern) {
+QStringList listNames(const Session& session, const QString& pattern) {
     QStringList names;
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(connection, pattern, &data, 0x84000000u, 0);
-    if (!find)
+    const auto listing = session.list(pattern);
+    if (!listing)
         return names;
-    do {
-        names << data.cFileName + (data.isDirectory() ? QStringLiteral("/") : QString());
-    } while (InternetFindNextFileA(find, &data));
-    InternetCloseHandle(find);
+    for (const RemoteEntry& e : listing->entries)
+        names << decodeRemoteName(e.name) +
+                     (e.kind == RemoteEntryKind::Directory ? QStringLiteral("/") : QString());
     names.sort();
     return names;
 }
@@ -124,52 +119,47 @@ void TestSecure::everyOperation() {
     MessageRecorder boxes;
     boxes.answers = {kThisTime};
     auto c = connectTo(*server, server->password());
-    QVERIFY(c->connection);
+    QVERIFY(c->connected);
     QCOMPARE(boxes.boxes().size(), 1);
 
-    QCOMPARE(listNames(c->connection, remote + QStringLiteral("www/*.*")),
+    QCOMPARE(listNames(c->session, remote + QStringLiteral("www/*.*")),
              (QStringList{QStringLiteral("old file.txt"), QStringLiteral("sub/")}));
 
-    QString current;
-    quint32 length = MAX_PATH;
-    QVERIFY(FtpGetCurrentDirectoryA(c->connection, &current, &length));
+    const auto folderNow = c->session.currentDirectory();
+    QVERIFY(folderNow);
+    const QString current = *folderNow;
     QVERIFY2(current.endsWith(QLatin1Char('/')) ? current == remote
                                                 : current + QLatin1Char('/') == remote,
              qPrintable(current));
 
     // Names with blanks and quotes, and bytes that a text transfer would change.
     const QString folder = remote + QStringLiteral("www/new \"dir\" x/");
-    QVERIFY(FtpCreateDirectoryA(c->connection, folder));
+    QVERIFY(c->session.createDirectory(folder));
     QByteArray payload(3000, Qt::Uninitialized);
     for (int i = 0; i < payload.size(); ++i)
         payload[i] = char((i * 7) & 0xff);
     payload.replace(100, 4, "\r\n\n\r");
     const QString file = folder + QStringLiteral("it's \"quoted\".bin");
-    const HINTERNET h =
-        FtpOpenFileA(c->connection, file, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+    auto h = c->session.openUpload(file);
     QVERIFY(h);
-    for (qsizetype at = 0; at < payload.size(); at += 1024) {
-        quint32 written = 0;
-        const auto n = quint32(qMin<qsizetype>(1024, payload.size() - at));
-        QVERIFY(InternetWriteFile(h, payload.constData() + at, n, &written));
-    }
-    QVERIFY(InternetCloseHandle(h));
+    for (qsizetype at = 0; at < payload.size(); at += 1024)
+        QVERIFY((*h)->write(payload.constData() + at, qMin<qsizetype>(1024, payload.size() - at)));
+    QVERIFY((*h)->finish());
     QCOMPARE(readFile(root + QStringLiteral("/www/new \"dir\" x/it's \"quoted\".bin")), payload);
 
-    QVERIFY(FtpFileExists(c->connection, remote + QStringLiteral("www/old file.txt")));
-    QVERIFY(FtpDeleteFileA(c->connection, remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(*c->session.fileExists(remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(c->session.deleteFile(remote + QStringLiteral("www/old file.txt")));
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/www/old file.txt")));
-    QVERIFY(!FtpFileExists(c->connection, remote + QStringLiteral("www/old file.txt")));
-    QVERIFY(!FtpDeleteFileA(c->connection, remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(!*c->session.fileExists(remote + QStringLiteral("www/old file.txt")));
+    QVERIFY(c->session.deleteFile(remote + QStringLiteral("www/old file.txt"))
+                .is(FailureKind::Refused));
 
     // A folder that is not there lists as nothing, and a file cannot be
     // created in it; the session goes on.
-    QCOMPARE(listNames(c->connection, remote + QStringLiteral("nowhere/*.*")), QStringList());
-    QCOMPARE(FtpOpenFileA(c->connection, remote + QStringLiteral("nowhere/deeper/x.txt"),
-                          GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0),
-             HINTERNET(0));
-    QCOMPARE(GetLastError(), ERROR_INTERNET_EXTENDED_ERROR);
-    QCOMPARE(listNames(c->connection, remote + QStringLiteral("www/sub/*.*")),
+    QCOMPARE(listNames(c->session, remote + QStringLiteral("nowhere/*.*")), QStringList());
+    QVERIFY(c->session.openUpload(remote + QStringLiteral("nowhere/deeper/x.txt"))
+                .is(FailureKind::Refused));
+    QCOMPARE(listNames(c->session, remote + QStringLiteral("www/sub/*.*")),
              QStringList{QStringLiteral("keep.txt")});
     QCOMPARE(boxes.boxes().size(), 1);
 }
@@ -209,7 +199,7 @@ void TestSecure::firstUseAsksOnce() {
     MessageRecorder boxes;
     boxes.answers = {answer};
     auto first = connectTo(*server, server->password());
-    QCOMPARE(first->connection != 0, connected);
+    QCOMPARE(first->connected, connected);
     QCOMPARE(boxes.boxes().size(), 1);
     const MessageBoxSpec& box = boxes.boxes().first();
     QCOMPARE(box.buttons, (QStringList{kTrustAlways, kThisTime, kCancel}));
@@ -236,9 +226,9 @@ void TestSecure::firstUseAsksOnce() {
     boxes.clear();
     boxes.answers = {kThisTime};
     auto second = connectTo(*server, server->password());
-    QVERIFY(second->connection);
+    QVERIFY(second->connected);
     QCOMPARE(boxes.boxes().size(), questionsOnSecondConnect);
-    QCOMPARE(listNames(second->connection, server->remoteRoot() + QStringLiteral("*.*")),
+    QCOMPARE(listNames(second->session, server->remoteRoot() + QStringLiteral("*.*")),
              QStringList());
 
     // A later run of the program: only a lasting trust spares the question.
@@ -299,7 +289,7 @@ void TestSecure::changedIdentityWarns() {
     MessageRecorder boxes;
     boxes.answers = {answer};
     auto c = connectTo(*server, server->password());
-    QCOMPARE(c->connection != 0, connected);
+    QCOMPARE(c->connected, connected);
     QCOMPARE(boxes.boxes().size(), 1);
     const QString text = boxes.boxes().first().text;
     QVERIFY2(text.contains(QStringLiteral("WARNING")) && text.contains(QStringLiteral("changed")) &&
@@ -364,9 +354,9 @@ void TestSecure::untrustworthyCertificateSaysWhy() {
 
     // Trusted in spite of it, the certificate carries the session; declined,
     // nothing is connected.
-    QCOMPARE(c->connection != 0, answer != kCancel);
-    if (c->connection)
-        QCOMPARE(listNames(c->connection, QStringLiteral("/*.*")), QStringList());
+    QCOMPARE(c->connected, answer != kCancel);
+    if (c->connected)
+        QCOMPARE(listNames(c->session, QStringLiteral("/*.*")), QStringList());
 }
 
 void TestSecure::refusedConnections_data() {
@@ -402,13 +392,10 @@ void TestSecure::refusedConnections() {
     // The host key is known, so that only the password can fail.
     ServerTrust::storeHostKey("127.0.0.1", server->port(), server->hostKeyBlob());
     MessageRecorder boxes;
-    const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
-                                             QString(), QString(), 0);
-    const HINTERNET connection =
-        InternetConnectA(internet, scheme + server->host(), server->port(), server->user(),
-                         password, INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-    InternetCloseHandle(internet);
-    QCOMPARE(connection, HINTERNET(0));
+    Session session;
+    QVERIFY(session.openInternet());
+    QVERIFY(!session.connect(
+        {scheme + server->host(), QString::number(server->port()), server->user(), password}));
     QCOMPARE(boxes.texts(), QStringList());
 }
 
@@ -428,25 +415,22 @@ void TestSecure::dataConnectionWithoutTlsFails() {
     MessageRecorder boxes;
     boxes.answers = {kThisTime};
     auto c = connectTo(server, server.password());
-    QVERIFY(c->connection);
+    QVERIFY(c->connected);
 
-    WIN32_FIND_DATAA data;
-    QCOMPARE(FtpFindFirstFileA(c->connection, QStringLiteral("/*.*"), &data, 0x84000000u, 0),
-             HINTERNET(0));
-    QVERIFY(FtpDeleteFileA(c->connection, QStringLiteral("/one.txt")));
+    QVERIFY(!c->session.list(QStringLiteral("/*.*")));
+    QVERIFY(c->session.deleteFile(QStringLiteral("/one.txt")));
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/one.txt")));
 
     // Not a refusal: the server may have created the file before the data
     // connection failed, but nothing of the upload is in it.
-    QCOMPARE(FtpOpenFileA(c->connection, QStringLiteral("/new.bin"), GENERIC_WRITE,
-                          FTP_TRANSFER_TYPE_BINARY, 0),
-             HINTERNET(0));
-    QVERIFY(GetLastError() != ERROR_INTERNET_EXTENDED_ERROR);
+    const auto upload = c->session.openUpload(QStringLiteral("/new.bin"));
+    QVERIFY(!upload);
+    QVERIFY(!upload.is(FailureKind::Refused));
     const QString uploaded = root + QStringLiteral("/new.bin");
     QVERIFY(!QFileInfo::exists(uploaded) || QFileInfo(uploaded).size() == 0);
-    QVERIFY(FtpCreateDirectoryA(c->connection, QStringLiteral("/made")));
+    QVERIFY(c->session.createDirectory(QStringLiteral("/made")));
     QVERIFY(QFileInfo(root + QStringLiteral("/made")).isDir());
-    QVERIFY(FtpDeleteFileA(c->connection, QStringLiteral("/two.txt")));
+    QVERIFY(c->session.deleteFile(QStringLiteral("/two.txt")));
     QVERIFY(!QFileInfo::exists(root + QStringLiteral("/two.txt")));
     QCOMPARE(boxes.boxes().size(), 1);
 }
@@ -458,13 +442,10 @@ void TestSecure::explicitTlsNeverFallsBackToPlain() {
     QString reason;
     QVERIFY2(server.start(&reason), qPrintable(reason));
     MessageRecorder boxes;
-    const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
-                                             QString(), QString(), 0);
-    const HINTERNET connection = InternetConnectA(
-        internet, QStringLiteral("ftpes://") + server.host(), server.port(), server.user(),
-        server.password(), INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-    InternetCloseHandle(internet);
-    QCOMPARE(connection, HINTERNET(0));
+    Session session;
+    QVERIFY(session.openInternet());
+    QVERIFY(!session.connect({QStringLiteral("ftpes://") + server.host(),
+                              QString::number(server.port()), server.user(), server.password()}));
     const QList<QByteArray> log = server.commandLog();
     QVERIFY(!log.isEmpty());
     for (const QByteArray& line : log) {

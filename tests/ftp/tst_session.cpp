@@ -1,6 +1,7 @@
 #include "app/TestConnection.h"
 #include "core/ErrorTrap.h"
 #include "core/VbError.h"
+#include "ftp/RemoteUpload.h"
 #include "ftp/Session.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestServers.h"
@@ -144,16 +145,14 @@ void TestSession::testConnection() {
     TestConnection(session_, settings(portText, password));
     QCOMPARE(recorder.texts(), messages);
     if (connected) {
-        QVERIFY(session_.hInternet() != 0);
-        QVERIFY(session_.hConnect() != 0);
+        QVERIFY(session_.hasInternet());
+        QVERIFY(session_.isConnected());
         // The session stays open and usable.
-        QString dir;
-        QVERIFY(session_.currentDirectory(&dir));
-        QCOMPARE(dir, QStringLiteral("/"));
+        QCOMPARE(*session_.currentDirectory(), QStringLiteral("/"));
     } else {
-        QCOMPARE(session_.hConnect(), HINTERNET(0));
-        // The closed internet handle is not left behind for anyone to use.
-        QCOMPARE(session_.hInternet(), HINTERNET(0));
+        QVERIFY(!session_.isConnected());
+        // What was prepared is not left behind for anyone to use.
+        QVERIFY(!session_.hasInternet());
     }
 }
 
@@ -161,16 +160,14 @@ void TestSession::secondTestReplacesFirstSession() {
     REQUIRE_TEST_SERVER(serverUp_, serverReason_);
     MessageRecorder recorder;
     TestConnection(session_, rightSettings());
-    const HINTERNET firstConnect = session_.hConnect();
+    const int firstConnect = session_.connectionNumber();
     TestConnection(session_, rightSettings());
     QCOMPARE(recorder.texts(), QStringList({"Connection OK.", "Connection OK."}));
-    QVERIFY(session_.hConnect() != 0 && session_.hConnect() != firstConnect);
+    QVERIFY(session_.isConnected() && session_.connectionNumber() != firstConnect);
 
     // The first log-in is closed, not left behind for nothing to use.
-    QString dir;
-    quint32 length = MAX_PATH;
-    QVERIFY(!FtpGetCurrentDirectoryA(firstConnect, &dir, &length));
-    QVERIFY(session_.currentDirectory(&dir));
+    QTRY_COMPARE(server_.openControlConnections(), 1);
+    QVERIFY(session_.currentDirectory());
 }
 
 void TestSession::anotherSessionLogsInAlike() {
@@ -179,12 +176,11 @@ void TestSession::anotherSessionLogsInAlike() {
     QVERIFY(session_.connect(rightSettings()));
     std::unique_ptr<Session> another = session_.openAnother();
     QVERIFY(another);
-    QVERIFY(another->hConnect() != session_.hConnect());
-    QString dir;
-    QVERIFY(another->currentDirectory(&dir));
+    QVERIFY(another->connectionNumber() != session_.connectionNumber());
+    QVERIFY(another->currentDirectory());
     // Each closes on its own: the main session goes on after the other ends.
     another.reset();
-    QVERIFY(session_.currentDirectory(&dir));
+    QVERIFY(session_.currentDirectory());
 
     Session refused;
     QVERIFY(refused.openInternet());
@@ -279,17 +275,11 @@ void TestSession::sessionsWorkFromSeveralThreadsAtOnce() {
             for (int f = 0; f < kFilesEach; ++f) {
                 const QString path = folder + QStringLiteral("w%1-%2.bin").arg(w).arg(f);
                 const QByteArray bytes = content(w, f);
-                const HINTERNET file = session.openUpload(path);
-                quint32 written = 0;
+                auto file = session.openUpload(path);
                 const bool ok =
-                    file &&
-                    InternetWriteFile(file, bytes.constData(), quint32(bytes.size()), &written) &&
-                    InternetCloseHandle(file);
-                WIN32_FIND_DATAA data;
-                const HINTERNET find = session.findFirstFile(folder + QStringLiteral("*.*"), &data);
-                if (find)
-                    InternetCloseHandle(find);
-                if (!ok || !find)
+                    file && (*file)->write(bytes.constData(), bytes.size()) && (*file)->finish();
+                file = Failure{};
+                if (!ok || !session.list(folder + QStringLiteral("*.*")))
                     ++failures;
             }
         });

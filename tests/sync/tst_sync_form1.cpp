@@ -2,7 +2,7 @@
 
 #include "app/Form1.h"
 #include "core/UiYield.h"
-#include "ftp/wininet.h"
+#include "ftp/Session.h"
 #include "tests/support/AppSandbox.h"
 #include "tests/support/MessageRecorder.h"
 #include "tests/support/TestFiles.h"

@@ -1,4 +1,6 @@
-#include "ftp/wininet.h"
+#include "ftp/RemoteNames.h"
+#include "ftp/RemoteUpload.h"
+#include "ftp/Session.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestServers.h"
 
@@ -18,13 +20,8 @@ namespace {
 // One server and a logged-in session on it for the length of a test.
 struct Remote {
     std::unique_ptr<FtpTestServer> server;
-    HINTERNET internet = 0;
-    HINTERNET connection = 0;
+    Session session;
 
-    ~Remote() {
-        if (internet)
-            InternetCloseHandle(internet);
-    }
     QString local(const QString& relative) const {
         return server->rootPath() + QLatin1Char('/') + relative;
     }
@@ -35,14 +32,7 @@ struct Remote {
     do {                                                                                           \
         (remote).server = std::make_unique<FtpTestServer>(kind, options);                          \
         START_TEST_SERVER(*(remote).server);                                                       \
-        (remote).internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,    \
-                                          QString(), QString(), 0);                                \
-        QVERIFY((remote).internet);                                                                \
-        (remote).connection =                                                                      \
-            InternetConnectA((remote).internet, (remote).server->host(), (remote).server->port(),  \
-                             (remote).server->user(), (remote).server->password(),                 \
-                             INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);                      \
-        QVERIFY((remote).connection);                                                              \
+        QVERIFY((remote).server->logIn((remote).session));                                         \
     } while (false)
 
 struct Listed {
@@ -52,36 +42,34 @@ struct Listed {
     bool operator==(const Listed&) const = default;
 };
 
-QList<Listed> listAll(HINTERNET connection, const QString& pattern, bool* found = nullptr) {
+// The entries of a listing, sorted by name; *found tells whether there was
+// at least one.
+QList<Listed> listAll(const Session& session, const QString& pattern, bool* found = nullptr) {
     QList<Listed> out;
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(
-        connection, pattern, &data, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    const auto listing = session.list(pattern);
+    if (listing) {
+        for (const RemoteEntry& e : listing->entries) {
+            const bool directory = e.kind == RemoteEntryKind::Directory;
+            out.append({decodeRemoteName(e.name), directory, directory ? 0 : e.size});
+        }
+    }
     if (found)
-        *found = find != 0;
-    if (!find)
-        return out;
-    do {
-        out.append({data.cFileName, data.isDirectory(), data.isDirectory() ? 0 : data.fileSize()});
-    } while (InternetFindNextFileA(find, &data));
-    InternetCloseHandle(find);
+        *found = !out.isEmpty();
     std::sort(out.begin(), out.end(),
               [](const Listed& a, const Listed& b) { return a.name < b.name; });
     return out;
 }
 
-bool upload(HINTERNET connection, const QString& remotePath, const QByteArray& bytes) {
-    const HINTERNET file =
-        FtpOpenFileA(connection, remotePath, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
+bool upload(const Session& session, const QString& remotePath, const QByteArray& bytes) {
+    auto file = session.openUpload(remotePath);
     if (!file)
         return false;
     bool ok = true;
-    for (qsizetype sent = 0; sent < bytes.size() && ok; sent += 1024) {
-        const auto n = quint32(std::min<qsizetype>(1024, bytes.size() - sent));
-        quint32 written = 0;
-        ok = InternetWriteFile(file, bytes.constData() + sent, n, &written) && written == n;
-    }
-    return InternetCloseHandle(file) && ok;
+    for (qsizetype sent = 0; sent < bytes.size() && ok; sent += 1024)
+        ok = (*file)
+                 ->write(bytes.constData() + sent, std::min<qsizetype>(1024, bytes.size() - sent))
+                 .ok();
+    return (*file)->finish().ok() && ok;
 }
 
 qsizetype countCommands(const FtpTestServer& server, const QByteArray& verb) {
@@ -99,7 +87,7 @@ using TestFiles::everyByteValue;
 using TestFiles::readFile;
 using TestServers::addKindRows;
 
-class TestWininet : public QObject {
+class TestOperations : public QObject {
     Q_OBJECT
 
 private slots:
@@ -112,8 +100,8 @@ private slots:
     void listsFolderEntries();
     void patternSplitsFolderAndNames_data();
     void patternSplitsFolderAndNames();
-    void emptyOrMissingFolderGivesNoHandle_data();
-    void emptyOrMissingFolderGivesNoHandle();
+    void emptyAndMissingFolderListNothing_data();
+    void emptyAndMissingFolderListNothing();
     void invalidUtf8NameRoundTrips_data();
     void invalidUtf8NameRoundTrips();
     void largeSizesAreExact_data();
@@ -137,12 +125,12 @@ private slots:
     void sessionReusesOneLogIn();
     void droppedControlConnectionFailsCleanly();
     void currentDirectory();
-    void closedAndUnknownHandlesFail();
-    void closingParentClosesChildren();
+    void closedSessionFails();
+    void closingSessionCutsOffItsUpload();
     void fileExists();
 };
 
-void TestWininet::logIn_data() {
+void TestOperations::logIn_data() {
     QTest::addColumn<FtpTestServer::Kind>("kind");
     QTest::addColumn<bool>("rightPassword");
     QTest::newRow("pyftpdlib ok") << FtpTestServer::Kind::Pyftpdlib << true;
@@ -151,34 +139,36 @@ void TestWininet::logIn_data() {
     QTest::newRow("vsftpd wrong password") << FtpTestServer::Kind::Vsftpd << false;
 }
 
-void TestWininet::logIn() {
+void TestOperations::logIn() {
     QFETCH(FtpTestServer::Kind, kind);
     QFETCH(bool, rightPassword);
     FtpTestServer server(kind);
     START_TEST_SERVER(server);
     if (kind == FtpTestServer::Kind::Vsftpd && !rightPassword)
         QSKIP("the vsftpd test account has no password store: it takes any password");
-    const HINTERNET internet = InternetOpenA(QStringLiteral("Pellmor"), INTERNET_OPEN_TYPE_DIRECT,
-                                             QString(), QString(), 0);
-    QVERIFY(internet);
+    Session session;
+    QVERIFY(session.openInternet());
     const QString password = rightPassword ? server.password() : QStringLiteral("wrong");
-    const HINTERNET connection =
-        InternetConnectA(internet, server.host(), server.port(), server.user(), password,
-                         INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
-    QCOMPARE(connection != 0, rightPassword);
-    QVERIFY(InternetCloseHandle(internet));
+    QCOMPARE(
+        session.connect({server.host(), QString::number(server.port()), server.user(), password}),
+        rightPassword);
+    // A refused password is the server's answer, not a lost connection.
+    if (!rightPassword) {
+        QCOMPARE(session.connectFailure().kind, FailureKind::Refused);
+        QCOMPARE(session.connectFailure().replyCode, 530);
+    }
 }
 
-void TestWininet::unreachablePortFails() {
+void TestOperations::unreachablePortFails() {
     const quint16 port = FtpTestServer::freeLoopbackPort();
-    const HINTERNET internet = InternetOpenA(QString(), INTERNET_OPEN_TYPE_DIRECT, {}, {}, 0);
-    QCOMPARE(InternetConnectA(internet, QStringLiteral("127.0.0.1"), port, QStringLiteral("u"),
-                              QStringLiteral("p"), INTERNET_SERVICE_FTP, 0, 0),
-             HINTERNET(0));
-    InternetCloseHandle(internet);
+    Session session;
+    QVERIFY(session.openInternet());
+    QVERIFY(!session.connect({QStringLiteral("127.0.0.1"), QString::number(port),
+                              QStringLiteral("u"), QStringLiteral("p")}));
+    QCOMPARE(session.connectFailure().kind, FailureKind::ConnectionLost);
 }
 
-void TestWininet::badHostTextIsRefused_data() {
+void TestOperations::badHostTextIsRefused_data() {
     QTest::addColumn<QString>("host");
     QTest::newRow("unknown scheme") << QStringLiteral("http://127.0.0.1");
     QTest::newRow("path after a scheme") << QStringLiteral("ftp://127.0.0.1/x");
@@ -190,19 +180,19 @@ void TestWininet::badHostTextIsRefused_data() {
     QTest::newRow("line break") << QStringLiteral("127.0.0.1\r\nUSER x");
 }
 
-void TestWininet::badHostTextIsRefused() {
+void TestOperations::badHostTextIsRefused() {
     QFETCH(QString, host);
     FtpTestServer server;
     START_TEST_SERVER(server);
-    const HINTERNET internet = InternetOpenA(QString(), INTERNET_OPEN_TYPE_DIRECT, {}, {}, 0);
-    QCOMPARE(InternetConnectA(internet, host, server.port(), server.user(), server.password(),
-                              INTERNET_SERVICE_FTP, 0, 0),
-             HINTERNET(0));
-    InternetCloseHandle(internet);
+    Session session;
+    QVERIFY(session.openInternet());
+    QVERIFY(
+        !session.connect({host, QString::number(server.port()), server.user(), server.password()}));
+    QCOMPARE(session.connectFailure().kind, FailureKind::BadName);
     QCOMPARE(countCommands(server, "USER"), 0);
 }
 
-void TestWininet::listsFolderEntries_data() {
+void TestOperations::listsFolderEntries_data() {
     QTest::addColumn<FtpTestServer::Kind>("kind");
     QTest::addColumn<bool>("hideMlsd");
     QTest::addColumn<bool>("dos");
@@ -212,7 +202,7 @@ void TestWininet::listsFolderEntries_data() {
     QTest::newRow("vsftpd") << FtpTestServer::Kind::Vsftpd << false << false;
 }
 
-void TestWininet::listsFolderEntries() {
+void TestOperations::listsFolderEntries() {
     QFETCH(FtpTestServer::Kind, kind);
     QFETCH(bool, hideMlsd);
     QFETCH(bool, dos);
@@ -238,7 +228,7 @@ void TestWininet::listsFolderEntries() {
     }
     std::sort(expected.begin(), expected.end(),
               [](const Listed& a, const Listed& b) { return a.name < b.name; });
-    QList<Listed> listed = listAll(r.connection, QStringLiteral("/www/*.*"));
+    QList<Listed> listed = listAll(r.session, QStringLiteral("/www/*.*"));
     const auto link = std::find_if(listed.begin(), listed.end(),
                                    [](const Listed& e) { return e.name == QLatin1String("link"); });
     QCOMPARE(link != listed.end(), !dos);
@@ -249,7 +239,7 @@ void TestWininet::listsFolderEntries() {
     QCOMPARE(listed, expected);
 }
 
-void TestWininet::patternSplitsFolderAndNames_data() {
+void TestOperations::patternSplitsFolderAndNames_data() {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("names");
     QTest::newRow("root with name part")
@@ -261,7 +251,7 @@ void TestWininet::patternSplitsFolderAndNames_data() {
                                << QStringList{QStringLiteral("wwwx.txt")};
 }
 
-void TestWininet::patternSplitsFolderAndNames() {
+void TestOperations::patternSplitsFolderAndNames() {
     QFETCH(QString, pattern);
     QFETCH(QStringList, names);
     Remote r;
@@ -271,16 +261,16 @@ void TestWininet::patternSplitsFolderAndNames() {
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("wwwx.txt")), "b"));
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("other")), "c"));
     QStringList listed;
-    for (const Listed& l : listAll(r.connection, pattern))
+    for (const Listed& l : listAll(r.session, pattern))
         listed << l.name;
     QCOMPARE(listed, names);
 }
 
-void TestWininet::emptyOrMissingFolderGivesNoHandle_data() {
+void TestOperations::emptyAndMissingFolderListNothing_data() {
     addKindRows();
 }
 
-void TestWininet::emptyOrMissingFolderGivesNoHandle() {
+void TestOperations::emptyAndMissingFolderListNothing() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
@@ -288,21 +278,24 @@ void TestWininet::emptyOrMissingFolderGivesNoHandle() {
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("empty/.hidden")), ""));
     QVERIFY(QFile::remove(r.local(QStringLiteral("empty/.hidden"))));
     bool found = true;
-    listAll(r.connection, QStringLiteral("/empty/*.*"), &found);
+    listAll(r.session, QStringLiteral("/empty/*.*"), &found);
     QVERIFY(!found);
-    listAll(r.connection, QStringLiteral("/missing/*.*"), &found);
+    listAll(r.session, QStringLiteral("/missing/*.*"), &found);
     QVERIFY(!found);
+    // An empty folder lists; a missing one is the server's refusal.
+    QVERIFY(r.session.list(QStringLiteral("/empty/*.*")));
+    QVERIFY(r.session.list(QStringLiteral("/missing/*.*")).is(FailureKind::Refused));
     // The session still works after both.
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("empty/now")), "1"));
-    QCOMPARE(listAll(r.connection, QStringLiteral("/empty/*.*")),
+    QCOMPARE(listAll(r.session, QStringLiteral("/empty/*.*")),
              QList<Listed>{(Listed{QStringLiteral("now"), false, 1})});
 }
 
-void TestWininet::invalidUtf8NameRoundTrips_data() {
+void TestOperations::invalidUtf8NameRoundTrips_data() {
     addKindRows();
 }
 
-void TestWininet::invalidUtf8NameRoundTrips() {
+void TestOperations::invalidUtf8NameRoundTrips() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
@@ -318,13 +311,13 @@ void TestWininet::invalidUtf8NameRoundTrips() {
     }
     const QString expected = QStringLiteral("caf") + QChar(0xDCE9) + QStringLiteral(" ") +
                              QChar(0xDCFE) + QStringLiteral(".txt");
-    QCOMPARE(listAll(r.connection, QStringLiteral("/*.*")),
+    QCOMPARE(listAll(r.session, QStringLiteral("/*.*")),
              QList<Listed>{(Listed{expected, false, 4})});
-    QVERIFY(FtpDeleteFileA(r.connection, QStringLiteral("/") + expected));
+    QVERIFY(r.session.deleteFile(QStringLiteral("/") + expected));
     QVERIFY(::access(localPath.constData(), F_OK) != 0);
 }
 
-void TestWininet::largeSizesAreExact_data() {
+void TestOperations::largeSizesAreExact_data() {
     QTest::addColumn<FtpTestServer::Kind>("kind");
     QTest::addColumn<qint64>("size");
     QTest::newRow("pyftpdlib 3e9") << FtpTestServer::Kind::Pyftpdlib << qint64(3000000000);
@@ -332,7 +325,7 @@ void TestWininet::largeSizesAreExact_data() {
     QTest::newRow("vsftpd 3e9") << FtpTestServer::Kind::Vsftpd << qint64(3000000000);
 }
 
-void TestWininet::largeSizesAreExact() {
+void TestOperations::largeSizesAreExact() {
     QFETCH(FtpTestServer::Kind, kind);
     QFETCH(qint64, size);
     Remote r;
@@ -342,16 +335,11 @@ void TestWininet::largeSizesAreExact() {
     if (!f.resize(size))
         QSKIP("the temporary folder cannot hold a sparse file of this size");
     f.close();
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(r.connection, QStringLiteral("/*.*"), &data, 0, 0);
-    QVERIFY(find);
-    QCOMPARE(data.cFileName, QStringLiteral("big.bin"));
-    QCOMPARE(data.nFileSizeHigh, quint32(quint64(size) >> 32));
-    QCOMPARE(data.nFileSizeLow, quint32(quint64(size) & 0xFFFFFFFFu));
-    InternetCloseHandle(find);
+    QCOMPARE(listAll(r.session, QStringLiteral("/*.*")),
+             QList<Listed>{(Listed{QStringLiteral("big.bin"), false, size})});
 }
 
-void TestWininet::uploadIsByteExact_data() {
+void TestOperations::uploadIsByteExact_data() {
     QTest::addColumn<FtpTestServer::Kind>("kind");
     QTest::addColumn<qsizetype>("size");
     QTest::addColumn<QString>("name");
@@ -364,7 +352,7 @@ void TestWininet::uploadIsByteExact_data() {
     }
 }
 
-void TestWininet::uploadIsByteExact() {
+void TestOperations::uploadIsByteExact() {
     QFETCH(FtpTestServer::Kind, kind);
     QFETCH(qsizetype, size);
     QFETCH(QString, name);
@@ -379,50 +367,50 @@ void TestWininet::uploadIsByteExact() {
         bytes[2] = '\0';
         bytes[3] = '\n';
     }
-    QVERIFY(upload(r.connection, name, bytes));
+    QVERIFY(upload(r.session, name, bytes));
     const QByteArray stored = readFile(r.local(name.mid(1)));
     QCOMPARE(stored.size(), bytes.size());
     QCOMPARE(QCryptographicHash::hash(stored, QCryptographicHash::Sha256),
              QCryptographicHash::hash(bytes, QCryptographicHash::Sha256));
 }
 
-void TestWininet::refusedStoreGivesNoHandle() {
+void TestOperations::refusedStoreGivesNoHandle() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     r.server->addFault({QStringLiteral("STOR"), QStringLiteral("refuse"), 0, 0, 1, {}});
-    QCOMPARE(FtpOpenFileA(r.connection, QStringLiteral("/a.bin"), GENERIC_WRITE,
-                          FTP_TRANSFER_TYPE_BINARY, 0),
-             HINTERNET(0));
-    QVERIFY(upload(r.connection, QStringLiteral("/b.bin"), "hello"));
+    const auto refused = r.session.openUpload(QStringLiteral("/a.bin"));
+    QVERIFY(refused.is(FailureKind::Refused));
+    QCOMPARE(refused.failure().replyCode, 550);
+    QVERIFY(upload(r.session, QStringLiteral("/b.bin"), "hello"));
     QCOMPARE(readFile(r.local(QStringLiteral("b.bin"))), QByteArray("hello"));
     QCOMPARE(countCommands(*r.server, "USER"), 1);
 }
 
-void TestWininet::droppedUploadFailsWithoutHanging() {
+void TestOperations::droppedUploadFailsWithoutHanging() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     r.server->addFault({QStringLiteral("STOR"), QStringLiteral("drop-data"), 100000, 0, 1, {}});
-    const HINTERNET file = FtpOpenFileA(r.connection, QStringLiteral("/a.bin"), GENERIC_WRITE,
-                                        FTP_TRANSFER_TYPE_BINARY, 0);
+    auto file = r.session.openUpload(QStringLiteral("/a.bin"));
     QVERIFY(file);
     const QByteArray block(1024, 'z');
     bool writesOk = true;
-    for (int i = 0; i < 8 * 1024 && writesOk; ++i) {
-        quint32 written = 0;
-        writesOk = InternetWriteFile(file, block.constData(), 1024, &written);
-    }
-    const bool closed = InternetCloseHandle(file);
-    QVERIFY(!(writesOk && closed));
+    for (int i = 0; i < 8 * 1024 && writesOk; ++i)
+        writesOk = (*file)->write(block.constData(), 1024).ok();
+    const auto finished = (*file)->finish();
+    QVERIFY(!(writesOk && finished));
+    // The data connection broke: no refusal of the server's.
+    if (!finished)
+        QVERIFY(!finished.is(FailureKind::Refused));
     // The session goes on with the next operation.
-    QVERIFY(upload(r.connection, QStringLiteral("/b.bin"), "after"));
+    QVERIFY(upload(r.session, QStringLiteral("/b.bin"), "after"));
     QCOMPARE(readFile(r.local(QStringLiteral("b.bin"))), QByteArray("after"));
 }
 
-void TestWininet::deleteAnswersServerVerdict_data() {
+void TestOperations::deleteAnswersServerVerdict_data() {
     addKindRows();
 }
 
-void TestWininet::deleteAnswersServerVerdict() {
+void TestOperations::deleteAnswersServerVerdict() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
@@ -431,36 +419,36 @@ void TestWininet::deleteAnswersServerVerdict() {
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("d/c.txt")), "2"));
     if (kind == FtpTestServer::Kind::Pyftpdlib) {
         r.server->addFault({QStringLiteral("DELE"), QStringLiteral("refuse"), 0, 0, 1, {}});
-        QVERIFY(!FtpDeleteFileA(r.connection, QStringLiteral("/d/a b.txt")));
+        QVERIFY(r.session.deleteFile(QStringLiteral("/d/a b.txt")).is(FailureKind::Refused));
         QVERIFY(QFile::exists(r.local(QStringLiteral("d/a b.txt"))));
     }
-    QVERIFY(!FtpDeleteFileA(r.connection, QStringLiteral("/d/missing.txt")));
+    QVERIFY(!r.session.deleteFile(QStringLiteral("/d/missing.txt")));
     // A listing leaves the server in another folder; deletes still hit
     // the named file.
-    QCOMPARE(listAll(r.connection, QStringLiteral("/d/*.*")).size(), 2);
-    QVERIFY(FtpDeleteFileA(r.connection, QStringLiteral("/d/a b.txt")));
+    QCOMPARE(listAll(r.session, QStringLiteral("/d/*.*")).size(), 2);
+    QVERIFY(r.session.deleteFile(QStringLiteral("/d/a b.txt")));
     QVERIFY(!QFile::exists(r.local(QStringLiteral("d/a b.txt"))));
-    QVERIFY(FtpDeleteFileA(r.connection, QStringLiteral("/d/c.txt")));
+    QVERIFY(r.session.deleteFile(QStringLiteral("/d/c.txt")));
     QVERIFY(!QFile::exists(r.local(QStringLiteral("d/c.txt"))));
 }
 
-void TestWininet::createDirectory_data() {
+void TestOperations::createDirectory_data() {
     addKindRows();
 }
 
-void TestWininet::createDirectory() {
+void TestOperations::createDirectory() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
-    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/new folder #1/")));
+    QVERIFY(r.session.createDirectory(QStringLiteral("/new folder #1/")));
     QVERIFY(QFileInfo(r.local(QStringLiteral("new folder #1"))).isDir());
     // Already there: the server refuses, and the session carries on.
-    QVERIFY(!FtpCreateDirectoryA(r.connection, QStringLiteral("/new folder #1/")));
-    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/new folder #1/inner")));
+    QVERIFY(!r.session.createDirectory(QStringLiteral("/new folder #1/")));
+    QVERIFY(r.session.createDirectory(QStringLiteral("/new folder #1/inner")));
     QVERIFY(QFileInfo(r.local(QStringLiteral("new folder #1/inner"))).isDir());
 }
 
-void TestWininet::controlCharactersNeverReachServer_data() {
+void TestOperations::controlCharactersNeverReachServer_data() {
     QTest::addColumn<QString>("name");
     QTest::newRow("CR LF") << QStringLiteral("/x\r\nDELE /INJECT");
     QTest::newRow("LF") << QStringLiteral("/x\nDELE /INJECT");
@@ -468,31 +456,30 @@ void TestWininet::controlCharactersNeverReachServer_data() {
     QTest::newRow("NUL") << QStringLiteral("/x") + QChar(0) + QStringLiteral("INJECT");
 }
 
-void TestWininet::controlCharactersNeverReachServer() {
+void TestOperations::controlCharactersNeverReachServer() {
     QFETCH(QString, name);
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("INJECT")), "keep"));
     const qsizetype before = r.server->commandLog().size();
-    QVERIFY(!FtpDeleteFileA(r.connection, name));
-    QVERIFY(!FtpCreateDirectoryA(r.connection, name));
-    QCOMPARE(FtpOpenFileA(r.connection, name, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0),
-             HINTERNET(0));
+    QVERIFY(r.session.deleteFile(name).is(FailureKind::BadName));
+    QVERIFY(r.session.createDirectory(name).is(FailureKind::BadName));
+    QVERIFY(r.session.openUpload(name).is(FailureKind::BadName));
     bool found = true;
-    listAll(r.connection, name + QStringLiteral("/*.*"), &found);
+    listAll(r.session, name + QStringLiteral("/*.*"), &found);
     QVERIFY(!found);
     QCOMPARE(r.server->commandLog().size(), before);
     QCOMPARE(readFile(r.local(QStringLiteral("INJECT"))), QByteArray("keep"));
 }
 
-void TestWininet::byteFFNeverReachesServer_data() {
+void TestOperations::byteFFNeverReachesServer_data() {
     addKindRows();
 }
 
 // Servers that follow the Telnet rules of the control connection read a
 // doubled 0xFF as one, others (both test servers) take every byte as it is:
 // no form of the byte names one file everywhere, so it is never sent.
-void TestWininet::byteFFNeverReachesServer() {
+void TestOperations::byteFFNeverReachesServer() {
     QFETCH(FtpTestServer::Kind, kind);
     Remote r;
     START_REMOTE(r, kind, FtpTestServer::Options());
@@ -509,11 +496,10 @@ void TestWininet::byteFFNeverReachesServer() {
     const QString single = QStringLiteral("/a") + QChar(0xDCFF) + QStringLiteral("b");
     const qsizetype before = r.server->commandLog().size();
 
-    QVERIFY(!FtpDeleteFileA(r.connection, single));
-    QVERIFY(!FtpRenameFileA(r.connection, single, QStringLiteral("/c")));
-    QVERIFY(!FtpCreateDirectoryA(r.connection, single + QStringLiteral("/d")));
-    QCOMPARE(FtpOpenFileA(r.connection, single, GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0),
-             HINTERNET(0));
+    QVERIFY(!r.session.deleteFile(single));
+    QVERIFY(!r.session.rename(single, QStringLiteral("/c")));
+    QVERIFY(!r.session.createDirectory(single + QStringLiteral("/d")));
+    QVERIFY(r.session.openUpload(single).is(FailureKind::BadName));
 
     for (const QByteArray& name : {QByteArray("a\xFF"
                                               "b"),
@@ -525,7 +511,7 @@ void TestWininet::byteFFNeverReachesServer() {
     QCOMPARE(r.server->commandLog().size(), kind == FtpTestServer::Kind::Pyftpdlib ? before : 0);
 }
 
-void TestWininet::renameGivesTheFileItsNewName_data() {
+void TestOperations::renameGivesTheFileItsNewName_data() {
     // together: the two commands of a rename may go out in one write.
     // losesAhead: the server throws away commands sent before its reply.
     QTest::addColumn<FtpTestServer::Kind>("kind");
@@ -539,7 +525,7 @@ void TestWininet::renameGivesTheFileItsNewName_data() {
     QTest::newRow("pyftpdlib losing, together") << K::Pyftpdlib << true << true;
 }
 
-void TestWininet::renameGivesTheFileItsNewName() {
+void TestOperations::renameGivesTheFileItsNewName() {
     QFETCH(FtpTestServer::Kind, kind);
     QFETCH(bool, together);
     QFETCH(bool, losesAhead);
@@ -548,20 +534,20 @@ void TestWininet::renameGivesTheFileItsNewName() {
     if (losesAhead)
         r.server->addFault(
             {QStringLiteral("NOOP"), QStringLiteral("lose-following"), 0, 0, -1, {}});
-    QVERIFY(FtpSendCommandsTogether(r.connection, together));
+    r.session.sendCommandsTogether(together);
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a")), "new"));
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("b")), "old"));
 
-    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/b")));
+    QVERIFY(r.session.rename(QStringLiteral("/a"), QStringLiteral("/b")));
     QCOMPARE(readFile(r.local(QStringLiteral("b"))), QByteArray("new"));
     QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("a"))));
     // A missing file cannot be renamed, and the session goes on working.
-    QVERIFY(!FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/c")));
+    QVERIFY(!r.session.rename(QStringLiteral("/a"), QStringLiteral("/c")));
     QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("c"))));
-    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/b"), QStringLiteral("/c")));
+    QVERIFY(r.session.rename(QStringLiteral("/b"), QStringLiteral("/c")));
     QCOMPARE(readFile(r.local(QStringLiteral("c"))), QByteArray("new"));
     // Every reply was read: the next command gets its own.
-    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/d/")));
+    QVERIFY(r.session.createDirectory(QStringLiteral("/d/")));
     QVERIFY(QFileInfo(r.local(QStringLiteral("d"))).isDir());
     if (kind != FtpTestServer::Kind::Pyftpdlib)
         return;
@@ -574,23 +560,23 @@ void TestWininet::renameGivesTheFileItsNewName() {
     QCOMPARE(countCommands(*r.server, "RNTO"), 3);
 }
 
-void TestWininet::renameTogetherAfterServerClosedIdleConnection() {
+void TestOperations::renameTogetherAfterServerClosedIdleConnection() {
     // The server closes the connection between two commands, as it does one
     // left idle: the rename logs in afresh rather than failing on it.
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a")), "1"));
-    QVERIFY(FtpSendCommandsTogether(r.connection, true));
-    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/a"), QStringLiteral("/b")));
+    r.session.sendCommandsTogether(true);
+    QVERIFY(r.session.rename(QStringLiteral("/a"), QStringLiteral("/b")));
     r.server->addFault({QStringLiteral("MKD"), QStringLiteral("close-after"), 0, 0, 1, {}});
-    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/d/")));
+    QVERIFY(r.session.createDirectory(QStringLiteral("/d/")));
     QTRY_COMPARE(r.server->openControlConnections(), 0);
-    QVERIFY(FtpRenameFileA(r.connection, QStringLiteral("/b"), QStringLiteral("/c")));
+    QVERIFY(r.session.rename(QStringLiteral("/b"), QStringLiteral("/c")));
     QCOMPARE(readFile(r.local(QStringLiteral("c"))), QByteArray("1"));
     QCOMPARE(countCommands(*r.server, "USER"), 2);
 }
 
-void TestWininet::foreignPassiveAddressIsNotFollowed() {
+void TestOperations::foreignPassiveAddressIsNotFollowed() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
@@ -598,112 +584,88 @@ void TestWininet::foreignPassiveAddressIsNotFollowed() {
     // where nothing listens.
     r.server->addFault({QStringLiteral("EPSV"), QStringLiteral("refuse"), 0, 0, -1, {}});
     r.server->addFault({QStringLiteral("PASV"), QStringLiteral("pasv-foreign"), 0, 0, -1, {}});
-    QCOMPARE(listAll(r.connection, QStringLiteral("/*.*")),
+    QCOMPARE(listAll(r.session, QStringLiteral("/*.*")),
              QList<Listed>{(Listed{QStringLiteral("a.txt"), false, 3})});
-    QVERIFY(upload(r.connection, QStringLiteral("/b.txt"), "xyz"));
+    QVERIFY(upload(r.session, QStringLiteral("/b.txt"), "xyz"));
     QCOMPARE(readFile(r.local(QStringLiteral("b.txt"))), QByteArray("xyz"));
     QVERIFY(countCommands(*r.server, "PASV") >= 1);
 }
 
-void TestWininet::sessionReusesOneLogIn() {
+void TestOperations::sessionReusesOneLogIn() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("a/b")));
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a/b/f")), "1"));
     for (int i = 0; i < 3; ++i)
-        QCOMPARE(listAll(r.connection, QStringLiteral("/a/b/*.*")).size(), 1);
-    QVERIFY(upload(r.connection, QStringLiteral("/a/g"), "2"));
-    QVERIFY(FtpCreateDirectoryA(r.connection, QStringLiteral("/a/c/")));
-    QVERIFY(FtpDeleteFileA(r.connection, QStringLiteral("/a/g")));
+        QCOMPARE(listAll(r.session, QStringLiteral("/a/b/*.*")).size(), 1);
+    QVERIFY(upload(r.session, QStringLiteral("/a/g"), "2"));
+    QVERIFY(r.session.createDirectory(QStringLiteral("/a/c/")));
+    QVERIFY(r.session.deleteFile(QStringLiteral("/a/g")));
     QCOMPARE(countCommands(*r.server, "USER"), 1);
     QCOMPARE(countCommands(*r.server, "PASS"), 1);
 }
 
-void TestWininet::droppedControlConnectionFailsCleanly() {
+void TestOperations::droppedControlConnectionFailsCleanly() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
     r.server->addFault({QStringLiteral("MLSD"), QStringLiteral("drop"), 0, 0, 1, {}});
     r.server->addFault({QStringLiteral("DELE"), QStringLiteral("drop"), 0, 0, 1, {}});
-    bool found = true;
-    listAll(r.connection, QStringLiteral("/*.*"), &found);
-    QVERIFY(!found);
-    QVERIFY(!FtpDeleteFileA(r.connection, QStringLiteral("/a.txt")));
+    // A lost connection is told apart from a refusal.
+    QVERIFY(r.session.list(QStringLiteral("/*.*")).is(FailureKind::ConnectionLost));
+    QVERIFY(r.session.deleteFile(QStringLiteral("/a.txt")).is(FailureKind::ConnectionLost));
     QVERIFY(QFile::exists(r.local(QStringLiteral("a.txt"))));
     // Later calls log in again.
-    QCOMPARE(listAll(r.connection, QStringLiteral("/*.*")).size(), 1);
-    QVERIFY(FtpDeleteFileA(r.connection, QStringLiteral("/a.txt")));
+    QCOMPARE(listAll(r.session, QStringLiteral("/*.*")).size(), 1);
+    QVERIFY(r.session.deleteFile(QStringLiteral("/a.txt")));
 }
 
-void TestWininet::currentDirectory() {
+void TestOperations::currentDirectory() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(QDir(r.server->rootPath()).mkpath(QStringLiteral("a")));
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a/f")), "1"));
-    QCOMPARE(listAll(r.connection, QStringLiteral("/a/*.*")).size(), 1);
-    QString folder;
-    quint32 length = MAX_PATH;
-    QVERIFY(FtpGetCurrentDirectoryA(r.connection, &folder, &length));
-    QCOMPARE(folder, QStringLiteral("/"));
-    length = 1; // no room for the NUL
-    QVERIFY(!FtpGetCurrentDirectoryA(r.connection, &folder, &length));
+    QCOMPARE(listAll(r.session, QStringLiteral("/a/*.*")).size(), 1);
+    QCOMPARE(*r.session.currentDirectory(), QStringLiteral("/"));
 }
 
-void TestWininet::closedAndUnknownHandlesFail() {
+void TestOperations::closedSessionFails() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(r.connection, QStringLiteral("/*.*"), &data, 0, 0);
-    QVERIFY(find);
-    QVERIFY(InternetCloseHandle(find));
-    QVERIFY(!InternetCloseHandle(find));
-    QVERIFY(!InternetFindNextFileA(find, &data));
-    // A handle of the wrong kind is as unknown as a made-up number.
-    QCOMPARE(FtpFindFirstFileA(r.internet, QStringLiteral("/*.*"), &data, 0, 0), HINTERNET(0));
-    QVERIFY(!InternetWriteFile(r.connection, "x", 1, nullptr));
-    const HINTERNET bogus = 0x7FFFFFF0u;
-    QVERIFY(!FtpDeleteFileA(bogus, QStringLiteral("/a.txt")));
-    QVERIFY(!FtpCreateDirectoryA(bogus, QStringLiteral("/x")));
-    QCOMPARE(FtpOpenFileA(bogus, QStringLiteral("/x"), GENERIC_WRITE, 2, 0), HINTERNET(0));
-    QVERIFY(!InternetCloseHandle(0));
-    QVERIFY(InternetCloseHandle(r.connection));
-    QVERIFY(!FtpDeleteFileA(r.connection, QStringLiteral("/a.txt")));
+    const int first = r.session.connectionNumber();
+    QVERIFY(first != 0);
+    r.session.close();
+    QVERIFY(!r.session.isConnected());
+    QCOMPARE(r.session.connectionNumber(), 0);
+    QVERIFY(r.session.deleteFile(QStringLiteral("/a.txt")).is(FailureKind::NotConnected));
+    QVERIFY(r.session.list(QStringLiteral("/*.*")).is(FailureKind::NotConnected));
     QVERIFY(QFile::exists(r.local(QStringLiteral("a.txt"))));
-    // A new session never gets a number used before.
-    const HINTERNET again =
-        InternetConnectA(r.internet, r.server->host(), r.server->port(), r.server->user(),
-                         r.server->password(), INTERNET_SERVICE_FTP, 0, 0);
-    QVERIFY(again);
-    QVERIFY(again != r.connection && again != find);
+    // A new log-in never gets a number used before.
+    QVERIFY(r.server->logIn(r.session));
+    QVERIFY(r.session.connectionNumber() > first);
 }
 
-void TestWininet::closingParentClosesChildren() {
+void TestOperations::closingSessionCutsOffItsUpload() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
-    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
-    QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("b.txt")), "abc"));
-    WIN32_FIND_DATAA data;
-    const HINTERNET find = FtpFindFirstFileA(r.connection, QStringLiteral("/*.*"), &data, 0, 0);
-    QVERIFY(find);
-    const HINTERNET file = FtpOpenFileA(r.connection, QStringLiteral("/up.bin"), GENERIC_WRITE,
-                                        FTP_TRANSFER_TYPE_BINARY, 0);
+    auto file = r.session.openUpload(QStringLiteral("/up.bin"));
     QVERIFY(file);
-    QVERIFY(InternetCloseHandle(r.internet));
-    QVERIFY(!InternetFindNextFileA(find, &data));
-    QVERIFY(!InternetWriteFile(file, "x", 1, nullptr));
-    QVERIFY(!InternetCloseHandle(file));
-    QVERIFY(!InternetCloseHandle(r.connection));
-    r.internet = 0;
+    // Nothing else runs on a session while its upload is open.
+    QVERIFY(r.session.list(QStringLiteral("/*.*")).is(FailureKind::Local));
+    r.session.close();
+    QVERIFY((*file)->write("x", 1).is(FailureKind::NotConnected));
+    QVERIFY((*file)->finish().is(FailureKind::NotConnected));
+    QTRY_COMPARE(r.server->openControlConnections(), 0);
 }
 
-void TestWininet::fileExists() {
+void TestOperations::fileExists() {
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("there.txt")), "abc"));
-    QVERIFY(FtpFileExists(r.connection, QStringLiteral("/there.txt")));
-    QVERIFY(!FtpFileExists(r.connection, QStringLiteral("/gone.txt")));
+    QVERIFY(*r.session.fileExists(QStringLiteral("/there.txt")));
+    QVERIFY(!*r.session.fileExists(QStringLiteral("/gone.txt")));
 }
 
-QTEST_GUILESS_MAIN(TestWininet)
-#include "tst_wininet.moc"
+QTEST_GUILESS_MAIN(TestOperations)
+#include "tst_operations.moc"

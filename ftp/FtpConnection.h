@@ -1,0 +1,81 @@
+#pragma once
+
+#include "ftp/CurlTransfer.h"
+#include "ftp/HostAddress.h"
+#include "ftp/ListingParsers.h"
+#include "ftp/SessionResult.h"
+#include "ftp/UploadStream.h"
+
+#include <QByteArray>
+#include <QList>
+
+// One logged-in connection to a server and what the program does over it,
+// in the server's terms: paths are the bytes the server gets, absolute ("/a/b")
+// or relative to the log-in folder. The protocol (plain FTP, FTP over TLS,
+// SFTP) is chosen at the log-in and stays inside: callers see the same
+// operations for each. Every operation runs on the one transfer driver, so the
+// log-in is kept between them; after a lost connection the next operation
+// logs in afresh. Used by one thread at a time. Private to the FTP layer,
+// beneath Session.
+class FtpConnection {
+public:
+    FtpConnection();
+    ~FtpConnection();
+    FtpConnection(const FtpConnection&) = delete;
+    FtpConnection& operator=(const FtpConnection&) = delete;
+
+    bool isUsable() const { return transfer_.isUsable(); }
+    // This connection's number in the transcript.
+    int number() const { return transfer_.number(); }
+
+    // Asks through the message seam when the server's certificate or host key
+    // needs the user's word.
+    Result<> logIn(const HostAddress& address, const QByteArray& user, const QByteArray& password);
+
+    // The entries of a folder, and the lines no parser could read.
+    Result<ParsedListing> list(const QByteArray& folder);
+
+    Result<> makeDirectory(const QByteArray& path);
+    Result<> deleteFile(const QByteArray& path);
+    // False only when the server says there is no such file.
+    Result<bool> fileExists(const QByteArray& path);
+    // Gives a file a new name (RNFR and RNTO, or the SFTP rename).
+    Result<> rename(const QByteArray& from, const QByteArray& to);
+    // Whether the connection still answers (NOOP, or an SFTP round trip).
+    Result<> checkAlive();
+
+    QByteArray absolutePath(const QByteArray& path) const;
+    QByteArray entryPath() const { return entryPath_; }
+
+    // Lets the commands of a pair (the rename) go out in one write where the
+    // connection and the server allow it, which saves a round trip per pair.
+    // Off unless set; the server is tried once per connection.
+    void setSendTogether(bool on);
+
+    // Starts an upload to an absolute path; the stream then takes its bytes.
+    Result<> beginUpload(const QByteArray& path);
+    UploadStream& upload() { return upload_; }
+
+private:
+    int attemptLogIn();
+    // Sends FTP commands, one after another, outside any transfer and without
+    // changing folder; the replies are in the channel.
+    int performCommands(const QList<QByteArray>& commands);
+    // The reply code to one FTP command outside a transfer.
+    Result<int> command(const QByteArray& verb, const QByteArray& argument);
+    // A refusal made of the reply to this command.
+    Failure refusal(const QByteArray& command) const;
+    int sftpQuote(const QByteArray& line);
+    Result<> sftpOutcome(int result) const;
+    bool isSftp() const { return transfer_.isSftp(); }
+    bool canSendTogether();
+    Result<> sendTogether(const QList<QByteArray>& commands, qint64 limitMs);
+    Result<> busy() const;
+
+    CurlTransfer transfer_;
+    UploadStream upload_{transfer_};
+    QByteArray entryPath_;
+    bool mlsd_ = false;
+    enum class Together { Off, Untried, Works };
+    Together together_ = Together::Off;
+};
