@@ -793,7 +793,7 @@ std::optional<QList<RemoteEntry>> FtpSession::list(const QByteArray& folder) {
     received_.clear();
     if (rc != CURLE_OK || receiveOverflow_)
         return std::nullopt;
-    return parseListing(data, mlsd_ ? ListingFormat::Mlsd : ListingFormat::List);
+    return parseListing(data, mlsd_ ? ListingFormat::Mlsd : ListingFormat::List).entries;
 }
 
 int FtpSession::performCommands(const QList<QByteArray>& commands) {
