@@ -1,5 +1,6 @@
 #include "ftp/ListingParsers.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringDecoder>
@@ -99,6 +100,7 @@ struct Token {
 
 QList<Token> tokenize(QByteArrayView line, qsizetype maxTokens) {
     QList<Token> tokens;
+    tokens.reserve(qMin<qsizetype>(maxTokens, 16));
     qsizetype i = 0;
     while (i < line.size() && tokens.size() < maxTokens) {
         while (i < line.size() && isBlank(line[i]))
@@ -223,7 +225,7 @@ std::optional<MonthDay> isoMonthDay(QByteArrayView s) {
 
 // A number of one or two digits with the given suffix, e.g. "3" + "月".
 std::optional<int> numberWithSuffix(QByteArrayView s, QByteArrayView suffix) {
-    if (!s.endsWith(suffix))
+    if (s.isEmpty() || !isDigit(s[0]) || !s.endsWith(suffix))
         return std::nullopt;
     const QByteArrayView digits = s.first(s.size() - suffix.size());
     if (digits.isEmpty() || digits.size() > 2 || !isDigits(digits))
@@ -264,50 +266,63 @@ const std::array<const char*, 12> kMonthNames = {
     "декабря",
 };
 
-const QList<QStringList>& monthNames() {
-    static const QList<QStringList> names = [] {
-        QList<QStringList> all;
-        for (const char* line : kMonthNames)
-            all.append(QString::fromUtf8(line).split(QLatin1Char(' ')));
+// Every start of three letters or more of a name above, lower case, in
+// UTF-8, to its month; 0 where two months share it.
+const QHash<QByteArray, int>& monthAbbreviations() {
+    static const QHash<QByteArray, int> table = [] {
+        QHash<QByteArray, int> all;
+        for (int m = 0; m < 12; ++m) {
+            for (const QString& name : QString::fromUtf8(kMonthNames[m]).split(QLatin1Char(' '))) {
+                for (qsizetype length = 3; length <= name.size(); ++length) {
+                    const QByteArray key = name.first(length).toUtf8();
+                    const auto it = all.constFind(key);
+                    all.insert(key, it == all.cend() || *it == m + 1 ? m + 1 : 0);
+                }
+            }
+        }
         return all;
     }();
-    return names;
+    return table;
+}
+
+// "3月" (Chinese, Japanese) or "3월" (Korean): 1 to 12, else 0.
+int markedMonth(QByteArrayView s) {
+    for (const char* suffix : {"\xE6\x9C\x88", "\xEC\x9B\x94"}) {
+        if (const auto m = numberWithSuffix(s, suffix))
+            return *m >= 1 && *m <= 12 ? *m : 0;
+    }
+    return 0;
 }
 
 // 1 to 12 for a month the parser knows, 0 for any other.
 int monthNumber(QByteArrayView s) {
-    for (const char* suffix : {"\xE6\x9C\x88", "\xEC\x9B\x94"}) { // 月, 월
-        if (const auto m = numberWithSuffix(s, suffix))
-            return *m >= 1 && *m <= 12 ? *m : 0;
-    }
-    if (hasDigit(s))
+    if (const int m = markedMonth(s))
+        return m;
+    if (hasDigit(s) || s.size() > 40)
         return 0;
-    auto toUtf16 = QStringDecoder(QStringDecoder::Utf8);
-    QString text = toUtf16(s);
-    if (toUtf16.hasError())
-        text = QString::fromLatin1(s); // a server that sends Latin-1
-    text = text.toLower();
-    if (text.endsWith(QLatin1Char('.')))
-        text.chop(1);
-    if (text.size() < 3)
-        return 0;
-    int found = 0;
-    for (int m = 0; m < 12; ++m) {
-        for (const QString& name : monthNames()[m]) {
-            if (name.startsWith(text)) {
-                if (found && found != m + 1)
-                    return 0;
-                found = m + 1;
-            }
-        }
+    QByteArray key = s.toByteArray();
+    bool ascii = true;
+    for (char& c : key) {
+        ascii = ascii && uchar(c) < 0x80;
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
     }
-    return found;
+    if (!ascii) {
+        auto toUtf16 = QStringDecoder(QStringDecoder::Utf8);
+        QString text = toUtf16(s);
+        if (toUtf16.hasError())
+            text = QString::fromLatin1(s); // a server that sends Latin-1
+        key = text.toLower().toUtf8();
+    }
+    if (key.endsWith('.'))
+        key.chop(1);
+    return monthAbbreviations().value(key, 0);
 }
 
 // Where the month may stand in a date of an unknown language: a word with no
-// digit in it, or a month the parser knows.
+// digit in it, or a month marked as such.
 bool isMonthLike(QByteArrayView s) {
-    return monthNumber(s) > 0 || (!hasDigit(s) && !s.contains(':'));
+    return (!hasDigit(s) && !s.contains(':')) || markedMonth(s) > 0;
 }
 
 struct DateMatch {
