@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include <utime.h>
+
 namespace {
 
 struct Walk {
@@ -90,6 +92,8 @@ private slots:
     void isQueued();
     void breadthFirstOrder_data();
     void breadthFirstOrder();
+    void listingStyles_data();
+    void listingStyles();
     void foldersWithoutFiles_data();
     void foldersWithoutFiles();
     void unlistableFolderIsSkipped_data();
@@ -199,6 +203,48 @@ void TestRemoteTree::breadthFirstOrder() {
     QCOMPARE(q[0], QStringLiteral("/www/*.*"));
     QCOMPARE(sorted(q.mid(1, 2)), QStringList({"/www/s1/*.*", "/www/s2/*.*"}));
     QCOMPARE(q[3], QStringLiteral("/www/s2/t/*.*"));
+}
+
+// Servers whose LIST speaks another language, another date format or names
+// owners with blanks: the walk still sees every file with its size. Some
+// files are old, so that their date shows a year; some names begin with a
+// blank or with digits.
+void TestRemoteTree::listingStyles_data() {
+    QTest::addColumn<QString>("style");
+    for (const char* style : {"german", "chinese", "iso", "multiword-owner"})
+        QTest::newRow(style) << QString::fromLatin1(style);
+}
+
+void TestRemoteTree::listingStyles() {
+    QFETCH(QString, style);
+    FtpTestServer::Options options;
+    options.listStyle = style;
+    FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, options);
+    if (!startServer(server))
+        return;
+    const QString root = server.rootPath() + QStringLiteral("/www/");
+    // Odd sizes are old: their dates show a year instead of a time.
+    const time_t old = QDateTime(QDate(2005, 3, 2), QTime(16, 27), Qt::UTC).toSecsSinceEpoch();
+    const utimbuf oldTimes{old, old};
+    const QMap<QString, qint64> files{{"/www/a.txt", 1},
+                                      {"/www/ lead blank", 12},
+                                      {"/www/2005 report.txt", 2005},
+                                      {"/www/sub/12 Mar  2 16:27 x", 333},
+                                      {"/www/old folder/1,234", 1234568}};
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        const QString path = server.rootPath() + it.key();
+        QVERIFY(TestFiles::writeSizedFile(path, it.value()));
+        if (it.value() % 2 == 1)
+            QCOMPARE(::utime(QFile::encodeName(path).constData(), &oldTimes), 0);
+    }
+    QCOMPARE(::utime(QFile::encodeName(root + "old folder").constData(), &oldTimes), 0);
+
+    const Walk w = walk(QStringLiteral("/www/"));
+    QMap<QString, qint64> seen;
+    for (int i = 0; i < w.paths.size(); ++i)
+        seen.insert(w.paths[i], w.sizes.value(i, -1));
+    QCOMPARE(seen, files);
+    QVERIFY(queueItems(w.queue).contains(QStringLiteral("/www/old folder/*.*")));
 }
 
 void TestRemoteTree::foldersWithoutFiles_data() {

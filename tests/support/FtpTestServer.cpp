@@ -79,6 +79,8 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
         args << QStringLiteral("--hide-mlsd");
     if (options_.dosListing)
         args << QStringLiteral("--dos-list");
+    if (!options_.listStyle.isEmpty())
+        args << QStringLiteral("--list-style") << options_.listStyle;
     if (options_.uploadBytesPerSecond > 0)
         args << QStringLiteral("--upload-bps") << QString::number(options_.uploadBytesPerSecond);
     if (options_.anonymous)

@@ -45,6 +45,12 @@ public:
         // Connections one client address may hold at once; beyond that the
         // server answers 421 and hangs up (0: the server's own limit).
         int maxConnectionsPerAddress = 0;
+        // Pyftpdlib: hides MLSD and has LIST answer as servers in other
+        // locales or set-ups do: "german" ("2. Mär 16:27"), "chinese"
+        // ("3月  2日 16:27"), "iso" ("2005-04-08 11:22"), "multiword-owner"
+        // (owner and group of several words), or "unreadable" (lines no LIST
+        // parser reads). Dates older than half a year show their year.
+        QString listStyle = QString();
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",

@@ -25,6 +25,13 @@ whose data connections never carry TLS.
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
 
+With --list-style, MLSD is hidden and LIST answers as servers in other
+locales or set-ups do: german ("2. Mär 16:27"), chinese ("3月  2日 16:27"),
+iso ("2005-04-08 11:22"), multiword-owner (owner "John Smith", group
+"Domain Users") or unreadable (lines in a format no LIST parser reads).
+Dates older than half a year show their year instead of their time, as ls
+does.
+
 Every command line received is appended to the command log (passwords
 masked), so a test can check what reached the server.
 """
@@ -34,6 +41,7 @@ import json
 import logging
 import os
 import signal
+import stat
 import struct
 import sys
 import threading
@@ -61,6 +69,8 @@ def parse_args():
     p.add_argument("--port", type=int, default=0)
     p.add_argument("--hide-mlsd", action="store_true")
     p.add_argument("--dos-list", action="store_true")
+    p.add_argument("--list-style", default="",
+                   choices=["", "german", "chinese", "iso", "multiword-owner", "unreadable"])
     p.add_argument("--upload-bps", type=int, default=0)
     p.add_argument("--anonymous", action="store_true")
     p.add_argument("--max-cons-per-ip", type=int, default=0)
@@ -147,6 +157,61 @@ class DosFS(LinkAwareFS):
             else:
                 line = "%s       %14d %s\r\n" % (stamp, st.st_size, basename)
             yield line.encode("utf8", self.cmd_channel.unicode_errors)
+
+
+GERMAN_MONTHS = ["Jan", "Feb", "Mär", "Apr", "Mai", "Jun",
+                 "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"]
+ENGLISH_MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
+HALF_A_YEAR = 182 * 24 * 3600
+
+
+def styled_list_line(style, st, name, now):
+    t = time.gmtime(st.st_mtime)
+    recent = now - HALF_A_YEAR < st.st_mtime <= now + 3600
+    clock = "%02d:%02d" % (t.tm_hour, t.tm_min)
+    is_dir = stat.S_ISDIR(st.st_mode)
+    if style == "unreadable":
+        # Fields separated by commas, then a tab and the name.
+        facts = "/" if is_dir else "r,s%d" % st.st_size
+        return "+m%d,%s,\t%s\r\n" % (int(st.st_mtime), facts, name)
+    owner, group = "ftp", "ftp"
+    if style == "german":
+        month = GERMAN_MONTHS[t.tm_mon - 1]
+        date = ("%2d. %s %s" % (t.tm_mday, month, clock) if recent else
+                "%2d. %s  %d" % (t.tm_mday, month, t.tm_year))
+        owner, group = "benutzer", "gruppe"
+    elif style == "chinese":
+        date = ("%d月 %2d日 %s" % (t.tm_mon, t.tm_mday, clock) if recent else
+                "%d月 %2d %d" % (t.tm_mon, t.tm_mday, t.tm_year))
+    elif style == "iso":
+        date = "%d-%02d-%02d %s" % (t.tm_year, t.tm_mon, t.tm_mday, clock)
+    else:  # multiword-owner
+        month = ENGLISH_MONTHS[t.tm_mon - 1]
+        date = ("%s %2d %s" % (month, t.tm_mday, clock) if recent else
+                "%s %2d  %d" % (month, t.tm_mday, t.tm_year))
+        owner, group = "John Smith", "Domain Users"
+    return "%s %3d %-8s %-8s %8d %s %s\r\n" % (
+        stat.filemode(st.st_mode), st.st_nlink, owner, group, st.st_size, date, name)
+
+
+def make_styled_fs(style):
+    class StyledFS(LinkAwareFS):
+        """LIST in the chosen style (see --list-style)."""
+
+        def format_list(self, basedir, listing, ignore_err=True):
+            now = time.time()
+            for basename in listing:
+                try:
+                    st = self.lstat(os.path.join(basedir, basename))
+                except OSError:
+                    if ignore_err:
+                        continue
+                    raise
+                line = styled_list_line(style, st, basename, now)
+                yield line.encode("utf8", self.cmd_channel.unicode_errors)
+
+    return StyledFS
 
 
 class FaultyDTP(ThrottledDTPHandler):
@@ -277,7 +342,7 @@ def make_handler(args, faults, log):
             Handler.connections_accepted += 1
             self.connection_number = Handler.connections_accepted
 
-        if args.hide_mlsd:
+        if args.hide_mlsd or args.list_style:
             proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                           if k not in ("MLSD", "MLST")}
 
@@ -338,6 +403,8 @@ def make_handler(args, faults, log):
                 FTPHandler.pre_process_command(self, line, cmd, arg)
 
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
+    if args.list_style:
+        Handler.abstracted_fs = make_styled_fs(args.list_style)
     if args.tls_cert:
         Handler.dtp_handler = base.dtp_handler
         Handler.passive_dtp = NoTlsPassiveDTP
