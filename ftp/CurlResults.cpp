@@ -28,6 +28,10 @@ Failure failureOf(int result, const ControlChannel& channel, const char* errorTe
         if (const ControlChannel::Reply* refusal = channel.lastRefusal()) {
             failure.replyCode = refusal->code;
             failure.text = QString::fromUtf8(refusal->text());
+            // "425", "426": the data connection could not be opened or broke,
+            // which says nothing about the file.
+            if (refusal->code == 425 || refusal->code == 426)
+                failure.kind = FailureKind::ConnectionLost;
         }
         return failure;
     case CURLE_OPERATION_TIMEDOUT:

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <type_traits>
 
 #include <curl/curl.h>
@@ -359,6 +361,25 @@ void CurlTransfer::setWaitCallback(std::function<bool()> callback) {
     waitCallback = std::move(callback);
 }
 
+bool CurlTransfer::pause(int ms) {
+    const QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        const auto step = std::chrono::milliseconds(
+            waitCallback && !inWaitCallback
+                ? std::min<qint64>(kCallbackEveryMs, deadline.remainingTime())
+                : deadline.remainingTime());
+        std::this_thread::sleep_for(step);
+        if (waitCallback && !inWaitCallback) {
+            inWaitCallback = true;
+            const bool goOn = waitCallback();
+            inWaitCallback = false;
+            if (!goOn)
+                return false;
+        }
+    }
+    return true;
+}
+
 void CurlTransfer::leave(int result) {
     // The connection stays in the multi handle's cache, and its socket stays
     // curl's; it is noted for commands sent together.
@@ -395,6 +416,11 @@ void CurlTransfer::dropConnection(const char* why) {
     noteOutcome(false, {FailureKind::ConnectionLost, 0, QString::fromUtf8(why)});
     if (controlSocket_ != kNoSocket)
         ::shutdown(controlSocket_, SHUT_RDWR);
+    replaceMulti();
+}
+
+void CurlTransfer::forgetConnection() {
+    cutSocket();
     replaceMulti();
 }
 

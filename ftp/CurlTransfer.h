@@ -96,6 +96,9 @@ public:
     // Drops the control connection after its state became unknown (commands
     // sent together went wrong): the next transfer logs in afresh.
     void dropConnection(const char* why);
+    // Lets go of the connection libcurl keeps, whatever its state: the next
+    // transfer logs in afresh.
+    void forgetConnection();
 
     // The control connection's socket as the last transfer left it, and the
     // last socket libcurl opened (an upload's data connection).
@@ -119,6 +122,9 @@ public:
     // it), for instance to keep a window working; when it answers false the
     // transfer gives up. The callback must not throw. An empty one unsets it.
     static void setWaitCallback(std::function<bool()> callback);
+    // Waits about `ms` milliseconds, calling the wait callback meanwhile;
+    // false when it asked to give up.
+    static bool pause(int ms);
 
 private:
     struct Callbacks;

@@ -44,6 +44,10 @@ public:
     // Whether the connection still answers (NOOP, or an SFTP round trip).
     Result<> checkAlive();
 
+    // Lets go of the connection, whatever its state: the next operation logs
+    // in afresh.
+    void forgetConnection() { transfer_.forgetConnection(); }
+
     QByteArray absolutePath(const QByteArray& path) const;
     QByteArray entryPath() const { return entryPath_; }
 

@@ -86,6 +86,11 @@ void failure(int code, const char* text, int connection) {
               QStringLiteral("libcurl %1: %2").arg(code).arg(QString::fromUtf8(text)));
 }
 
+void note(const QString& text, int connection) {
+    if (enabled())
+        write(tag(connection) + text);
+}
+
 RunScope::RunScope(const char* run, const ConnectionSettings& settings, const QString& remoteFolder,
                    const QString& localFolder)
     : run_(run) {

@@ -34,6 +34,9 @@ void received(const QByteArray& line, int connection);
 // A transfer that libcurl ended with an error: its result code and text.
 void failure(int code, const char* text, int connection);
 
+// A note of the program's own about a connection ("trying again ...").
+void note(const QString& text, int connection);
+
 // Writes the start line of a run when made and its end line when destroyed,
 // whichever way the run leaves. run names it ("compare", "sync").
 class RunScope {

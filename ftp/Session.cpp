@@ -4,6 +4,7 @@
 #include "core/Wildcard.h"
 #include "ftp/CurlTransfer.h"
 #include "ftp/FtpConnection.h"
+#include "ftp/FtpTranscript.h"
 #include "ftp/HostAddress.h"
 #include "ftp/RemoteNames.h"
 #include "ftp/RemoteUpload.h"
@@ -42,6 +43,11 @@ Result<QByteArray> pathBytes(const QString& text) {
         return Failure{FailureKind::BadName, 0, QStringLiteral("no name")};
     return bytes;
 }
+
+// An operation is tried this often in all when the connection keeps failing,
+// with these pauses before the second and the third try.
+constexpr int kTries = 3;
+constexpr int kPauseMs[kTries - 1] = {250, 1000};
 
 } // namespace
 
@@ -151,6 +157,32 @@ Result<FtpConnection*> Session::connection() const {
     return connection_.get();
 }
 
+template <typename Op, typename Done>
+auto Session::retrying(FtpConnection& connection, Op op, Done done) const {
+    for (int attempt = 1;; ++attempt) {
+        auto result = op(connection);
+        if (result.ok() || attempt >= kTries)
+            return result;
+        if (!result.failure().isConnectionProblem()) {
+            // A refusal after a lost connection may be the server's answer to
+            // an operation the lost connection carried out already.
+            if (attempt > 1 && result.failure().kind == FailureKind::Refused && done(connection))
+                return decltype(result)(typename decltype(result)::Value());
+            return result;
+        }
+        FtpTranscript::note(QStringLiteral("trying again on a fresh log-in after: %1")
+                                .arg(result.failure().describe()),
+                            connection.number());
+        connection.forgetConnection();
+        if (!CurlTransfer::pause(kPauseMs[attempt - 1]))
+            return decltype(result)(Failure{FailureKind::Cancelled, 0, QStringLiteral("given up")});
+    }
+}
+
+template <typename Op> auto Session::retrying(FtpConnection& connection, Op op) const {
+    return retrying(connection, op, [](FtpConnection&) { return false; });
+}
+
 Result<RemoteListing> Session::list(const QString& pattern) const {
     const auto c = connection();
     if (!c)
@@ -159,7 +191,7 @@ Result<RemoteListing> Session::list(const QString& pattern) const {
     const auto folder = remoteBytes(split.folder, Use::Read);
     if (!folder)
         return folder.failure();
-    auto parsed = (*c)->list(*folder);
+    auto parsed = retrying(**c, [&](FtpConnection& fc) { return fc.list(*folder); });
     if (!parsed)
         return parsed.failure();
     RemoteListing listing;
@@ -177,7 +209,7 @@ Result<QString> Session::currentDirectory() const {
     const auto c = connection();
     if (!c)
         return c.failure();
-    if (const auto alive = (*c)->checkAlive(); !alive)
+    if (const auto alive = retrying(**c, [](FtpConnection& fc) { return fc.checkAlive(); }); !alive)
         return alive.failure();
     // The log-in folder: listings never change the folder a caller sees as
     // current.
@@ -200,7 +232,9 @@ Result<std::unique_ptr<RemoteUpload>> Session::openUpload(const QString& remoteP
         return t.failure();
     if (t->path.endsWith('/'))
         return Failure{FailureKind::BadName, 0, QStringLiteral("a folder cannot be uploaded")};
-    if (const auto begun = t->connection->beginUpload(t->path); !begun)
+    const auto begun =
+        retrying(*t->connection, [&](FtpConnection& fc) { return fc.beginUpload(t->path); });
+    if (!begun)
         return begun.failure();
     return std::make_unique<RemoteUpload>(connection_, remotePath);
 }
@@ -212,12 +246,19 @@ Result<> Session::createDirectory(const QString& remotePath) const {
     QByteArray path = t->path;
     if (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
-    return t->connection->makeDirectory(path);
+    return retrying(*t->connection, [&](FtpConnection& fc) { return fc.makeDirectory(path); });
 }
 
 Result<> Session::deleteFile(const QString& remotePath) const {
     const auto t = target(remotePath);
-    return t ? t->connection->deleteFile(t->path) : t.failure();
+    if (!t)
+        return t.failure();
+    return retrying(
+        *t->connection, [&](FtpConnection& fc) { return fc.deleteFile(t->path); },
+        [&](FtpConnection& fc) {
+            const auto there = fc.fileExists(t->path);
+            return there && !*there;
+        });
 }
 
 Result<> Session::rename(const QString& remotePath, const QString& newPath) const {
@@ -227,12 +268,21 @@ Result<> Session::rename(const QString& remotePath, const QString& newPath) cons
     const auto to = pathBytes(newPath);
     if (!to)
         return to.failure();
-    return from->connection->rename(from->path, from->connection->absolutePath(*to));
+    const QByteArray toPath = from->connection->absolutePath(*to);
+    return retrying(
+        *from->connection, [&](FtpConnection& fc) { return fc.rename(from->path, toPath); },
+        [&](FtpConnection& fc) {
+            const auto source = fc.fileExists(from->path);
+            const auto target = fc.fileExists(toPath);
+            return source && !*source && target && *target;
+        });
 }
 
 Result<bool> Session::fileExists(const QString& remotePath) const {
     const auto t = target(remotePath);
-    return t ? t->connection->fileExists(t->path) : Result<bool>(t.failure());
+    if (!t)
+        return t.failure();
+    return retrying(*t->connection, [&](FtpConnection& fc) { return fc.fileExists(t->path); });
 }
 
 Result<std::optional<RemoteEntry>> Session::entryOf(const QString& remotePath) const {

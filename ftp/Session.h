@@ -38,8 +38,10 @@ struct RemoteListing {
 // Every operation answers what happened: its value, or a Failure that says
 // why not (a refusal with the server's reply, a lost connection, a bad
 // name...). Operations block until the server has answered; connecting gives
-// up after 20 seconds, a server that stops answering after 60 seconds. A
-// connection that was lost is logged in afresh by the next operation.
+// up after 20 seconds, a server that stops answering after 60 seconds. An
+// operation that fails because the connection was lost, closed ("421") or
+// timed out is carried out again on a fresh log-in, up to three times in all
+// with a short pause between; a refusal is never tried again.
 //
 // Paths are texts: absolute ("/www/a.html") or relative to the log-in folder.
 // A name whose bytes are not valid UTF-8 arrives with each invalid byte b as
@@ -131,6 +133,13 @@ private:
     };
     Result<FtpConnection*> connection() const;
     Result<Target> target(const QString& remotePath) const;
+    // Runs op(connection) until it succeeds, is refused or has been tried
+    // three times; between tries the connection is logged in afresh. When a
+    // try after a lost connection is refused, done() tells whether the lost
+    // one had carried the operation out after all.
+    template <typename Op, typename Done>
+    auto retrying(FtpConnection& connection, Op op, Done done) const;
+    template <typename Op> auto retrying(FtpConnection& connection, Op op) const;
 
     std::shared_ptr<FtpConnection> connection_;
     bool internetOpen_ = false;

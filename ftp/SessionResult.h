@@ -51,6 +51,8 @@ struct Failure {
 // `Result<>` says only whether the operation was carried out.
 template <typename T = void> class Result {
 public:
+    using Value = T;
+
     Result(T value) : value_(std::move(value)) {}
     Result(Failure failure) : failure_(std::move(failure)) {}
 
@@ -76,6 +78,10 @@ private:
 
 template <> class Result<void> {
 public:
+    // What a successful result holds: nothing.
+    struct Value {};
+    Result(Value) {}
+
     Result() = default;
     Result(Failure failure) : ok_(false), failure_(std::move(failure)) {}
 

@@ -30,6 +30,8 @@ constexpr qint64 kSendBlock = 256 * 1024;
 constexpr qint64 kSendAhead = kSendBlock;
 // The longest the run waits for a slow line before it lets the window work.
 constexpr int kLineStepMs = 50;
+// How often a file is sent in all when the connection breaks on the way.
+constexpr int kUploadTries = 3;
 
 VbError badFileName() {
     return VbError(52, QStringLiteral("Bad file name or number"));
@@ -73,13 +75,16 @@ public:
 
     RemoteUpload& upload() { return *upload_; }
     const QString& path() const { return path_; }
-    // Answers whether the server confirmed the upload.
-    bool close() {
+    // Succeeds once the server confirmed the upload.
+    Result<> close() {
         if (!upload_)
-            return false;
+            return Failure{FailureKind::NotConnected, 0, QStringLiteral("closed already")};
         const std::unique_ptr<RemoteUpload> upload = std::move(upload_);
-        return upload->finish().ok();
+        return upload->finish();
     }
+    // Cuts the upload off and keeps what the server received: a try that
+    // follows writes the same name again.
+    void abandon() { upload_.reset(); }
 
 private:
     const Session& session_;
@@ -146,11 +151,7 @@ RowTransfer::Outcome RowTransfer::uploadRow(const Row& row) {
     }
     if (!upload)
         return Outcome::Stop;
-    Outcome outcome = Outcome::Fail;
-    {
-        RemoteFile remote(session_, std::move(*upload));
-        outcome = send(row.index, file, remote, localPath);
-    }
+    const Outcome outcome = sendWithRetries(row.index, file, std::move(*upload), localPath);
     if (outcome != Outcome::Done || opened == remotePath)
         return outcome;
     // The server may confirm the upload well after the window was closed: its
@@ -236,8 +237,7 @@ RowTransfer::Outcome RowTransfer::moveIntoPlace(int row, QFile& file, const QStr
             file.close();
             outcome = Outcome::Stop;
         } else {
-            RemoteFile remote(session_, std::move(*upload));
-            outcome = send(row, file, remote, localPath);
+            outcome = sendWithRetries(row, file, std::move(*upload), localPath);
         }
     }
     // The whole new copy is kept while it is the only one left.
@@ -269,19 +269,55 @@ bool RowTransfer::createFolders(const QString& remotePath, bool again) {
 
 // Waits until at most `target` bytes of the upload wait to go out, in steps
 // between which the window works. False when the upload has failed.
-bool RowTransfer::waitForLine(RemoteUpload& upload, qint64 target) {
+Result<> RowTransfer::waitForLine(RemoteUpload& upload, qint64 target) {
     for (;;) {
         const auto waiting = upload.drain(target, kLineStepMs);
         if (!waiting)
-            return false;
+            return waiting.failure();
         if (*waiting <= target)
-            return true;
+            return {};
         sink_.yield();
     }
 }
 
+RowTransfer::Outcome RowTransfer::sendWithRetries(int row, QFile& file,
+                                                  std::unique_ptr<RemoteUpload> upload,
+                                                  const QString& localPath) {
+    const QString path = upload->path();
+    for (int attempt = 1;; ++attempt) {
+        const bool lastTry = attempt >= kUploadTries;
+        bool lost = false;
+        Outcome outcome = Outcome::Fail;
+        {
+            RemoteFile remote(session_, std::move(upload));
+            outcome = send(row, file, remote, localPath, lastTry, &lost);
+        }
+        if (!lost)
+            return outcome;
+        // The connection broke in the middle of the file: the whole file goes
+        // again, from its first byte and under the same name, over a fresh
+        // log-in.
+        const bool rewound = trap_.at(Read, [&] {
+            if (!file.isOpen())
+                OpenLocalFile(file, localPath);
+            if (!file.seek(0))
+                throw VbError::deviceIOError();
+        });
+        Opened again = Failure{FailureKind::Local, 0, QStringLiteral("the file could not be read")};
+        if (rewound)
+            trap_.at(OpenRemote, [&] { again = session_.openUpload(path); });
+        if (!again) {
+            sink_.message(QStringLiteral("Error uploading file..") + readableName(localPath));
+            file.close();
+            trap_.at(Close, [&] { (void)session_.deleteFile(path); });
+            return Outcome::Fail;
+        }
+        upload = std::move(*again);
+    }
+}
+
 RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
-                                       const QString& localPath) {
+                                       const QString& localPath, bool lastTry, bool* lost) {
     const qint64 size = file.size();
     if (buffer_.size() < kSendBlock)
         buffer_.resize(kSendBlock);
@@ -294,14 +330,19 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
     qint64 sent = 0;
     bool readFailed = false;
     bool writeFailed = false;
+    Failure failure;
+    const auto failWrite = [&](const Result<>& result) {
+        writeFailed = !result.ok();
+        if (writeFailed)
+            failure = result.failure();
+        return writeFailed;
+    };
     while (sent < size) {
         // One read and one write per block; the chunks of 1024 bytes inside it
         // are counted and shown one by one, as if read and sent singly.
         const qint64 want = std::min(kSendBlock, size - sent);
-        if (!waitForLine(remote.upload(), kSendAhead)) {
-            writeFailed = true;
+        if (failWrite(waitForLine(remote.upload(), kSendAhead)))
             break;
-        }
         const bool read = trap_.at(Read, [&] {
             const qint64 got = file.read(buffer, want);
             if (got < 0)
@@ -315,10 +356,8 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
             readFailed = true;
             break;
         }
-        if (!remote.upload().write(buffer, want)) {
-            writeFailed = true;
+        if (failWrite(remote.upload().write(buffer, want)))
             break;
-        }
         const qint64 blockEnd = sent + want;
         while (sent < blockEnd) {
             sent = std::min(sent + kChunk, blockEnd);
@@ -330,18 +369,30 @@ RowTransfer::Outcome RowTransfer::send(int row, QFile& file, RemoteFile& remote,
         }
         sink_.yield();
     }
-    if (!readFailed && !writeFailed && !waitForLine(remote.upload(), 0))
-        writeFailed = true;
+    if (!readFailed && !writeFailed)
+        failWrite(waitForLine(remote.upload(), 0));
     if (size == 0)
         sink_.setAction(row, QStringLiteral("uploading 100%"));
 
+    if (writeFailed && !lastTry && failure.isConnectionProblem()) {
+        *lost = true;
+        remote.abandon();
+        return Outcome::Fail;
+    }
     if (writeFailed)
         sink_.message(QStringLiteral("Error uploading file..") + readableName(localPath));
     file.close();
-    bool confirmed = false;
-    trap_.at(Close, [&] { confirmed = remote.close(); });
-    if (!readFailed && !writeFailed && !confirmed)
+    Result<> closed = Failure{};
+    trap_.at(Close, [&] { closed = remote.close(); });
+    const bool confirmed = closed.ok();
+    if (!readFailed && !writeFailed && !confirmed) {
+        // The server got the whole file, or did not: the reply was lost.
+        if (!lastTry && closed.failure().isConnectionProblem()) {
+            *lost = true;
+            return Outcome::Fail;
+        }
         sink_.message(QStringLiteral("Error uploading file..") + readableName(localPath));
+    }
     if (readFailed || writeFailed || !confirmed) {
         // Leave no partial copy behind.
         trap_.at(Close, [&] { (void)session_.deleteFile(remote.path()); });

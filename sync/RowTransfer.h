@@ -60,11 +60,19 @@ private:
     Outcome uploadRow(const Row& row);
     using Opened = Result<std::unique_ptr<RemoteUpload>>;
     Opened openRemote(const QString& remotePath, const QString& target);
-    Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath);
+    // Sends the file from where it stands. On a lost connection before the
+    // last try, sets *lost and leaves the file open and the remote copy as it
+    // is, for another try.
+    Outcome send(int row, QFile& file, RemoteFile& remote, const QString& localPath, bool lastTry,
+                 bool* lost);
+    // Sends the file over the opened upload, again from the start over a
+    // fresh log-in where the connection broke on the way.
+    Outcome sendWithRetries(int row, QFile& file, std::unique_ptr<RemoteUpload> upload,
+                            const QString& localPath);
     Outcome moveIntoPlace(int row, QFile& file, const QString& temporary, const QString& remotePath,
                           const QString& localPath);
     bool createFolders(const QString& remotePath, bool again);
-    bool waitForLine(RemoteUpload& upload, qint64 target);
+    Result<> waitForLine(RemoteUpload& upload, qint64 target);
 
     const Session& session_;
     SyncRunState& state_;

@@ -123,7 +123,8 @@ private slots:
     void renameTogetherAfterServerClosedIdleConnection();
     void foreignPassiveAddressIsNotFollowed();
     void sessionReusesOneLogIn();
-    void droppedControlConnectionFailsCleanly();
+    void lostConnectionIsRetriedRefusalIsNot_data();
+    void lostConnectionIsRetriedRefusalIsNot();
     void currentDirectory();
     void closedSessionFails();
     void closingSessionCutsOffItsUpload();
@@ -605,19 +606,46 @@ void TestOperations::sessionReusesOneLogIn() {
     QCOMPARE(countCommands(*r.server, "PASS"), 1);
 }
 
-void TestOperations::droppedControlConnectionFailsCleanly() {
+void TestOperations::lostConnectionIsRetriedRefusalIsNot_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("tries");
+    QTest::addColumn<int>("failure"); // -1: the operation works
+    QTest::newRow("dropped once") << "drop" << 1 << 2 << -1;
+    QTest::newRow("dropped twice") << "drop" << 2 << 3 << -1;
+    QTest::newRow("dropped always") << "drop" << -1 << 3 << int(FailureKind::ConnectionLost);
+    QTest::newRow("refused") << "refuse" << -1 << 1 << int(FailureKind::Refused);
+}
+
+// A lost connection says nothing about the file: the operation is carried
+// out again over a fresh log-in, up to three times. A refusal is final.
+void TestOperations::lostConnectionIsRetriedRefusalIsNot() {
+    QFETCH(QString, action);
+    QFETCH(int, count);
+    QFETCH(int, tries);
+    QFETCH(int, failure);
     Remote r;
     START_REMOTE(r, FtpTestServer::Kind::Pyftpdlib, FtpTestServer::Options());
     QVERIFY(TestFiles::writeFile(r.local(QStringLiteral("a.txt")), "abc"));
-    r.server->addFault({QStringLiteral("MLSD"), QStringLiteral("drop"), 0, 0, 1, {}});
-    r.server->addFault({QStringLiteral("DELE"), QStringLiteral("drop"), 0, 0, 1, {}});
-    // A lost connection is told apart from a refusal.
-    QVERIFY(r.session.list(QStringLiteral("/*.*")).is(FailureKind::ConnectionLost));
-    QVERIFY(r.session.deleteFile(QStringLiteral("/a.txt")).is(FailureKind::ConnectionLost));
-    QVERIFY(QFile::exists(r.local(QStringLiteral("a.txt"))));
-    // Later calls log in again.
-    QCOMPARE(listAll(r.session, QStringLiteral("/*.*")).size(), 1);
-    QVERIFY(r.session.deleteFile(QStringLiteral("/a.txt")));
+    for (const char* verb : {"MLSD", "DELE", "MKD", "RNFR"})
+        r.server->addFault({QLatin1String(verb), action, 0, 0, count, {}});
+    const auto listed = r.session.list(QStringLiteral("/*.*"));
+    const auto made = r.session.createDirectory(QStringLiteral("/d/"));
+    const auto renamed = r.session.rename(QStringLiteral("/a.txt"), QStringLiteral("/b.txt"));
+    const auto deleted = r.session.deleteFile(failure < 0 ? QStringLiteral("/b.txt")
+                                                          : QStringLiteral("/a.txt"));
+    for (const Result<>& result : {Result<>(listed ? Result<>() : listed.failure()), made,
+                                   renamed, deleted}) {
+        if (failure < 0)
+            QVERIFY2(result.ok(), qPrintable(result.failure().describe()));
+        else
+            QCOMPARE(int(result.failure().kind), failure);
+    }
+    for (const char* verb : {"MLSD", "DELE", "MKD", "RNFR"})
+        QCOMPARE(countCommands(*r.server, verb), tries);
+    QCOMPARE(QFileInfo::exists(r.local(QStringLiteral("d"))), failure < 0);
+    QCOMPARE(QFileInfo::exists(r.local(QStringLiteral("a.txt"))), failure >= 0);
+    QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("b.txt"))));
 }
 
 void TestOperations::currentDirectory() {

@@ -88,6 +88,10 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
     if (options_.maxConnectionsPerAddress > 0)
         args << QStringLiteral("--max-cons-per-ip")
              << QString::number(options_.maxConnectionsPerAddress);
+    if (options_.idleTimeoutS > 0)
+        args << QStringLiteral("--idle-timeout") << QString::number(options_.idleTimeoutS);
+    if (options_.dropEvery > 0)
+        args << QStringLiteral("--drop-every") << QString::number(options_.dropEvery);
     if (options_.tls != Tls::None) {
         if (!makeCertificate(reason))
             return false;
@@ -249,10 +253,12 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                      options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
     // vsftpd's rate limit holds for every transfer, uploads among them.
-    const QString rateConfig = options_.uploadBytesPerSecond > 0
-                                   ? QStringLiteral("local_max_rate=%1\nanon_max_rate=%1\n")
-                                         .arg(options_.uploadBytesPerSecond)
-                                   : QString();
+    QString rateConfig = options_.uploadBytesPerSecond > 0
+                             ? QStringLiteral("local_max_rate=%1\nanon_max_rate=%1\n")
+                                   .arg(options_.uploadBytesPerSecond)
+                             : QString();
+    if (options_.idleTimeoutS > 0)
+        rateConfig += QStringLiteral("idle_session_timeout=%1\n").arg(options_.idleTimeoutS);
     const QString config =
         QStringLiteral("listen=YES\n"
                        "listen_ipv6=NO\n"

@@ -51,6 +51,12 @@ public:
         // (owner and group of several words), or "unreadable" (lines no LIST
         // parser reads). Dates older than half a year show their year.
         QString listStyle = QString();
+        // Seconds a control connection may stay idle before the server
+        // answers "421" and closes it (0: the server's own limit).
+        int idleTimeoutS = 0;
+        // Pyftpdlib: every this many commands on a connection, the command is
+        // answered "421" and the connection closed instead (0: never).
+        int dropEvery = 0;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",

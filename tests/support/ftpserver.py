@@ -22,6 +22,11 @@ speaks FTP over explicit TLS on the control connection and requires it, but
 drops every data connection the moment it is made, before any TLS: a server
 whose data connections never carry TLS.
 
+With --idle-timeout, a control connection left idle that many seconds is
+answered "421" and closed. With --drop-every N, every Nth command on a
+connection is answered "421" and the connection closed instead, as a server
+that drops connections now and then.
+
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
 
@@ -74,6 +79,8 @@ def parse_args():
     p.add_argument("--upload-bps", type=int, default=0)
     p.add_argument("--anonymous", action="store_true")
     p.add_argument("--max-cons-per-ip", type=int, default=0)
+    p.add_argument("--idle-timeout", type=int, default=0)
+    p.add_argument("--drop-every", type=int, default=0)
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
     p.add_argument("--tls-cert", default="")
@@ -338,6 +345,8 @@ def make_handler(args, faults, log):
         connections_accepted = 0
         connection_number = 0
 
+        commands_seen = 0
+
         def on_connect(self):
             Handler.connections_accepted += 1
             self.connection_number = Handler.connections_accepted
@@ -359,6 +368,11 @@ def make_handler(args, faults, log):
                 shown = "PASS ******" if secret else line
                 log.write(shown.encode("utf-8", "surrogateescape") + b"\n")
                 log.flush()
+            self.commands_seen += 1
+            if args.drop_every and self.commands_seen % args.drop_every == 0:
+                self.respond("421 Closing by test.")
+                self.close_when_done()
+                return
             fault = faults.take(cmd, arg, self.connection_number)
             if fault is None:
                 FTPHandler.pre_process_command(self, line, cmd, arg)
@@ -402,6 +416,8 @@ def make_handler(args, faults, log):
             else:
                 FTPHandler.pre_process_command(self, line, cmd, arg)
 
+    if args.idle_timeout:
+        Handler.timeout = args.idle_timeout
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
     if args.list_style:
         Handler.abstracted_fs = make_styled_fs(args.list_style)

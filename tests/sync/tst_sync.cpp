@@ -665,9 +665,10 @@ private slots:
             });
             return true;
         }) << destination << true << QString() << false;
+        // Every try of the file: a connection that breaks once is tried again.
         QTest::newRow("data connection dropped") << Prepare([this, bad] {
             server_->addFault(
-                {QStringLiteral("STOR"), QStringLiteral("drop-data"), 64 * 1024, 0, 1, bad});
+                {QStringLiteral("STOR"), QStringLiteral("drop-data"), 64 * 1024, 0, -1, bad});
             return true;
         }) << destination << false << QStringLiteral("Error uploading file..%1")
                                                  << false;
