@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -120,6 +121,28 @@ private:
     QElapsedTimer sinceFlush_;
 };
 
+// Whether the remote path lies in one of the folders (each ending in "/").
+bool liesIn(const QSet<QString>& folders, const QString& path) {
+    if (folders.isEmpty())
+        return false;
+    for (qsizetype slash = path.indexOf(u'/'); slash >= 0; slash = path.indexOf(u'/', slash + 1)) {
+        if (folders.contains(path.left(slash + 1)))
+            return true;
+    }
+    return false;
+}
+
+// The first few entries of a list, one a line, and how many more there are.
+QString namedList(const QStringList& lines) {
+    QString text;
+    const qsizetype named = std::min(lines.size(), kUnreadableNamed);
+    for (qsizetype i = 0; i < named; ++i)
+        text += u'\n' + lines.at(i);
+    if (lines.size() > named)
+        text += QStringLiteral("\n... and %1 more").arg(lines.size() - named);
+    return text;
+}
+
 QString withTrailing(const QString& folder, QChar separator) {
     return folder.endsWith(separator) ? folder : folder + separator;
 }
@@ -140,39 +163,40 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
         return remoteFolder + below;
     };
 
+    // Nothing is proposed for a remote place whose contents are unknown.
+    const QSet<QString> unseen(lists.unseenRemote.cbegin(), lists.unseenRemote.cend());
+    const auto addRows = [&](RowKind kind, const QStringList& sources) {
+        RowFiller rows(host, kind);
+        for (const QString& source : sources) {
+            if (kind == RowKind::Delete) {
+                if (!liesIn(unseen, source))
+                    rows.add(source);
+            } else if (const QString destination = destinationOf(source);
+                       !liesIn(unseen, destination)) {
+                rows.add(source, destination);
+            }
+        }
+        rows.flush();
+    };
+
     QStringList candidates;
     trap.at(At::findDeletes, [&] {
         if (lists.unreadableLocal.isEmpty())
             candidates = FindDeleteCandidates(lists.localPaths, lists.remotePaths);
     });
-    trap.at(At::addDeletes, [&] {
-        RowFiller rows(host, RowKind::Delete);
-        for (const QString& r : std::as_const(candidates))
-            rows.add(r);
-        rows.flush();
-    });
+    trap.at(At::addDeletes, [&] { addRows(RowKind::Delete, candidates); });
 
     candidates.clear();
     trap.at(At::findUploads,
             [&] { candidates = FindUploadCandidates(lists.localPaths, lists.remotePaths); });
-    trap.at(At::addUploads, [&] {
-        RowFiller rows(host, RowKind::Upload);
-        for (const QString& l : std::as_const(candidates))
-            rows.add(l, destinationOf(l));
-        rows.flush();
-    });
+    trap.at(At::addUploads, [&] { addRows(RowKind::Upload, candidates); });
 
     candidates.clear();
     trap.at(At::findOverwrites, [&] {
         candidates = FindOverwriteCandidates(lists.localPaths, lists.remotePaths, lists.localSizes,
                                              lists.remoteSizes);
     });
-    trap.at(At::addOverwrites, [&] {
-        RowFiller rows(host, RowKind::Overwrite);
-        for (const QString& l : std::as_const(candidates))
-            rows.add(l, destinationOf(l));
-        rows.flush();
-    });
+    trap.at(At::addOverwrites, [&] { addRows(RowKind::Overwrite, candidates); });
 }
 
 QString UnreadableLocalMessage(const QStringList& unreadable) {
@@ -180,17 +204,43 @@ QString UnreadableLocalMessage(const QStringList& unreadable) {
         unreadable.size() == 1
             ? QStringLiteral("A local folder could not be read:")
             : QStringLiteral("%1 local folders could not be read:").arg(unreadable.size());
-    const qsizetype named = std::min(unreadable.size(), kUnreadableNamed);
-    for (qsizetype i = 0; i < named; ++i)
-        text += u'\n' + readableName(unreadable.at(i));
-    if (unreadable.size() > named)
-        text += QStringLiteral("\n... and %1 more").arg(unreadable.size() - named);
+    QStringList names;
+    for (const QString& folder : unreadable)
+        names.append(readableName(folder));
+    text += namedList(names);
     text += unreadable.size() == 1
                 ? QStringLiteral("\n\nNo remote file is proposed for deletion, as the files "
                                  "in it are unknown.")
                 : QStringLiteral("\n\nNo remote file is proposed for deletion, as the files "
                                  "in them are unknown.");
     return text;
+}
+
+QString UnseenRemoteMessage(const RemoteWalkGaps& gaps) {
+    const qsizetype count = gaps.folders.size();
+    QString text = count == 1 ? QStringLiteral("A remote folder could not be listed:")
+                              : QStringLiteral("%1 remote folders could not be listed:").arg(count);
+    QStringList lines;
+    for (const RemoteWalkGaps::Gap& gap : gaps.folders) {
+        const QString why = gap.unreadableLine.isEmpty()
+                                ? gap.failure.describe()
+                                : QStringLiteral("a line of its listing could not be read: \"%1\"")
+                                      .arg(readableName(decodeNameBytes(gap.unreadableLine)));
+        lines.append(readableName(gap.folder) + QStringLiteral(" (") + why + u')');
+    }
+    text += namedList(lines);
+    text += count == 1 ? QStringLiteral("\n\nNothing is proposed for what lies in it, as its "
+                                        "files are unknown.")
+                       : QStringLiteral("\n\nNothing is proposed for what lies in them, as "
+                                        "their files are unknown.");
+    return text;
+}
+
+QString LostWalkMessage(const RemoteWalkGaps::Gap& lost) {
+    return QStringLiteral("The connection to the server failed while listing the remote folder "
+                          "%1 (%2).\n\nNothing is proposed, as the remote folder was not seen "
+                          "whole. Please compare again.")
+        .arg(readableName(lost.folder), lost.failure.describe());
 }
 
 CompareRun::CompareRun(RunHost& host) : host_(host), trap_(At::location) {}
@@ -210,8 +260,12 @@ void CompareRun::run() {
     trap_.at(At::clearList, [&] { host_.resultList().clear(); });
     if (!readFolders() || !walkLocalTree() || !openSession())
         return;
-    walkRemoteTree();
+    const bool seen = walkRemoteTree();
     trap_.at(At::recreateColumns, [&] { host_.recreateColumns(); });
+    if (!seen) {
+        trap_.at(At::result, [&] { MessageSeam::plain(LostWalkMessage(*remoteGaps_.lost)); });
+        return;
+    }
     AddProposedRows(host_, trap_, lists_, localFolder_, remoteFolder_);
     finish();
 }
@@ -313,7 +367,7 @@ bool CompareRun::openSession() {
     return connected;
 }
 
-void CompareRun::walkRemoteTree() {
+bool CompareRun::walkRemoteTree() {
     trap_.at(At::remotePattern, [&] { remotePattern_ = remoteFolder_ + QStringLiteral("*.*"); });
     trap_.at(At::queueRoot, [&] {
         host_.folderQueue().clear();
@@ -322,15 +376,22 @@ void CompareRun::walkRemoteTree() {
     // With more than one session the listings come from other threads while
     // this one waits, and the window stays responsive meanwhile.
     trap_.at(At::walkRemoteTree, [&] {
-        ListRemoteTree(host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
-                       lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); });
+        ListRemoteTree(
+            host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
+            lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); },
+            &remoteGaps_);
     });
+    for (const RemoteWalkGaps::Gap& gap : std::as_const(remoteGaps_.folders))
+        lists_.unseenRemote.append(gap.folder);
+    return !remoteGaps_.lost;
 }
 
 void CompareRun::finish() {
     if (!lists_.unreadableLocal.isEmpty())
         trap_.at(At::result,
                  [&] { MessageSeam::plain(UnreadableLocalMessage(lists_.unreadableLocal)); });
+    if (!remoteGaps_.folders.isEmpty())
+        trap_.at(At::result, [&] { MessageSeam::plain(UnseenRemoteMessage(remoteGaps_)); });
     trap_.at(At::listOption, [&] { host_.setListOption(true); });
     trap_.at(At::tickAll, [&] { host_.resultList().setAllChecked(true); });
     trap_.at(At::result, [&] {
@@ -339,7 +400,7 @@ void CompareRun::finish() {
         const int rowCount = host_.resultList().rowCount();
         if (rowCount > 0)
             host_.makeRowVisible(rowCount - 1);
-        else if (lists_.unreadableLocal.isEmpty())
+        else if (lists_.unreadableLocal.isEmpty() && remoteGaps_.folders.isEmpty())
             MessageSeam::plain(
                 QStringLiteral("No synchronization necessary -- folders are identical"));
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ErrorTrap.h"
+#include "ftp/RemoteTree.h"
 
 #include <QList>
 #include <QString>
@@ -22,6 +23,9 @@ struct CompareLists {
     QStringList remotePaths;
     QList<qint64> remoteSizes;
     QStringList unreadableLocal;
+    // Remote folders (ending in "/") whose contents are not known: nothing
+    // is proposed for what lies in them.
+    QStringList unseenRemote;
 };
 
 // Matches the trees and appends the ticked rows to the host's list: the delete
@@ -38,6 +42,14 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
 // first few of them and how many there are in all.
 QString UnreadableLocalMessage(const QStringList& unreadable);
 
+// The message that names the remote folders a compare run could not see
+// whole (the first few, with the server's reason or the first line of the
+// listing that could not be read, and how many there are in all).
+QString UnseenRemoteMessage(const RemoteWalkGaps& gaps);
+// The message of a compare run that lost the connection in the middle of
+// the remote walk.
+QString LostWalkMessage(const RemoteWalkGaps::Gap& lost);
+
 // One compare run, step by step: the folders from the boxes, the local walk,
 // a fresh main session, the remote walk, the proposed rows, the outcome.
 class CompareRun {
@@ -50,7 +62,9 @@ private:
     void refuseLocalFolder();
     bool walkLocalTree();
     bool openSession();
-    void walkRemoteTree();
+    // False when the walk could not see the whole remote tree for a lost
+    // connection: the run then proposes nothing.
+    bool walkRemoteTree();
     void finish();
 
     RunHost& host_;
@@ -61,4 +75,5 @@ private:
     // The listing pattern of the remote folder: its path followed by "*.*".
     QString remotePattern_;
     CompareLists lists_;
+    RemoteWalkGaps remoteGaps_;
 };

@@ -43,14 +43,53 @@ void queueSubfolder(FolderQueue& queue, const QString& rootBase, const QString& 
     queue.append(sub);
 }
 
+// Notes what a listing leaves unseen; false when the walk cannot go on.
+bool noteGaps(const QString& pattern, const Result<RemoteListing>& listing, RemoteWalkGaps& gaps) {
+    const QString folder = baseOf(pattern);
+    if (listing) {
+        if (!listing->unreadable.isEmpty())
+            gaps.folders.append({folder,
+                                 {FailureKind::Protocol, 0,
+                                  QStringLiteral("a line of its listing could not be read")},
+                                 listing->unreadable.first()});
+        return true;
+    }
+    switch (listing.failure().kind) {
+    case FailureKind::Refused:
+    case FailureKind::BadName:
+    case FailureKind::Protocol:
+        gaps.folders.append({folder, listing.failure(), {}});
+        return true;
+    default:
+        gaps.lost = RemoteWalkGaps::Gap{folder, listing.failure(), {}};
+        return false;
+    }
+}
+
+// A remote folder that is not there (or is no folder) lists as nothing, as
+// its files are all to be uploaded; only a folder that its parent lists as
+// one is refused.
+void forgiveMissingRoot(const Session& session, const QString& pattern, RemoteWalkGaps& gaps) {
+    const QString root = baseOf(pattern);
+    if (gaps.folders.isEmpty() || gaps.folders.first().folder != root ||
+        gaps.folders.first().failure.kind != FailureKind::Refused)
+        return;
+    const auto entry = session.entryOf(root);
+    if (entry && (!entry->has_value() || ((*entry)->kind != RemoteEntryKind::Directory &&
+                                          (*entry)->kind != RemoteEntryKind::Link)))
+        gaps.folders.removeFirst();
+}
+
 // Takes one folder's entries into the walk: subfolders into the queue, files
 // into the lists. Whichever session fetched the listing, the walk comes out
-// the same.
-void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
+// the same. False when the walk cannot go on.
+bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
                  const Result<RemoteListing>& listing, QStringList& remotePaths,
-                 QList<qint64>& remoteSizes) {
+                 QList<qint64>& remoteSizes, RemoteWalkGaps& gaps) {
+    if (!noteGaps(pattern, listing, gaps))
+        return false;
     if (!listing)
-        return;
+        return true;
     const QString base = baseOf(pattern);
     for (const RemoteEntry& entry : listing->entries) {
         const QString name = decodeRemoteName(entry.name);
@@ -67,6 +106,36 @@ void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
                                    ? std::numeric_limits<qint64>::max()
                                    : entry.size);
         }
+    }
+    return true;
+}
+
+void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QString& pattern,
+                        QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                        int transfers, const std::function<void()>& whileWaiting,
+                        RemoteWalkGaps& gaps) {
+    const QString rootBase = baseOf(pattern);
+    ListingPrefetcher prefetcher(session, transfers - 1);
+    // Listing i of the prefetcher is the pattern for i = 0, then queue
+    // position nextPosition + i - 1: the order in which the walk lists them.
+    prefetcher.add(pattern);
+    int fed = nextPosition;
+    const auto feed = [&] {
+        for (; fed >= 1 && fed <= queue.count(); ++fed)
+            prefetcher.add(queue.item(fed));
+    };
+    feed();
+    for (int index = 0; index < prefetcher.count(); ++index) {
+        const QString current = index == 0 ? pattern : queue.item(nextPosition + index - 1);
+        if (!takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting),
+                         remotePaths, remoteSizes, gaps))
+            return;
+        feed();
+        // Listings that each come within a wait step never wait long enough
+        // to let the window work; a walk of a thousand of them would freeze
+        // it for seconds.
+        if (whileWaiting)
+            whileWaiting();
     }
 }
 
@@ -95,47 +164,40 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
 }
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition) {
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    RemoteWalkGaps* gaps) {
+    RemoteWalkGaps seen;
     // Depth is counted from the folder the walk started in.
     const QString rootBase = baseOf(pattern);
     QString current = pattern;
     int position = nextPosition;
     for (;;) {
-        takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes);
+        if (!takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes,
+                         seen))
+            break;
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);
         ++position;
     }
+    forgiveMissingRoot(session, pattern, seen);
+    if (gaps)
+        *gaps = std::move(seen);
 }
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting) {
+                    int transfers, const std::function<void()>& whileWaiting,
+                    RemoteWalkGaps* gaps) {
     if (transfers <= 1) {
-        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition);
+        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, gaps);
         return;
     }
-    const QString rootBase = baseOf(pattern);
-    ListingPrefetcher prefetcher(session, transfers - 1);
-    // Listing i of the prefetcher is the pattern for i = 0, then queue
-    // position nextPosition + i - 1: the order in which the walk lists them.
-    prefetcher.add(pattern);
-    int fed = nextPosition;
-    const auto feed = [&] {
-        for (; fed >= 1 && fed <= queue.count(); ++fed)
-            prefetcher.add(queue.item(fed));
-    };
-    feed();
-    for (int index = 0; index < prefetcher.count(); ++index) {
-        const QString current = index == 0 ? pattern : queue.item(nextPosition + index - 1);
-        takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting), remotePaths,
-                    remoteSizes);
-        feed();
-        // Listings that each come within a wait step never wait long enough
-        // to let the window work; a walk of a thousand of them would freeze
-        // it for seconds.
-        if (whileWaiting)
-            whileWaiting();
-    }
+    RemoteWalkGaps seen;
+    walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition, transfers,
+                       whileWaiting, seen);
+    // The session is this thread's again once the prefetcher has gone.
+    forgiveMissingRoot(session, pattern, seen);
+    if (gaps)
+        *gaps = std::move(seen);
 }

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 // The queue of remote listing patterns of one walk: ordered, positions from 1,
 // with a constant-time membership test.
@@ -24,12 +25,35 @@ private:
     QSet<QString> index_;
 };
 
+// What a walk of the remote tree could not see.
+struct RemoteWalkGaps {
+    struct Gap {
+        QString folder; // ends with "/"
+        Failure failure;
+        // The first line of the folder's listing that no parser could read,
+        // when that is what is missing.
+        QByteArray unreadableLine;
+    };
+    // Folders the server would not list (a refusal, a name it cannot take)
+    // and folders whose listing had lines no parser reads: what lies in them
+    // is not known. The walk went on with the other folders.
+    QList<Gap> folders;
+    // A folder whose listing kept failing on a lost connection: the walk
+    // stopped there, and the lists hold only part of the tree.
+    std::optional<Gap> lost;
+
+    bool isEmpty() const { return folders.isEmpty() && !lost; }
+};
+
 // Lists every file below the queued patterns, breadth first, over the session.
 // The caller has put the root pattern at position 1 of the queue; the walk
 // appends one pattern per subfolder found and lists the queue from
 // nextPosition to its end. Paths and 64-bit sizes are appended to the lists.
+// What the walk could not see goes into *gaps: a remote folder that does
+// not exist lists as empty, one the server refuses to list is a gap.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition);
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    RemoteWalkGaps* gaps = nullptr);
 
 // The same walk with up to `transfers` sessions listing folders at once: the
 // session and transfers - 1 more logged in with its settings, for the length
@@ -41,7 +65,8 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 // another thread meanwhile, so nothing else may use it until this returns.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting);
+                    int transfers, const std::function<void()>& whileWaiting,
+                    RemoteWalkGaps* gaps = nullptr);
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);
