@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 // A desktop keyring for tests: gnome-keyring-daemon's Secret Service, started
@@ -95,6 +96,9 @@ public:
         daemon_.setArguments({"--foreground", "--unlock", "--components=secrets"});
         daemon_.setStandardOutputFile(QProcess::nullDevice());
         daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Ends with the test program, also one that crashed while the daemon
+        // was frozen.
+        daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         daemon_.start();
         if (!daemon_.waitForStarted(10000)) {
             *reason = QStringLiteral("gnome-keyring-daemon did not start");
