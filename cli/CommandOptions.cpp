@@ -212,7 +212,10 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     } else {
         // Asked last, and only then: a keyring may take a moment to answer.
         options.password = PasswordStore::lookUp(
-            kApp, kSection, passwordKey(options.hostName, options.port, options.userName));
+            kApp, kSection, passwordKey(options.hostName, options.port, options.userName),
+            passwordKey(stored(QStringLiteral("HostName")),
+                        GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")),
+                        stored(QStringLiteral("UserName"))));
     }
     return options;
 }

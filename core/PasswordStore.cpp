@@ -188,10 +188,14 @@ void PasswordStore::finishWrites() {
         fallBackToFile();
 }
 
-QString PasswordStore::lookUp(const QString& appName, const QString& section, const QString& key) {
-    const auto outcome = await(readJob(key));
-    if (outcome && outcome->error == QKeychain::NoError)
-        return outcome->password;
+QString PasswordStore::lookUp(const QString& appName, const QString& section, const QString& key,
+                              const QString& storedKey) {
+    const bool fileHasIt = HasSetting(appName, section, kPasswordKey);
+    if (!keyringTurnedOff() && !(fileHasIt && key == storedKey)) {
+        const auto outcome = await(readJob(key));
+        if (outcome && outcome->error == QKeychain::NoError)
+            return outcome->password;
+    }
     return GetSetting(appName, section, kPasswordKey);
 }
 

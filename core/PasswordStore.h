@@ -68,9 +68,12 @@ public:
     // it has not taken by then goes to the file.
     void finishWrites();
 
-    // For the command line, which never stores: the keyring's password for
-    // the server, else the file's.
-    static QString lookUp(const QString& appName, const QString& section, const QString& key);
+    // For the command line, which never stores: what the window would show
+    // for the server. That is the file's password where the file holds one
+    // and names this server (storedKey): a keyring took none of it, so it is
+    // the newest. Otherwise the keyring's, else the file's.
+    static QString lookUp(const QString& appName, const QString& section, const QString& key,
+                          const QString& storedKey);
 
 signals:
     // The keyring stopped answering: the password is in the file from now on.

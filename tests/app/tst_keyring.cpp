@@ -296,7 +296,7 @@ void TestKeyring::commandLineReadsIt_data() {
     // What each place holds: "*" the right password, null nothing; in the
     // keyring, "window" is the right one typed into the window.
     QTest::addColumn<QString>("inKeyring");
-    QTest::addColumn<QString>("inFile");
+    QTest::addColumn<Entries>("fileBefore");
     QTest::addColumn<QString>("environment");
     QTest::addColumn<QString>("passwordFile");
     QTest::addColumn<int>("status"); // 1: logged in, 2: refused
@@ -305,21 +305,32 @@ void TestKeyring::commandLineReadsIt_data() {
     const QString right = QStringLiteral("*");
     const QString wrong = QStringLiteral("wrong");
     const QString none;
-    QTest::newRow("typed in the window") << running << "window" << none << none << none << 1;
-    QTest::newRow("keyring beats the file") << running << right << wrong << none << none << 1;
+    const Entries rightInFile{{"Password", right}};
+    QTest::newRow("typed in the window") << running << "window" << Entries{} << none << none << 1;
+    QTest::newRow("keyring beats the file")
+        << running << right << Entries{{"Password", wrong}} << none << none << 1;
     QTest::newRow("the file where the keyring holds none")
-        << running << none << right << none << none << 1;
+        << running << none << rightInFile << none << none << 1;
+    // The window moves it into the keyring at its next start.
+    QTest::newRow("the file's for the server it names: no keyring took it")
+        << running << wrong
+        << Entries{{"HostName", "$host"},
+                   {"Port", "$port"},
+                   {"UserName", "$user"},
+                   {"Password", right}}
+        << none << none << 1;
     QTest::newRow("environment beats the keyring")
-        << running << right << none << wrong << none << 2;
+        << running << right << Entries{} << wrong << none << 2;
     QTest::newRow("password file beats the keyring")
-        << running << right << none << none << wrong << 2;
-    QTest::newRow("no keyring: the file") << Keyring::Absent << none << right << none << none << 1;
+        << running << right << Entries{} << none << wrong << 2;
+    QTest::newRow("no keyring: the file")
+        << Keyring::Absent << none << rightInFile << none << none << 1;
 }
 
 void TestKeyring::commandLineReadsIt() {
     QFETCH(Keyring, keyring);
     QFETCH(QString, inKeyring);
-    QFETCH(QString, inFile);
+    QFETCH(Entries, fileBefore);
     QFETCH(QString, environment);
     QFETCH(QString, passwordFile);
     QFETCH(int, status);
@@ -344,8 +355,8 @@ void TestKeyring::commandLineReadsIt() {
         QVERIFY(SecretService::store(fill(QStringLiteral("ftp://$user@$host:$port")),
                                      actual(inKeyring)));
     }
-    if (!inFile.isNull())
-        SaveSetting(kApp, kSection, QStringLiteral("Password"), actual(inFile));
+    for (auto it = fileBefore.begin(); it != fileBefore.end(); ++it)
+        SaveSetting(kApp, kSection, it.key(), actual(fill(it.value())));
     ResetSettingsCache();
 
     QStringList arguments{
