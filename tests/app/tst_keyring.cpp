@@ -85,6 +85,9 @@ void TestKeyring::cleanup() {
 }
 
 bool TestKeyring::prepareKeyring(Keyring keyring) {
+    QString reason;
+    if (!SecretService::onPrivateBus(&reason))
+        return TestServers::unavailable(reason, __FILE__, __LINE__);
     if (keyring == Keyring::Absent) {
         keyring_.stop();
         keyringGone_ = true;
@@ -94,7 +97,6 @@ bool TestKeyring::prepareKeyring(Keyring keyring) {
         QTest::qFail("rows with a keyring must come before the rows without", __FILE__, __LINE__);
         return false;
     }
-    QString reason;
     if (!keyring_.running() && !keyring_.start(&reason))
         return TestServers::unavailable(reason, __FILE__, __LINE__);
     if (!SecretService::clear()) {

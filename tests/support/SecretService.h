@@ -61,13 +61,20 @@ public:
         qunsetenv(kMarker);
     }
 
+    // Whether the program runs on a bus of its own; when it does not, a test
+    // must not use any keyring, since the user's own might answer.
+    static bool onPrivateBus(QString* reason) {
+        if (qEnvironmentVariableIsSet(kMarker))
+            return true;
+        *reason = QStringLiteral("dbus-run-session is not installed (Debian package dbus-bin)");
+        return false;
+    }
+
     bool running() const { return daemon_.state() == QProcess::Running; }
 
     bool start(QString* reason) {
-        if (!qEnvironmentVariableIsSet(kMarker)) {
-            *reason = QStringLiteral("dbus-run-session is not installed (Debian package dbus-bin)");
+        if (!onPrivateBus(reason))
             return false;
-        }
         const QString daemon =
             QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon"));
         if (daemon.isEmpty()) {
@@ -94,8 +101,10 @@ public:
         daemon_.setProgram(daemon);
         // --unlock reads the new keyring's password from standard input.
         daemon_.setArguments({"--foreground", "--unlock", "--components=secrets"});
-        daemon_.setStandardOutputFile(QProcess::nullDevice());
-        daemon_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Its chatter goes to a log, shown when it does not come up.
+        const QString log = home + QStringLiteral("/daemon.log");
+        daemon_.setStandardOutputFile(log);
+        daemon_.setProcessChannelMode(QProcess::MergedChannels);
         // Ends with the test program, also one that crashed while the daemon
         // was frozen.
         daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
@@ -110,7 +119,11 @@ public:
         const bool ended = QTest::qWaitFor(
             [this] { return registered() || daemon_.state() != QProcess::Running; }, 30000);
         if (!ended || !registered()) {
-            *reason = QStringLiteral("gnome-keyring-daemon did not take the Secret Service's name");
+            QFile output(log);
+            output.open(QIODevice::ReadOnly);
+            *reason =
+                QStringLiteral("gnome-keyring-daemon did not take the Secret Service's name: ") +
+                QString::fromLocal8Bit(output.readAll());
             return false;
         }
         return true;
