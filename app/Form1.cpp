@@ -11,10 +11,12 @@
 #include "core/ErrorTrap.h"
 #include "core/SettingsStore.h"
 #include "core/UiYield.h"
+#include "ftp/PasswordKey.h"
 #include "ftp/ServerTrust.h"
 #include "ftp/Session.h"
 #include "sync/SyncRun.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -26,6 +28,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeView>
 
@@ -52,6 +55,10 @@ QFont buttonFont() {
 }
 
 constexpr int kColumnWidths[] = {2800, 2600, 2800};
+
+// How long the server boxes stay unchanged before the password box's text is
+// kept for the server they name.
+constexpr int kServerSettleMs = 1000;
 
 // The statements of each procedure as its error report numbers them.
 namespace FormLoadAt {
@@ -87,18 +94,24 @@ constexpr int tick = 100;
 } // namespace TickAllAt
 } // namespace
 
-Form1::Form1(QWidget* parent) : QWidget(parent) {
+Form1::Form1(QWidget* parent) : QWidget(parent), passwords_(kApp, kSection) {
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFont(windowFont());
     buildControls();
+    serverSettled_.setSingleShot(true);
+    serverSettled_.setInterval(kServerSettleMs);
+    connect(&serverSettled_, &QTimer::timeout, this, &Form1::keepPasswordForServer);
+    connect(&passwords_, &PasswordStore::movedToFile, this, &Form1::showPasswordPlace);
     connectChangeHandlers();
     ServerTrust::useSettingsFile(SettingsFilePath(kApp));
 }
 
-Form1::~Form1() = default;
+Form1::~Form1() {
+    finishPasswordWrites();
+}
 
 int Form1::twipsToPixelsX(int twips) const {
     return TwipsToPixelsX(this, twips);
@@ -308,7 +321,6 @@ void Form1::connectChangeHandlers() {
         {txtHostName, QStringLiteral("HostName")},
         {txtPort, QStringLiteral("Port")},
         {txtUserName, QStringLiteral("UserName")},
-        {txtPassword, QStringLiteral("Password")},
         {txtRemoteFolder, QStringLiteral("Remote Folder")},
         {Text1, QStringLiteral("Text1")},
     };
@@ -316,6 +328,50 @@ void Form1::connectChangeHandlers() {
         connect(edit, &QLineEdit::textChanged, this,
                 [key = key](const QString& text) { SaveSetting(kApp, kSection, key, text); });
     }
+    // The password belongs to the server the boxes name; it keeps its text
+    // when they change.
+    connect(txtPassword, &QLineEdit::textChanged, this,
+            [this](const QString& text) { passwords_.setPassword(serverKey(), text); });
+    for (QLineEdit* server : {txtHostName, txtPort, txtUserName})
+        connect(server, &QLineEdit::textChanged, &serverSettled_, qOverload<>(&QTimer::start));
+}
+
+QString Form1::serverKey() const {
+    return passwordKey(txtHostName->text(), txtPort->text(), txtUserName->text());
+}
+
+void Form1::openPasswordStore() {
+    passwords_.open(
+        passwordKey(GetSetting(kApp, kSection, QStringLiteral("HostName")),
+                    GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")),
+                    GetSetting(kApp, kSection, QStringLiteral("UserName"))));
+    showPasswordPlace();
+}
+
+void Form1::keepPasswordForServer() {
+    passwords_.keepFor(serverKey(), txtPassword->text());
+}
+
+void Form1::finishPasswordWrites() {
+    if (serverSettled_.isActive()) {
+        serverSettled_.stop();
+        keepPasswordForServer();
+    }
+    passwords_.finishWrites();
+}
+
+void Form1::showPasswordPlace() {
+    // Said once, quietly: a mark in the password box whose tip tells where
+    // the password is kept.
+    const QString notice = passwords_.notice();
+    if (notice.isEmpty() || txtPassword->toolTip() == notice)
+        return;
+    QAction* mark = txtPassword->addAction(style()->standardIcon(QStyle::SP_MessageBoxInformation),
+                                           QLineEdit::TrailingPosition);
+    mark->setObjectName(QStringLiteral("passwordPlace"));
+    mark->setToolTip(notice);
+    txtPassword->setToolTip(notice);
+    txtPassword->setAccessibleDescription(notice);
 }
 
 void Form1::Form_Load() {
@@ -329,7 +385,10 @@ void Form1::Form_Load() {
     trap.at(FormLoadAt::caption, [&] { setWindowTitle(QStringLiteral("Pellmor")); });
     trap.at(FormLoadAt::icon, [&] { setWindowIcon(ProgramIcon()); });
     trap.at(FormLoadAt::applicationTitle, [&] { SetApplicationTitle(); });
-    trap.at(FormLoadAt::connectionSettings, [&] { LoadConnectionSettings(); });
+    trap.at(FormLoadAt::connectionSettings, [&] {
+        openPasswordStore();
+        LoadConnectionSettings();
+    });
     trap.at(FormLoadAt::columnCaptions, [&] { setColumnCaptions(); });
     trap.at(FormLoadAt::columnWidths, [&] { setColumnWidths(); });
     trap.at(FormLoadAt::localFolder, [&] {
@@ -346,8 +405,7 @@ void Form1::Form_Load() {
     });
     trap.at(FormLoadAt::userName,
             [&] { txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName"))); });
-    trap.at(FormLoadAt::password,
-            [&] { txtPassword->setText(GetSetting(kApp, kSection, QStringLiteral("Password"))); });
+    trap.at(FormLoadAt::password, [&] { txtPassword->setText(passwords_.password(serverKey())); });
 
     // Centred on the screen when first shown.
     if (const QScreen* s = screen())
@@ -358,7 +416,7 @@ void Form1::LoadConnectionSettings() {
     txtHostName->setText(GetSetting(kApp, kSection, QStringLiteral("HostName")));
     txtPort->setText(GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")));
     txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName")));
-    txtPassword->setText(GetSetting(kApp, kSection, QStringLiteral("Password")));
+    txtPassword->setText(passwords_.password(serverKey()));
     txtRemoteFolder->setText(GetSetting(kApp, kSection, QStringLiteral("FTPFolder")));
 }
 
@@ -472,8 +530,10 @@ void Form1::closeEvent(QCloseEvent* event) {
 
 void Form1::Form_Unload() {
     // End at once, also while a run is yielding: the run unwinds at its next
-    // yield and does not finish.
+    // yield and does not finish. Only the password's way into the keyring is
+    // waited for (a few seconds at most), so that its last edit is not lost.
     UiYield::requestAbort();
+    finishPasswordWrites();
     QCoreApplication::exit(0);
 }
 

@@ -4,10 +4,12 @@
 
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "core/PasswordStore.h"
 #include "ftp/RemoteTree.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 
 #include <optional>
@@ -83,6 +85,11 @@ private:
     void setColumnWidths();
     void connectChangeHandlers();
     void LoadConnectionSettings();
+    void openPasswordStore();
+    QString serverKey() const;
+    void keepPasswordForServer();
+    void finishPasswordWrites();
+    void showPasswordPlace();
     void scrollToPendingRow();
     void Form_Unload();
     template <typename Run> void runGuarded(Run&& run);
@@ -117,6 +124,13 @@ private:
     Form2* form2_ = nullptr;
     bool IsBusy = false;
     WindowPointer pointer_{this};
+
+    // Where the password goes: the desktop's keyring, else the settings file.
+    PasswordStore passwords_;
+    // Runs once the server boxes have stayed unchanged for a moment, so that
+    // a host name typed letter by letter leaves one keyring entry, not one
+    // per letter.
+    QTimer serverSettled_;
 
     QElapsedTimer sinceScroll_;
     int pendingScrollRow_ = -1;

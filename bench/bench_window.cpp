@@ -766,9 +766,11 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    // The settings come from a throwaway folder, never the user's own.
+    // The settings come from a throwaway folder, never the user's own; their
+    // password stays there, out of the desktop's keyring.
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("PELLMOR_NO_KEYRING", "1");
     QApplication app(argc, argv);
     Options o;
     const QStringList args = app.arguments();

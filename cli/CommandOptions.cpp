@@ -1,8 +1,10 @@
 #include "cli/CommandOptions.h"
 
 #include "compare/Transfers.h"
+#include "core/PasswordStore.h"
 #include "core/SettingsStore.h"
 #include "core/VbError.h"
+#include "ftp/PasswordKey.h"
 #include "ftp/Session.h"
 
 #include <QCommandLineParser>
@@ -51,7 +53,9 @@ QString CommandOptions::usage() {
         "  --remote /PATH/     folder on the server\n"
         "  --local DIR         local folder\n"
         "  --password-file F   read the password from the first line of F\n"
-        "                      (else from $PELLMOR_PASSWORD, else the stored one)\n"
+        "                      (else from $PELLMOR_PASSWORD, else the one stored\n"
+        "                      for the server: in the desktop's keyring, else in\n"
+        "                      the settings file)\n"
         "  --transfers N       sessions at once, 1 to 8 (stored setting\n"
         "                      Transfers, else 4); 1 works strictly one\n"
         "                      command after another\n"
@@ -206,7 +210,12 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     } else if (qEnvironmentVariableIsSet("PELLMOR_PASSWORD")) {
         options.password = qEnvironmentVariable("PELLMOR_PASSWORD");
     } else {
-        options.password = stored(QStringLiteral("Password"));
+        // Asked last, and only then: a keyring may take a moment to answer.
+        options.password = PasswordStore::lookUp(
+            kApp, kSection, passwordKey(options.hostName, options.port, options.userName),
+            passwordKey(stored(QStringLiteral("HostName")),
+                        GetSetting(kApp, kSection, QStringLiteral("Port"), QStringLiteral("21")),
+                        stored(QStringLiteral("UserName"))));
     }
     return options;
 }

@@ -8,7 +8,8 @@
 // One "pellmor compare" or "pellmor sync" with every connection setting
 // resolved: an option given on the command line wins over the stored setting
 // of the window; the password comes from --password-file, else the environment
-// variable PELLMOR_PASSWORD, else the stored setting. Nothing is ever stored.
+// variable PELLMOR_PASSWORD, else the password stored for the server the run
+// uses (the desktop's keyring, else the settings file). Nothing is ever stored.
 struct CommandOptions {
     enum class Command { Help, Version, Compare, Sync };
 

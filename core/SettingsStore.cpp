@@ -78,6 +78,18 @@ void SaveSetting(const QString& appName, const QString& section, const QString& 
     s.sync();
 }
 
+bool HasSetting(const QString& appName, const QString& section, const QString& key) {
+    return settingsFor(appName).contains(keyOf(section, key));
+}
+
+void RemoveSetting(const QString& appName, const QString& section, const QString& key) {
+    QSettings& s = settingsFor(appName);
+    if (!s.contains(keyOf(section, key)))
+        return;
+    s.remove(keyOf(section, key));
+    s.sync();
+}
+
 void ResetSettingsCache() {
     cache().clear();
 }

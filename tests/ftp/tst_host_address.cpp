@@ -1,7 +1,9 @@
-// The host box's schemes and the pure parts of the trust store: certificate
-// keys and fingerprints, SSH key names, the known-hosts file.
+// The host box's schemes, the keyring's key of a server account, and the pure
+// parts of the trust store: certificate keys and fingerprints, SSH key names,
+// the known-hosts file.
 
 #include "ftp/HostAddress.h"
+#include "ftp/PasswordKey.h"
 #include "ftp/ServerTrust.h"
 
 #include <QFile>
@@ -40,6 +42,8 @@ class TestHostAddress : public QObject {
 private slots:
     void parse_data();
     void parse();
+    void passwordKeys_data();
+    void passwordKeys();
     void certificateIdentity();
     void brokenCertificateHasNoKey_data();
     void brokenCertificateHasNoKey();
@@ -109,6 +113,45 @@ void TestHostAddress::parse() {
     QCOMPARE(address->protocol, protocol);
     QCOMPARE(address->hostForUrl, host);
     QCOMPARE(int(address->port), port);
+}
+
+void TestHostAddress::passwordKeys_data() {
+    // Two sets of host, port and user boxes, and whether they name one account.
+    QTest::addColumn<QStringList>("first");
+    QTest::addColumn<QStringList>("second");
+    QTest::addColumn<bool>("same");
+
+    QTest::newRow("letter case of scheme and host")
+        << QStringList{"FTP://Example.COM", "21", "u"} << QStringList{"example.com", "21", "u"}
+        << true;
+    QTest::newRow("blanks and a trailing slash")
+        << QStringList{" sftp://h/ ", "22", "u"} << QStringList{"sftp://h", "22", "u"} << true;
+    QTest::newRow("21 and 0 mean the scheme's port")
+        << QStringList{"ftps://h", "0", "u"} << QStringList{"ftps://h", "990", "u"} << true;
+    QTest::newRow("an empty port box means 21")
+        << QStringList{"h", "", "u"} << QStringList{"h", "21", "u"} << true;
+    QTest::newRow("the port as a session rounds it")
+        << QStringList{"h", "2121.4", "u"} << QStringList{"h", "2121", "u"} << true;
+    QTest::newRow("another scheme")
+        << QStringList{"ftpes://h", "21", "u"} << QStringList{"h", "21", "u"} << false;
+    QTest::newRow("letter case of the user")
+        << QStringList{"h", "21", "Web"} << QStringList{"h", "21", "web"} << false;
+    QTest::newRow("an @ in the user")
+        << QStringList{"c", "21", "a@b"} << QStringList{"b@c", "21", "a"} << false;
+    QTest::newRow("no user") << QStringList{"h", "21", ""} << QStringList{"h", "21", "@"} << false;
+    QTest::newRow("a port typed into the host box")
+        << QStringList{"h:21", "21", "u"} << QStringList{"h", "21", "u"} << false;
+    QTest::newRow("a port that is no number")
+        << QStringList{"h", "2l", "u"} << QStringList{"h", "21", "u"} << false;
+}
+
+void TestHostAddress::passwordKeys() {
+    QFETCH(QStringList, first);
+    QFETCH(QStringList, second);
+    QFETCH(bool, same);
+    const QString a = passwordKey(first[0], first[1], first[2]);
+    const QString b = passwordKey(second[0], second[1], second[2]);
+    QVERIFY2((a == b) == same, qPrintable(a + QStringLiteral(" / ") + b));
 }
 
 void TestHostAddress::certificateIdentity() {

@@ -25,9 +25,11 @@ done
 # Dependencies come from the binary: the libraries it links must be named.
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for lib in libqt6core6 libqt6widgets6 libcurl4 libc6; do
+for lib in libqt6core6 libqt6widgets6 libcurl4 libc6 libqt6keychain1; do
     grep -q "\b$lib\b" <<<"$depends" || fail "dependency $lib not found in: $depends"
 done
+# Loaded only at run time, so named by hand.
+dpkg-deb -f "$deb" Recommends | grep -q '\blibsecret-1-0\b' || fail "libsecret-1-0 not recommended"
 
 tree="$out/tree"
 dpkg-deb -x "$deb" "$tree"
