@@ -295,6 +295,9 @@ void Form1::buildResultList() {
     ListView3->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "
                                          "and out of window to reveal full names."));
     ListView3->setModel(&model_);
+    // Paths differ at their ends: the file and its folder stay in sight, and
+    // the tool tip of a cell holds the whole path.
+    ListView3->setTextElideMode(Qt::ElideMiddle);
     ListView3->header()->setStretchLastSection(false);
     ListView3->setMouseTracking(true);
     ListView3->viewport()->setMouseTracking(true);

@@ -1,6 +1,7 @@
 #include "app/Form1.h"
 #include "app/MainModule.h"
 #include "core/ErrorTrap.h"
+#include "core/NameCodec.h"
 #include "core/SettingsStore.h"
 #include "core/UiYield.h"
 #include "tests/support/AppSandbox.h"
@@ -75,6 +76,8 @@ private slots:
     void controlsAreWhereTheTableSays();
     void tabOrder();
     void resultListColumns();
+    void longPathsKeepTheirEndsInSight_data();
+    void longPathsKeepTheirEndsInSight();
     void accessibleNames();
     void hoverRule();
     void handCursorFromFile_data();
@@ -384,6 +387,39 @@ void TestForm1::resultListColumns() {
                                              "and out of window to reveal full names."));
     f.resultList().addRow(RowKind::Upload, "/a/x.txt", "/www/x.txt");
     QCOMPARE(list->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+}
+
+void TestForm1::longPathsKeepTheirEndsInSight_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("sourceTip");
+    QTest::addColumn<QString>("destinationTip");
+    const QString deep =
+        "/tmp/pellmor-demo.tg1flq/site/assets/images/gallery/2024/summer/beach.jpg";
+    const QString remote = "/www/assets/images/gallery/2024/summer/beach.jpg";
+    QTest::newRow("upload") << deep << remote << deep << remote;
+    QTest::newRow("delete") << remote << QString() << remote << QString();
+    // Shown as the list shows such names.
+    QTest::newRow("name that is not UTF-8")
+        << decodeNameBytes("/tmp/pellmor-demo.tg1flq/site/caf\xe9.txt")
+        << decodeNameBytes("/www/caf\xe9.txt") << "/tmp/pellmor-demo.tg1flq/site/caf\\xE9.txt"
+        << "/www/caf\\xE9.txt";
+}
+
+void TestForm1::longPathsKeepTheirEndsInSight() {
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    QFETCH(QString, sourceTip);
+    QFETCH(QString, destinationTip);
+    Form1 f;
+    f.Form_Load();
+    auto* list = f.findChild<QTreeView*>("ListView3");
+    // Cut in the middle: the file and its folder stay in sight.
+    QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+    f.resultList().addRow(destination.isEmpty() ? RowKind::Delete : RowKind::Upload, source,
+                          destination);
+    QCOMPARE(list->model()->index(0, 0).data(Qt::ToolTipRole).toString(), sourceTip);
+    QCOMPARE(list->model()->index(0, 2).data(Qt::ToolTipRole).toString(), destinationTip);
 }
 
 void TestForm1::accessibleNames() {
