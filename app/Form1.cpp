@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
+#include "app/PathElideDelegate.h"
 #include "app/TestConnection.h"
 #include "app/Twips.h"
 #include "compare/CompareRun.h"
@@ -298,6 +299,9 @@ void Form1::buildResultList() {
     // Paths differ at their ends: the file and its folder stay in sight, and
     // the tool tip of a cell holds the whole path.
     ListView3->setTextElideMode(Qt::ElideMiddle);
+    auto* paths = new PathElideDelegate(ListView3);
+    ListView3->setItemDelegateForColumn(ResultListModel::SourceColumn, paths);
+    ListView3->setItemDelegateForColumn(ResultListModel::DestinationColumn, paths);
     ListView3->header()->setStretchLastSection(false);
     ListView3->setMouseTracking(true);
     ListView3->viewport()->setMouseTracking(true);

@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "app/MainModule.h"
+#include "app/PathElideDelegate.h"
 #include "core/ErrorTrap.h"
 #include "core/NameCodec.h"
 #include "core/SettingsStore.h"
@@ -394,16 +395,27 @@ void TestForm1::longPathsKeepTheirEndsInSight_data() {
     QTest::addColumn<QString>("destination");
     QTest::addColumn<QString>("sourceTip");
     QTest::addColumn<QString>("destinationTip");
+    // What stays in sight when the cell is too narrow for the whole path.
+    QTest::addColumn<QString>("sourceEnd");
+    QTest::addColumn<QString>("destinationEnd");
     const QString deep =
         "/tmp/pellmor-demo.tg1flq/site/assets/images/gallery/2024/summer/beach.jpg";
     const QString remote = "/www/assets/images/gallery/2024/summer/beach.jpg";
-    QTest::newRow("upload") << deep << remote << deep << remote;
-    QTest::newRow("delete") << remote << QString() << remote << QString();
+    QTest::newRow("upload") << deep << remote << deep << remote << "/summer/beach.jpg"
+                            << "/summer/beach.jpg";
+    QTest::newRow("delete") << remote << QString() << remote << QString() << "/summer/beach.jpg"
+                            << QString();
     // Shown as the list shows such names.
     QTest::newRow("name that is not UTF-8")
         << decodeNameBytes("/tmp/pellmor-demo.tg1flq/site/caf\xe9.txt")
         << decodeNameBytes("/www/caf\xe9.txt") << "/tmp/pellmor-demo.tg1flq/site/caf\\xE9.txt"
+        << "/www/caf\\xE9.txt"
+        << "/site/caf\\xE9.txt"
         << "/www/caf\\xE9.txt";
+    // No room for the folder: as much of the name as fits.
+    const QString longName = "/www/a-file-name-far-too-long-for-any-column-of-the-list.html";
+    QTest::newRow("long name") << longName << longName << longName << longName << "of-the-list.html"
+                               << "of-the-list.html";
 }
 
 void TestForm1::longPathsKeepTheirEndsInSight() {
@@ -411,15 +423,31 @@ void TestForm1::longPathsKeepTheirEndsInSight() {
     QFETCH(QString, destination);
     QFETCH(QString, sourceTip);
     QFETCH(QString, destinationTip);
+    QFETCH(QString, sourceEnd);
+    QFETCH(QString, destinationEnd);
     Form1 f;
     f.Form_Load();
     auto* list = f.findChild<QTreeView*>("ListView3");
-    // Cut in the middle: the file and its folder stay in sight.
     QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
     f.resultList().addRow(destination.isEmpty() ? RowKind::Delete : RowKind::Upload, source,
                           destination);
-    QCOMPARE(list->model()->index(0, 0).data(Qt::ToolTipRole).toString(), sourceTip);
-    QCOMPARE(list->model()->index(0, 2).data(Qt::ToolTipRole).toString(), destinationTip);
+    const QFontMetrics metrics(list->font());
+    const struct {
+        int column;
+        QString tip, end;
+    } cells[] = {{0, sourceTip, sourceEnd}, {2, destinationTip, destinationEnd}};
+    for (const auto& cell : cells) {
+        const QModelIndex index = list->model()->index(0, cell.column);
+        QCOMPARE(index.data(Qt::ToolTipRole).toString(), cell.tip);
+        // The cell's paths are drawn cut where they tell least.
+        QVERIFY(qobject_cast<PathElideDelegate*>(list->itemDelegateForIndex(index)));
+        const int width = list->columnWidth(cell.column);
+        const QString shown = PathElideDelegate::elidePath(cell.tip, metrics, width);
+        QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
+        QVERIFY2(shown.endsWith(cell.end), qPrintable(shown));
+        if (shown != cell.tip)
+            QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
+    }
 }
 
 void TestForm1::accessibleNames() {
