@@ -97,14 +97,17 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
 }
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition) {
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    const RemoteWalkProgress& progress) {
     // Depth is counted from the folder the walk started in.
     const QString rootBase = baseOf(pattern);
     QString current = pattern;
     int position = nextPosition;
-    for (;;) {
+    for (int folders = 1;; ++folders) {
         takeListing(queue, rootBase, current, FetchFolderListing(session, current), remotePaths,
                     remoteSizes);
+        if (progress)
+            progress(baseOf(current), folders, remotePaths.size());
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);
@@ -114,9 +117,10 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting) {
+                    int transfers, const std::function<void()>& whileWaiting,
+                    const RemoteWalkProgress& progress) {
     if (transfers <= 1) {
-        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition);
+        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, progress);
         return;
     }
     const QString rootBase = baseOf(pattern);
@@ -134,6 +138,8 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
         const QString current = index == 0 ? pattern : queue.item(nextPosition + index - 1);
         takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting), remotePaths,
                     remoteSizes);
+        if (progress)
+            progress(baseOf(current), index + 1, remotePaths.size());
         feed();
         // Listings that each come within a wait step never wait long enough
         // to let the window work; a walk of a thousand of them would freeze

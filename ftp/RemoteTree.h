@@ -24,12 +24,18 @@ private:
     QSet<QString> index_;
 };
 
+// Told after each folder's listing has been taken in: that folder's path
+// (ending in "/"), how many folders the walk has taken in, and how many paths
+// the list now holds.
+using RemoteWalkProgress = std::function<void(const QString& folder, int folders, qsizetype files)>;
+
 // Lists every file below the queued patterns, breadth first, over the session.
 // The caller has put the root pattern at position 1 of the queue; the walk
 // appends one pattern per subfolder found and lists the queue from
 // nextPosition to its end. Paths and 64-bit sizes are appended to the lists.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition);
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    const RemoteWalkProgress& progress = {});
 
 // The same walk with up to `transfers` sessions listing folders at once: the
 // session and transfers - 1 more logged in with its settings, for the length
@@ -41,7 +47,8 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 // another thread meanwhile, so nothing else may use it until this returns.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting);
+                    int transfers, const std::function<void()>& whileWaiting,
+                    const RemoteWalkProgress& progress = {});
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);
