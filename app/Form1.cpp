@@ -54,6 +54,14 @@ QFont buttonFont() {
 
 constexpr int kColumnWidths[] = {2800, 2600, 2800};
 
+// The designed window has no room for the progress line: the window grows at
+// the bottom by one line, and every designed control stays where it is.
+constexpr int kClientWidth = 8760;
+constexpr int kDesignedHeight = 8430;
+constexpr int kProgressLineTop = 8445;
+constexpr int kProgressLineHeight = 255;
+constexpr int kClientHeight = kDesignedHeight + 330;
+
 // The statements of each procedure as its error report numbers them.
 namespace FormLoadAt {
 constexpr int skin = 100;
@@ -223,7 +231,7 @@ void Form1::buildControls() {
         return frame ? static_cast<QWidget*>(this->*frame) : this;
     };
 
-    setFixedSize(twipsToPixelsX(8760), twipsToPixelsY(8430));
+    setFixedSize(twipsToPixelsX(kClientWidth), twipsToPixelsY(kClientHeight));
     setMouseTracking(true);
 
     for (const FrameSpec& f : frames) {
@@ -275,6 +283,7 @@ void Form1::buildControls() {
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     buildResultList();
+    buildProgressLine();
 
     // The window's tab order; frames and labels take no focus.
     QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
@@ -307,6 +316,30 @@ void Form1::buildResultList() {
     ListView3->viewport()->setMouseTracking(true);
     ListView3->viewport()->installEventFilter(this);
     place(ListView3, {120, 4740, 8520, 2640});
+}
+
+void Form1::buildProgressLine() {
+    progressLine_ = new QLabel(this);
+    progressLine_->setObjectName(QStringLiteral("progressLine"));
+    progressLine_->setAccessibleName(QStringLiteral("Progress"));
+    progressLine_->setAttribute(Qt::WA_NoMousePropagation);
+    place(progressLine_, {120, kProgressLineTop, 8520, kProgressLineHeight});
+    connect(&progress_, &RunProgress::changed, this, &Form1::showProgress);
+}
+
+void Form1::showProgress(const QString& text) {
+    // A long folder is cut in its middle, as in the list; the whole line is
+    // in the tool tip and in what a screen reader is told.
+    progressLine_->setText(
+        progressLine_->fontMetrics().elidedText(text, Qt::ElideMiddle, progressLine_->width()));
+    progressLine_->setToolTip(text);
+    // Announces the change to assistive technology; at most a few times a
+    // second, as the progress comes.
+    progressLine_->setAccessibleDescription(text);
+    // The walk over a single session does not let the window work until it
+    // has ended; the line is drawn all the same.
+    if (progressLine_->isVisible())
+        progressLine_->repaint();
 }
 
 void Form1::connectChangeHandlers() {
