@@ -146,7 +146,8 @@ bool confirm(int rows, const QString& hostName) {
 // list order: a row marked while one before it is still under way (on another
 // session) waits for it. The rows a stopped run never reached are printed
 // after it with their texts.
-int sync(ConsoleHost& host, ConsoleMessages& messages, const RowWriter& rowWriter) {
+int sync(ConsoleHost& host, ConsoleMessages& messages, ConsoleProgress& progress,
+         const RowWriter& rowWriter) {
     ResultListModel& model = host.resultList();
     struct Row {
         QString action, source, destination;
@@ -158,8 +159,6 @@ int sync(ConsoleHost& host, ConsoleMessages& messages, const RowWriter& rowWrite
 
     qsizetype nextToPrint = 0;
 
-    ConsoleProgress progress(model, stderr, ::isatty(STDERR_FILENO));
-    messages.setBeforeWrite([&] { progress.clearLine(); });
     const auto marks = QObject::connect(
         &model, &ResultListModel::dataChanged, &model,
         [&](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
@@ -182,7 +181,6 @@ int sync(ConsoleHost& host, ConsoleMessages& messages, const RowWriter& rowWrite
     }
     QObject::disconnect(marks);
     progress.clearLine();
-    messages.setBeforeWrite({});
 
     bool allDone = true;
     for (const Row& r : std::as_const(rows)) {
@@ -191,6 +189,29 @@ int sync(ConsoleHost& host, ConsoleMessages& messages, const RowWriter& rowWrite
             rowWriter.write(r.action, r.source, r.destination);
     }
     return allDone ? ExitDone : ExitRowsFailed;
+}
+
+int compareAndSync(const CommandOptions& options, ConsoleHost& host, ConsoleMessages& messages,
+                   ConsoleProgress& progress) {
+    const RowWriter rowWriter(options.nullSeparated);
+    const int compared = compare(host, messages);
+    progress.clearLine();
+    const bool syncing = options.command == CommandOptions::Command::Sync;
+    if (!syncing) {
+        if (compared != ExitBadInput)
+            rowWriter.writeAll(host.resultList());
+        return compared;
+    }
+    if (compared != ExitDifferences)
+        return compared;
+    if (!options.yes) {
+        rowWriter.writeAll(host.resultList());
+        if (!confirm(host.resultList().rowCount(), options.hostName)) {
+            complain(QStringLiteral("nothing was changed"));
+            return ExitDifferences;
+        }
+    }
+    return sync(host, messages, progress, rowWriter);
 }
 
 } // namespace
@@ -236,21 +257,11 @@ int RunCommandLine(const QStringList& arguments) {
     ServerTrust::useSettingsFile(SettingsFilePath(QStringLiteral("Tarvex")));
     ConsoleMessages messages;
     ConsoleHost host(*options);
-    const RowWriter rowWriter(options->nullSeparated);
-    const int compared = compare(host, messages);
-    if (!syncing) {
-        if (compared != ExitBadInput)
-            rowWriter.writeAll(host.resultList());
-        return compared;
-    }
-    if (compared != ExitDifferences)
-        return compared;
-    if (!options->yes) {
-        rowWriter.writeAll(host.resultList());
-        if (!confirm(host.resultList().rowCount(), options->hostName)) {
-            complain(QStringLiteral("nothing was changed"));
-            return ExitDifferences;
-        }
-    }
-    return sync(host, messages, rowWriter);
+    // The line the window shows, on a terminal only.
+    ConsoleProgress progress(*host.progress(), stderr, ::isatty(STDERR_FILENO));
+    messages.setBeforeWrite([&] { progress.clearLine(); });
+    const int status = compareAndSync(*options, host, messages, progress);
+    progress.clearLine();
+    messages.setBeforeWrite({});
+    return status;
 }
