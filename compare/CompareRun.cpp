@@ -293,7 +293,7 @@ bool CompareRun::walkLocalTree() {
             UiYield::processPending();
         }
         if (progress)
-            progress->listed(false, folder, listed, lists_.localPaths.size());
+            progress->listed(folder, listed, lists_.localPaths.size());
     }
     return true;
 }
@@ -338,7 +338,7 @@ void CompareRun::walkRemoteTree() {
     RunProgress* const progress = host_.progress();
     const auto listed = [progress](const QString& folder, int folders, qsizetype files) {
         if (progress)
-            progress->listed(true, folder, folders, files);
+            progress->listed(folder, folders, files);
     };
     trap_.at(At::walkRemoteTree, [&] {
         ListRemoteTree(

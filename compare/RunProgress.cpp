@@ -179,9 +179,8 @@ void RunProgress::compareStarts() {
     publish(true);
 }
 
-void RunProgress::listed(bool remote, const QString& folder, int folders, qint64 files) {
+void RunProgress::listed(const QString& folder, int folders, qint64 files) {
     state_.phase = Phase::Listing;
-    state_.remote = remote;
     state_.folder = readableName(folder);
     state_.folders = folders;
     state_.files = files;

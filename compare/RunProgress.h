@@ -32,8 +32,7 @@ public:
     // Everything the line says, at one moment.
     struct State {
         Phase phase = Phase::Idle;
-        // Listing: the folder taken in last, of which tree, and the counts so far.
-        bool remote = false;
+        // Listing: the folder taken in last, and the counts so far of its tree.
         QString folder = {};
         int folders = 0;
         qint64 files = 0;
@@ -62,9 +61,10 @@ public:
     explicit RunProgress(QObject* parent = nullptr);
 
     void compareStarts();
-    // The compare run has taken in the files of one more folder: the folder,
-    // and how many folders and files of that tree it has taken in so far.
-    void listed(bool remote, const QString& folder, int folders, qint64 files);
+    // The compare run has taken in the files of one more folder, of the local
+    // tree or, after it, of the remote one: the folder, and how many folders
+    // and files of that tree it has taken in so far.
+    void listed(const QString& folder, int folders, qint64 files);
     void compareEnds(qint64 localFiles, qint64 remoteFiles, qint64 rows);
 
     // Takes the ticked rows and the sizes of their local files from the list

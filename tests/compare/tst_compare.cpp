@@ -343,12 +343,9 @@ void TestCompare::progressText_data() {
                                       .folders = 120,
                                       .files = 3402}
                              << "Listing /home/me/site/img/ · 120 folders, 3,402 files so far";
-    QTest::newRow("listing one of each") << State{.phase = Phase::Listing,
-                                                  .remote = true,
-                                                  .folder = "/www/",
-                                                  .folders = 1,
-                                                  .files = 1}
-                                         << "Listing /www/ · 1 folder, 1 file so far";
+    QTest::newRow("listing one of each")
+        << State{.phase = Phase::Listing, .folder = "/www/", .folders = 1, .files = 1}
+        << "Listing /www/ · 1 folder, 1 file so far";
     QTest::newRow("compared") << State{.phase = Phase::Compared,
                                        .localFiles = 3402,
                                        .remoteFiles = 3390,
