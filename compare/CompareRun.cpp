@@ -333,13 +333,13 @@ void CompareRun::walkRemoteTree() {
         host_.folderQueue().clear();
         host_.folderQueue().append(remotePattern_);
     });
-    // With more than one session the listings come from other threads while
-    // this one waits, and the window stays responsive meanwhile.
     RunProgress* const progress = host_.progress();
     const auto listed = [progress](const QString& folder, int folders, qsizetype files) {
         if (progress)
             progress->listed(folder, folders, files);
     };
+    // With more than one session the listings come from other threads while
+    // this one waits, and the window stays responsive meanwhile.
     trap_.at(At::walkRemoteTree, [&] {
         ListRemoteTree(
             host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,

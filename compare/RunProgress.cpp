@@ -161,7 +161,8 @@ QString RunProgress::describe(const State& s) {
 
 RunProgress::State RunProgress::current() const {
     State s = state_;
-    if (s.phase == Phase::Listing || s.phase == Phase::Syncing) {
+    // An ended run keeps the times it ended with.
+    if (s.phase == Phase::Idle || s.phase == Phase::Listing || s.phase == Phase::Syncing) {
         s.elapsedMs = run_.isValid() ? run_.elapsed() : 0;
         s.uploadingMs = uploading_.isValid() ? uploading_.elapsed() : -1;
     }
