@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
+#include "app/PathElideDelegate.h"
 #include "app/TestConnection.h"
 #include "app/Twips.h"
 #include "compare/CompareRun.h"
@@ -59,6 +60,13 @@ constexpr int kColumnWidths[] = {2800, 2600, 2800};
 // How long the server boxes stay unchanged before the password box's text is
 // kept for the server they name.
 constexpr int kServerSettleMs = 1000;
+// The designed window has no room for the progress line: the window grows at
+// the bottom by one line, and every designed control stays where it is.
+constexpr int kClientWidth = 8760;
+constexpr int kDesignedHeight = 8430;
+constexpr int kProgressLineTop = 8445;
+constexpr int kProgressLineHeight = 255;
+constexpr int kClientHeight = kDesignedHeight + 330;
 
 // The statements of each procedure as its error report numbers them.
 namespace FormLoadAt {
@@ -235,7 +243,7 @@ void Form1::buildControls() {
         return frame ? static_cast<QWidget*>(this->*frame) : this;
     };
 
-    setFixedSize(twipsToPixelsX(8760), twipsToPixelsY(8430));
+    setFixedSize(twipsToPixelsX(kClientWidth), twipsToPixelsY(kClientHeight));
     setMouseTracking(true);
 
     for (const FrameSpec& f : frames) {
@@ -287,6 +295,7 @@ void Form1::buildControls() {
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     buildResultList();
+    buildProgressLine();
 
     // The window's tab order; frames and labels take no focus.
     QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
@@ -308,11 +317,41 @@ void Form1::buildResultList() {
     ListView3->setToolTip(QStringLiteral("Double-click item to remove it. Move | line to right "
                                          "and out of window to reveal full names."));
     ListView3->setModel(&model_);
+    // Paths differ at their ends: the file and its folder stay in sight, and
+    // the tool tip of a cell holds the whole path.
+    ListView3->setTextElideMode(Qt::ElideMiddle);
+    auto* paths = new PathElideDelegate(ListView3);
+    ListView3->setItemDelegateForColumn(ResultListModel::SourceColumn, paths);
+    ListView3->setItemDelegateForColumn(ResultListModel::DestinationColumn, paths);
     ListView3->header()->setStretchLastSection(false);
     ListView3->setMouseTracking(true);
     ListView3->viewport()->setMouseTracking(true);
     ListView3->viewport()->installEventFilter(this);
     place(ListView3, {120, 4740, 8520, 2640});
+}
+
+void Form1::buildProgressLine() {
+    progressLine_ = new QLabel(this);
+    progressLine_->setObjectName(QStringLiteral("progressLine"));
+    progressLine_->setAccessibleName(QStringLiteral("Progress"));
+    progressLine_->setAttribute(Qt::WA_NoMousePropagation);
+    place(progressLine_, {120, kProgressLineTop, 8520, kProgressLineHeight});
+    connect(&progress_, &RunProgress::changed, this, &Form1::showProgress);
+}
+
+void Form1::showProgress(const QString& text) {
+    // A long folder is cut in its middle, as in the list; the whole line is
+    // in the tool tip and in what a screen reader is told.
+    progressLine_->setText(
+        progressLine_->fontMetrics().elidedText(text, Qt::ElideMiddle, progressLine_->width()));
+    progressLine_->setToolTip(text);
+    // Announces the change to assistive technology; at most a few times a
+    // second, as the progress comes.
+    progressLine_->setAccessibleDescription(text);
+    // The walk over a single session does not let the window work until it
+    // has ended; the line is drawn all the same.
+    if (progressLine_->isVisible())
+        progressLine_->repaint();
 }
 
 void Form1::connectChangeHandlers() {

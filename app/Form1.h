@@ -4,6 +4,7 @@
 
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "compare/RunProgress.h"
 #include "core/PasswordStore.h"
 #include "ftp/RemoteTree.h"
 
@@ -55,6 +56,7 @@ public:
     FolderQueue& folderQueue() override { return FolderQueue_; }
     Session& session() override { return session_; }
     int transfers() const override;
+    RunProgress* progress() override { return &progress_; }
     bool isBusy() const override { return IsBusy; }
     void setBusy(bool busy) override { IsBusy = busy; }
     void setHourglass(bool on) override;
@@ -80,6 +82,8 @@ private:
     };
     void buildControls();
     void buildResultList();
+    void buildProgressLine();
+    void showProgress(const QString& text);
     void place(QWidget* widget, const Geometry& at) const;
     void setColumnCaptions();
     void setColumnWidths();
@@ -115,8 +119,12 @@ private:
     QPushButton* PushButton7 = nullptr;
     QPushButton* PushButton8 = nullptr;
     QTreeView* ListView3 = nullptr;
+    // Below the designed controls: what the run under way is doing, or what
+    // the last one did.
+    QLabel* progressLine_ = nullptr;
 
     ResultListModel model_;
+    RunProgress progress_;
     FolderQueue FolderQueue_;
     // The main session: opened by a compare run (or "Test Connection"), used by
     // the sync run.

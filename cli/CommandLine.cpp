@@ -29,24 +29,68 @@ void complain(const QString& message) {
     std::fflush(stderr);
 }
 
-// One row a line: action, source and destination, tab-separated. The action
+// How the rows go out on standard output. By default one row a line, its
+// three fields (action, source, destination) tab-separated; a tab, CR, LF or
+// backslash in a name is written as \t, \r, \n or \\, so that any name keeps
+// its row one line of three fields. With --null every field ends in a NUL
+// byte, which no name can hold, and names go out as they are. The action
 // texts of the list start with a blank that only a window has use for. Paths
 // go out with the bytes of their names, also where a name is not UTF-8, so
 // that a script can use them as they are.
-void printRow(const QString& action, const QString& source, const QString& destination) {
-    const auto bytesOf = [](const QString& path) {
-        return encodeNameBytes(path).value_or(path.toLocal8Bit());
-    };
-    const QByteArray line = action.trimmed().toLocal8Bit() + '\t' + bytesOf(source) + '\t' +
-                            bytesOf(destination) + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fflush(stdout);
-}
+class RowWriter {
+public:
+    explicit RowWriter(bool nullSeparated) : nullSeparated_(nullSeparated) {}
 
-void printRows(const ResultListModel& model) {
-    for (int row = 0; row < model.rowCount(); ++row)
-        printRow(model.action(row), model.source(row), model.destination(row));
-}
+    void write(const QString& action, const QString& source, const QString& destination) const {
+        const QByteArray fields[] = {action.trimmed().toLocal8Bit(), nameField(source),
+                                     nameField(destination)};
+        QByteArray row;
+        for (std::size_t i = 0; i < std::size(fields); ++i) {
+            row += fields[i];
+            if (nullSeparated_)
+                row += '\0';
+            else
+                row += i + 1 < std::size(fields) ? '\t' : '\n';
+        }
+        std::fwrite(row.constData(), 1, size_t(row.size()), stdout);
+        std::fflush(stdout);
+    }
+
+    void writeAll(const ResultListModel& model) const {
+        for (int row = 0; row < model.rowCount(); ++row)
+            write(model.action(row), model.source(row), model.destination(row));
+    }
+
+private:
+    QByteArray nameField(const QString& path) const {
+        const QByteArray bytes = encodeNameBytes(path).value_or(path.toLocal8Bit());
+        if (nullSeparated_)
+            return bytes;
+        QByteArray out;
+        out.reserve(bytes.size());
+        for (const char c : bytes) {
+            switch (c) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += c;
+            }
+        }
+        return out;
+    }
+
+    bool nullSeparated_;
+};
 
 // The compare run reports its problems as messages, as the window shows them;
 // a clean run shows none, or only that the folders are identical.
@@ -102,7 +146,8 @@ bool confirm(int rows, const QString& hostName) {
 // list order: a row marked while one before it is still under way (on another
 // session) waits for it. The rows a stopped run never reached are printed
 // after it with their texts.
-int sync(ConsoleHost& host, ConsoleMessages& messages) {
+int sync(ConsoleHost& host, ConsoleMessages& messages, ConsoleProgress& progress,
+         const RowWriter& rowWriter) {
     ResultListModel& model = host.resultList();
     struct Row {
         QString action, source, destination;
@@ -114,8 +159,6 @@ int sync(ConsoleHost& host, ConsoleMessages& messages) {
 
     qsizetype nextToPrint = 0;
 
-    ConsoleProgress progress(model, stderr, ::isatty(STDERR_FILENO));
-    messages.setBeforeWrite([&] { progress.clearLine(); });
     const auto marks = QObject::connect(
         &model, &ResultListModel::dataChanged, &model,
         [&](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
@@ -126,7 +169,7 @@ int sync(ConsoleHost& host, ConsoleMessages& messages) {
                 if (r.action != kDone && r.action != kFail)
                     break;
                 progress.clearLine();
-                printRow(r.action, r.source, r.destination);
+                rowWriter.write(r.action, r.source, r.destination);
                 r.printed = true;
             }
         });
@@ -138,15 +181,37 @@ int sync(ConsoleHost& host, ConsoleMessages& messages) {
     }
     QObject::disconnect(marks);
     progress.clearLine();
-    messages.setBeforeWrite({});
 
     bool allDone = true;
     for (const Row& r : std::as_const(rows)) {
         allDone = allDone && r.action == kDone;
         if (!r.printed)
-            printRow(r.action, r.source, r.destination);
+            rowWriter.write(r.action, r.source, r.destination);
     }
     return allDone ? ExitDone : ExitRowsFailed;
+}
+
+int compareAndSync(const CommandOptions& options, ConsoleHost& host, ConsoleMessages& messages,
+                   ConsoleProgress& progress) {
+    const RowWriter rowWriter(options.nullSeparated);
+    const int compared = compare(host, messages);
+    progress.clearLine();
+    const bool syncing = options.command == CommandOptions::Command::Sync;
+    if (!syncing) {
+        if (compared != ExitBadInput)
+            rowWriter.writeAll(host.resultList());
+        return compared;
+    }
+    if (compared != ExitDifferences)
+        return compared;
+    if (!options.yes) {
+        rowWriter.writeAll(host.resultList());
+        if (!confirm(host.resultList().rowCount(), options.hostName)) {
+            complain(QStringLiteral("nothing was changed"));
+            return ExitDifferences;
+        }
+    }
+    return sync(host, messages, progress, rowWriter);
 }
 
 } // namespace
@@ -192,20 +257,11 @@ int RunCommandLine(const QStringList& arguments) {
     ServerTrust::useSettingsFile(SettingsFilePath(QStringLiteral("Tarvex")));
     ConsoleMessages messages;
     ConsoleHost host(*options);
-    const int compared = compare(host, messages);
-    if (!syncing) {
-        if (compared != ExitBadInput)
-            printRows(host.resultList());
-        return compared;
-    }
-    if (compared != ExitDifferences)
-        return compared;
-    if (!options->yes) {
-        printRows(host.resultList());
-        if (!confirm(host.resultList().rowCount(), options->hostName)) {
-            complain(QStringLiteral("nothing was changed"));
-            return ExitDifferences;
-        }
-    }
-    return sync(host, messages);
+    // The line the window shows, on a terminal only.
+    ConsoleProgress progress(*host.progress(), stderr, ::isatty(STDERR_FILENO));
+    messages.setBeforeWrite([&] { progress.clearLine(); });
+    const int status = compareAndSync(*options, host, messages, progress);
+    progress.clearLine();
+    messages.setBeforeWrite({});
+    return status;
 }

@@ -60,10 +60,14 @@ QString CommandOptions::usage() {
         "                      Transfers, else 4); 1 works strictly one\n"
         "                      command after another\n"
         "  --yes               sync: carry out the rows without asking\n"
+        "  --null              end every field with a NUL byte instead of a tab\n"
+        "                      or line break, and write names unescaped\n"
         "\n"
         "The checklist goes to standard output, one row a line, tab-separated:\n"
-        "action, source, destination. sync prints each row's outcome (Done or\n"
-        "Fail) the same way. Messages and progress go to standard error.\n"
+        "action, source, destination. A tab, carriage return, line feed or\n"
+        "backslash in a name is written as \\t, \\r, \\n or \\\\. sync prints each\n"
+        "row's outcome (Done or Fail) the same way. Messages and progress go to\n"
+        "standard error.\n"
         "\n"
         "Exit status:\n"
         "  0  compare: the folders are identical; sync: every row is done\n"
@@ -114,8 +118,9 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     const QCommandLineOption passwordFile(QStringLiteral("password-file"), {}, QStringLiteral("F"));
     const QCommandLineOption transfers(QStringLiteral("transfers"), {}, QStringLiteral("N"));
     const QCommandLineOption yes(QStringLiteral("yes"));
+    const QCommandLineOption nullFields(QStringLiteral("null"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    parser.addOptions({host, port, user, remote, local, passwordFile, transfers, help});
+    parser.addOptions({host, port, user, remote, local, passwordFile, transfers, nullFields, help});
     if (options.command == Command::Sync)
         parser.addOption(yes);
 
@@ -141,6 +146,7 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
         }
     }
     options.yes = options.command == Command::Sync && parser.isSet(yes);
+    options.nullSeparated = parser.isSet(nullFields);
 
     // Given, else stored; an empty text counts as absent, as an empty box would.
     const auto resolve = [&](const QCommandLineOption& option, const QString& key) {

@@ -15,6 +15,8 @@ struct CommandOptions {
 
     Command command = Command::Help;
     bool yes = false;
+    // --null: rows as NUL-terminated fields, names exactly as they are.
+    bool nullSeparated = false;
     QString hostName;
     QString port;
     QString userName;

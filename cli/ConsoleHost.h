@@ -3,12 +3,14 @@
 #include "cli/CommandOptions.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "compare/RunProgress.h"
 #include "ftp/RemoteTree.h"
 #include "ftp/Session.h"
 
 // The compare and sync runs without a window: the box texts are the resolved
 // command-line settings, the result list is a plain model the command prints,
-// and the pointer and display options have nothing to show.
+// the progress line goes to the terminal, and the pointer and display options
+// have nothing to show.
 class ConsoleHost : public RunHost {
 public:
     explicit ConsoleHost(const CommandOptions& options);
@@ -29,6 +31,8 @@ public:
     Session& session() override { return session_; }
     int transfers() const override { return options_.transfers; }
 
+    RunProgress* progress() override { return &progress_; }
+
     bool isBusy() const override { return busy_; }
     void setBusy(bool busy) override { busy_ = busy; }
     void setHourglass(bool) override {}
@@ -36,6 +40,7 @@ public:
 private:
     CommandOptions options_;
     ResultListModel model_;
+    RunProgress progress_;
     FolderQueue queue_;
     // Closed when the command ends.
     Session session_;

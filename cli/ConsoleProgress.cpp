@@ -1,12 +1,6 @@
 #include "cli/ConsoleProgress.h"
 
-#include "compare/ResultListModel.h"
-#include "core/NameCodec.h"
-#include "core/VbError.h"
-#include "localfs/AddFolder.h"
-
-#include <QFileInfo>
-#include <QRegularExpression>
+#include "compare/RunProgress.h"
 
 #ifdef Q_OS_UNIX
 #include <sys/ioctl.h>
@@ -14,9 +8,6 @@
 #endif
 
 namespace {
-
-// Often enough to look alive, rarely enough not to cost the transfer anything.
-constexpr qint64 kRedrawMs = 100;
 
 int terminalWidth(std::FILE* out) {
 #ifdef Q_OS_UNIX
@@ -29,76 +20,35 @@ int terminalWidth(std::FILE* out) {
     return 80;
 }
 
-// The size by the bytes of the file's name; a file that cannot be queried
-// counts as empty, and the sync run reports it.
-qint64 localSize(const QString& path) {
-    try {
-        return LocalFileLength(path);
-    } catch (const VbError&) {
-        return 0;
-    }
-}
-
-bool isUploadRow(const ResultListModel& model, int row) {
-    return model.kind(row) != RowKind::Delete;
-}
-
 } // namespace
 
-ConsoleProgress::ConsoleProgress(ResultListModel& model, std::FILE* out, bool enabled)
-    : model_(model), out_(out), enabled_(enabled) {
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const qint64 size = isUploadRow(model, row) ? localSize(model.source(row)) : 0;
-        sizes_.append(size);
-        total_ += size;
-    }
-    now_.rows = model.rowCount();
-    now_.bytesTotal = total_;
-    run_.start();
-    connect(&model_, &ResultListModel::dataChanged, this,
-            [this](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
-                for (int row = topLeft.row(); row <= bottomRight.row(); ++row)
-                    onActionChanged(row);
-            });
+ConsoleProgress::ConsoleProgress(RunProgress& progress, std::FILE* out, bool enabled)
+    : out_(out), enabled_(enabled) {
+    connect(&progress, &RunProgress::changed, this, &ConsoleProgress::draw);
+    connect(&progress, &RunProgress::ended, this, &ConsoleProgress::keep);
 }
 
-void ConsoleProgress::onActionChanged(int row) {
-    if (row < 0 || row >= sizes_.size() || row >= model_.rowCount())
-        return;
-    static const QRegularExpression uploading(QStringLiteral("^uploading (\\d+)%$"));
-    const QString action = model_.action(row);
-    const bool finished = action == QLatin1String("Done") || action == QLatin1String("Fail");
-    const auto match = uploading.match(action);
-    if (!finished && !match.hasMatch())
-        return;
-    const bool newRow = now_.row != row + 1;
-    if (newRow) {
-        now_.row = row + 1;
-        now_.file = readableName(QFileInfo(model_.source(row)).fileName());
-    }
-    if (finished) {
-        finishedBytes_ += sizes_.at(row);
-        now_.percent = 100;
-        now_.bytesDone = finishedBytes_;
-    } else {
-        now_.percent = match.captured(1).toInt();
-        now_.bytesDone = finishedBytes_ + sizes_.at(row) * now_.percent / 100;
-    }
-    draw(newRow);
-}
-
-void ConsoleProgress::draw(bool force) {
+void ConsoleProgress::draw(const QString& text) {
     if (!enabled_)
         return;
-    if (!force && sinceDraw_.isValid() && sinceDraw_.elapsed() < kRedrawMs)
+    if (text.isEmpty()) {
+        clearLine();
         return;
-    sinceDraw_.start();
-    now_.elapsedMs = run_.elapsed();
+    }
     // A line that wraps could no longer be rewritten in place.
-    const QString text = line(now_).left(terminalWidth(out_) - 1);
-    std::fprintf(out_, "\r%s\033[K", text.toLocal8Bit().constData());
+    const QString shown = text.left(terminalWidth(out_) - 1);
+    std::fprintf(out_, "\r%s\033[K", shown.toLocal8Bit().constData());
     std::fflush(out_);
     drawn_ = true;
+}
+
+void ConsoleProgress::keep(const QString& text) {
+    draw(text);
+    if (!drawn_)
+        return;
+    std::fputc('\n', out_);
+    std::fflush(out_);
+    drawn_ = false;
 }
 
 void ConsoleProgress::clearLine() {
@@ -107,7 +57,6 @@ void ConsoleProgress::clearLine() {
     std::fprintf(out_, "\r\033[K");
     std::fflush(out_);
     drawn_ = false;
-    sinceDraw_.invalidate();
 }
 
 QString ConsoleProgress::formatBytes(qint64 bytes) {

@@ -1,29 +1,27 @@
 #pragma once
 
-#include <QElapsedTimer>
-#include <QList>
 #include <QObject>
 #include <QString>
 
 #include <cstdio>
 
-class ResultListModel;
+class RunProgress;
 
-// The progress of a sync run as one line on a terminal, rewritten in place:
-// the current row's file and percentage, then the whole run's rows, bytes,
-// speed and time left. It follows the texts the sync run writes into the
-// action column, so the run itself knows nothing of it. Silent when told the
-// output is not a terminal.
+// The progress line of a run on a terminal, rewritten in place: the same text
+// the window shows (see compare/RunProgress.h). A run's last word stays on a
+// line of its own. Silent when told the output is not a terminal.
 class ConsoleProgress : public QObject {
     Q_OBJECT
 public:
-    // Takes the rows and local file sizes from the list as it is now.
-    ConsoleProgress(ResultListModel& model, std::FILE* out, bool enabled);
+    ConsoleProgress(RunProgress& progress, std::FILE* out, bool enabled);
 
     // Wipes the line, so that other output starts at the left margin; the
     // next change draws it again.
     void clearLine();
 
+    // A sync run's line by rows, "[2/4] f.bin 50% | 10.0 MiB of 30.0 MiB |
+    // 5.0 MiB/s | 0:04 left". No longer drawn: the terminal shows the
+    // window's text.
     struct Snapshot {
         int row = 0; // counted from 1
         int rows = 0;
@@ -39,17 +37,10 @@ public:
     static QString formatDuration(qint64 seconds);
 
 private:
-    void onActionChanged(int row);
-    void draw(bool force);
+    void draw(const QString& text);
+    void keep(const QString& text);
 
-    ResultListModel& model_;
     std::FILE* out_;
     bool enabled_;
     bool drawn_ = false;
-    QList<qint64> sizes_;
-    qint64 total_ = 0;
-    qint64 finishedBytes_ = 0;
-    Snapshot now_;
-    QElapsedTimer run_;
-    QElapsedTimer sinceDraw_;
 };

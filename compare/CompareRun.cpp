@@ -4,6 +4,7 @@
 #include "compare/Compare.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "compare/RunProgress.h"
 #include "core/ErrorTrap.h"
 #include "core/MessageSeam.h"
 #include "core/NameCodec.h"
@@ -258,11 +259,20 @@ void CompareRun::run() {
 
     trap_.at(At::hourglass, [&] { host_.setHourglass(true); });
     trap_.at(At::clearList, [&] { host_.resultList().clear(); });
-    if (!readFolders() || !walkLocalTree() || !openSession())
+    RunProgress* const progress = host_.progress();
+    if (progress)
+        progress->compareStarts();
+    if (!readFolders() || !walkLocalTree() || !openSession()) {
+        // The message has said why; a line of counts would suggest a result.
+        if (progress)
+            progress->clear();
         return;
+    }
     const bool seen = walkRemoteTree();
     trap_.at(At::recreateColumns, [&] { host_.recreateColumns(); });
     if (!seen) {
+        if (progress)
+            progress->clear();
         trap_.at(At::result, [&] { MessageSeam::plain(LostWalkMessage(*remoteGaps_.lost)); });
         return;
     }
@@ -317,7 +327,10 @@ bool CompareRun::walkLocalTree() {
         return false;
     }
 
+    RunProgress* const progress = host_.progress();
+    int listed = 0;
     for (const QString& folder : std::as_const(folders)) {
+        ++listed;
         QStringList names;
         if (!trap_.at(At::listLocalFiles,
                       [&] { names = GetFileList(folder, QStringLiteral("*.*")); })) {
@@ -334,6 +347,8 @@ bool CompareRun::walkLocalTree() {
             lists_.localSizes.append(size);
             UiYield::processPending();
         }
+        if (progress)
+            progress->listed(folder, listed, lists_.localPaths.size());
     }
     return true;
 }
@@ -373,13 +388,18 @@ bool CompareRun::walkRemoteTree() {
         host_.folderQueue().clear();
         host_.folderQueue().append(remotePattern_);
     });
+    RunProgress* const progress = host_.progress();
+    const auto listed = [progress](const QString& folder, int folders, qsizetype files) {
+        if (progress)
+            progress->listed(folder, folders, files);
+    };
     // With more than one session the listings come from other threads while
     // this one waits, and the window stays responsive meanwhile.
     trap_.at(At::walkRemoteTree, [&] {
         ListRemoteTree(
             host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
             lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); },
-            &remoteGaps_);
+            &remoteGaps_, listed);
     });
     for (const RemoteWalkGaps::Gap& gap : std::as_const(remoteGaps_.folders))
         lists_.unseenRemote.append(gap.folder);
@@ -387,6 +407,9 @@ bool CompareRun::walkRemoteTree() {
 }
 
 void CompareRun::finish() {
+    if (RunProgress* const progress = host_.progress())
+        progress->compareEnds(lists_.localPaths.size(), lists_.remotePaths.size(),
+                              host_.resultList().rowCount());
     if (!lists_.unreadableLocal.isEmpty())
         trap_.at(At::result,
                  [&] { MessageSeam::plain(UnreadableLocalMessage(lists_.unreadableLocal)); });

@@ -4,8 +4,9 @@
 
 #include <QString>
 
-class ResultListModel;
 class FolderQueue;
+class ResultListModel;
+class RunProgress;
 
 // The narrow window interface that the compare and sync runs talk to. The
 // main window implements it; tests and the command line may implement it
@@ -46,6 +47,10 @@ public:
     virtual void setListOption(bool on) = 0;
 
     virtual FolderQueue& folderQueue() = 0;
+
+    // The line that tells the user how far a run has got; the runs tell it
+    // where they are. Null where nobody watches.
+    virtual RunProgress* progress() { return nullptr; }
 
     virtual bool isBusy() const = 0;
     virtual void setBusy(bool busy) = 0;

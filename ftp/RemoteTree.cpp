@@ -113,7 +113,7 @@ bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
 void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QString& pattern,
                         QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                         int transfers, const std::function<void()>& whileWaiting,
-                        RemoteWalkGaps& gaps) {
+                        RemoteWalkGaps& gaps, const RemoteWalkProgress& progress) {
     const QString rootBase = baseOf(pattern);
     ListingPrefetcher prefetcher(session, transfers - 1);
     // Listing i of the prefetcher is the pattern for i = 0, then queue
@@ -130,6 +130,8 @@ void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QStrin
         if (!takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting),
                          remotePaths, remoteSizes, gaps))
             return;
+        if (progress)
+            progress(baseOf(current), index + 1, remotePaths.size());
         feed();
         // Listings that each come within a wait step never wait long enough
         // to let the window work; a walk of a thousand of them would freeze
@@ -165,16 +167,18 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    RemoteWalkGaps* gaps) {
+                    RemoteWalkGaps* gaps, const RemoteWalkProgress& progress) {
     RemoteWalkGaps seen;
     // Depth is counted from the folder the walk started in.
     const QString rootBase = baseOf(pattern);
     QString current = pattern;
     int position = nextPosition;
-    for (;;) {
+    for (int folders = 1;; ++folders) {
         if (!takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes,
                          seen))
             break;
+        if (progress)
+            progress(baseOf(current), folders, remotePaths.size());
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);
@@ -187,15 +191,16 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting,
-                    RemoteWalkGaps* gaps) {
+                    int transfers, const std::function<void()>& whileWaiting, RemoteWalkGaps* gaps,
+                    const RemoteWalkProgress& progress) {
     if (transfers <= 1) {
-        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, gaps);
+        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, gaps,
+                       progress);
         return;
     }
     RemoteWalkGaps seen;
     walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition, transfers,
-                       whileWaiting, seen);
+                       whileWaiting, seen, progress);
     // The session is this thread's again once the prefetcher has gone.
     forgiveMissingRoot(session, pattern, seen);
     if (gaps)

@@ -45,6 +45,11 @@ struct RemoteWalkGaps {
     bool isEmpty() const { return folders.isEmpty() && !lost; }
 };
 
+// Told after each folder's listing has been taken in: that folder's path
+// (ending in "/"), how many folders the walk has taken in, and how many paths
+// the list now holds.
+using RemoteWalkProgress = std::function<void(const QString& folder, int folders, qsizetype files)>;
+
 // Lists every file below the queued patterns, breadth first, over the session.
 // The caller has put the root pattern at position 1 of the queue; the walk
 // appends one pattern per subfolder found and lists the queue from
@@ -53,7 +58,7 @@ struct RemoteWalkGaps {
 // not exist lists as empty, one the server refuses to list is a gap.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    RemoteWalkGaps* gaps = nullptr);
+                    RemoteWalkGaps* gaps = nullptr, const RemoteWalkProgress& progress = {});
 
 // The same walk with up to `transfers` sessions listing folders at once: the
 // session and transfers - 1 more logged in with its settings, for the length
@@ -66,7 +71,7 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting,
-                    RemoteWalkGaps* gaps = nullptr);
+                    RemoteWalkGaps* gaps = nullptr, const RemoteWalkProgress& progress = {});
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);

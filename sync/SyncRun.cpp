@@ -3,6 +3,7 @@
 #include "compare/BusyScope.h"
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
+#include "compare/RunProgress.h"
 #include "core/ErrorTrap.h"
 #include "core/MessageSeam.h"
 #include "core/UiYield.h"
@@ -67,6 +68,10 @@ void SyncRun::run() {
         return;
     }
 
+    RunProgress* const progress = host_.progress();
+    if (progress)
+        progress->syncStarts(model_);
+
     // More sessions only pay where there are rows to spread over them, and
     // only over a main session that works. Those the server refuses are
     // simply not there.
@@ -80,6 +85,9 @@ void SyncRun::run() {
         SessionPool pool(session_, extra);
         result = ParallelRows(model_, state_, session_, pool).run();
     }
+    // Before the box, so that the line tells what was done while it shows.
+    if (progress)
+        progress->syncEnds(result.stopped);
     if (result.stopped) {
         trap_.at(OpenRemote, [] {
             MessageSeam::plain(QStringLiteral("Cant create requested file on server"));

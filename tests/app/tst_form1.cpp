@@ -1,6 +1,8 @@
 #include "app/Form1.h"
 #include "app/MainModule.h"
+#include "app/PathElideDelegate.h"
 #include "core/ErrorTrap.h"
+#include "core/NameCodec.h"
 #include "core/SettingsStore.h"
 #include "core/UiYield.h"
 #include "tests/support/AppSandbox.h"
@@ -75,6 +77,8 @@ private slots:
     void controlsAreWhereTheTableSays();
     void tabOrder();
     void resultListColumns();
+    void longPathsKeepTheirEndsInSight_data();
+    void longPathsKeepTheirEndsInSight();
     void accessibleNames();
     void hoverRule();
     void handCursorFromFile_data();
@@ -262,7 +266,8 @@ void TestForm1::geometryCaptionsAndFonts() {
     f.Form_Load();
     f.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f));
-    QCOMPARE(f.size(), QSize(f.twipsToPixelsX(8760), f.twipsToPixelsY(8430)));
+    // The designed 8430 twips, and one line below them for the progress line.
+    QCOMPARE(f.size(), QSize(f.twipsToPixelsX(8760), f.twipsToPixelsY(8430 + 330)));
     QCOMPARE(f.minimumSize(), f.maximumSize());
     QVERIFY(!(f.windowFlags() & Qt::WindowMaximizeButtonHint));
     QVERIFY(f.windowFlags() & Qt::WindowMinimizeButtonHint);
@@ -384,6 +389,66 @@ void TestForm1::resultListColumns() {
                                              "and out of window to reveal full names."));
     f.resultList().addRow(RowKind::Upload, "/a/x.txt", "/www/x.txt");
     QCOMPARE(list->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+}
+
+void TestForm1::longPathsKeepTheirEndsInSight_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<QString>("sourceTip");
+    QTest::addColumn<QString>("destinationTip");
+    // What stays in sight when the cell is too narrow for the whole path.
+    QTest::addColumn<QString>("sourceEnd");
+    QTest::addColumn<QString>("destinationEnd");
+    const QString deep =
+        "/tmp/pellmor-demo.tg1flq/site/assets/images/gallery/2024/summer/beach.jpg";
+    const QString remote = "/www/assets/images/gallery/2024/summer/beach.jpg";
+    QTest::newRow("upload") << deep << remote << deep << remote << "/summer/beach.jpg"
+                            << "/summer/beach.jpg";
+    QTest::newRow("delete") << remote << QString() << remote << QString() << "/summer/beach.jpg"
+                            << QString();
+    // Shown as the list shows such names.
+    QTest::newRow("name that is not UTF-8")
+        << decodeNameBytes("/tmp/pellmor-demo.tg1flq/site/caf\xe9.txt")
+        << decodeNameBytes("/www/caf\xe9.txt") << "/tmp/pellmor-demo.tg1flq/site/caf\\xE9.txt"
+        << "/www/caf\\xE9.txt"
+        << "/site/caf\\xE9.txt"
+        << "/www/caf\\xE9.txt";
+    // No room for the folder: as much of the name as fits.
+    const QString longName = "/www/a-file-name-far-too-long-for-any-column-of-the-list.html";
+    QTest::newRow("long name") << longName << longName << longName << longName << "of-the-list.html"
+                               << "of-the-list.html";
+}
+
+void TestForm1::longPathsKeepTheirEndsInSight() {
+    QFETCH(QString, source);
+    QFETCH(QString, destination);
+    QFETCH(QString, sourceTip);
+    QFETCH(QString, destinationTip);
+    QFETCH(QString, sourceEnd);
+    QFETCH(QString, destinationEnd);
+    Form1 f;
+    f.Form_Load();
+    auto* list = f.findChild<QTreeView*>("ListView3");
+    QCOMPARE(list->textElideMode(), Qt::ElideMiddle);
+    f.resultList().addRow(destination.isEmpty() ? RowKind::Delete : RowKind::Upload, source,
+                          destination);
+    const QFontMetrics metrics(list->font());
+    const struct {
+        int column;
+        QString tip, end;
+    } cells[] = {{0, sourceTip, sourceEnd}, {2, destinationTip, destinationEnd}};
+    for (const auto& cell : cells) {
+        const QModelIndex index = list->model()->index(0, cell.column);
+        QCOMPARE(index.data(Qt::ToolTipRole).toString(), cell.tip);
+        // The cell's paths are drawn cut where they tell least.
+        QVERIFY(qobject_cast<PathElideDelegate*>(list->itemDelegateForIndex(index)));
+        const int width = list->columnWidth(cell.column);
+        const QString shown = PathElideDelegate::elidePath(cell.tip, metrics, width);
+        QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
+        QVERIFY2(shown.endsWith(cell.end), qPrintable(shown));
+        if (shown != cell.tip)
+            QVERIFY2(shown.contains(QChar(0x2026)), qPrintable(shown));
+    }
 }
 
 void TestForm1::accessibleNames() {

@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -103,6 +105,52 @@ struct Outcome {
     QString err;
 };
 
+// The rows of the default output: one a line, three tab-separated fields
+// with \t, \r, \n and \\ undone. A row that is not three fields, or an
+// escape that is none of those, is a row that cannot be read back; so is a
+// carriage return, which many line readers take for the end of a line.
+std::optional<QList<QByteArrayList>> readLines(const QByteArray& output) {
+    if (output.contains('\r'))
+        return std::nullopt;
+    QList<QByteArrayList> rows;
+    QByteArrayList lines = output.split('\n');
+    if (lines.takeLast() != QByteArray())
+        return std::nullopt;
+    for (const QByteArray& line : std::as_const(lines)) {
+        QByteArrayList fields = line.split('\t');
+        if (fields.size() != 3)
+            return std::nullopt;
+        for (QByteArray& field : fields) {
+            QByteArray plain;
+            for (qsizetype i = 0; i < field.size(); ++i) {
+                if (field[i] != '\\') {
+                    plain += field[i];
+                    continue;
+                }
+                const char escaped = ++i < field.size() ? field[i] : '?';
+                const qsizetype at = QByteArray("trn\\").indexOf(escaped);
+                if (at < 0)
+                    return std::nullopt;
+                plain += "\t\r\n\\"[at];
+            }
+            field = plain;
+        }
+        rows.append(fields);
+    }
+    return rows;
+}
+
+// The rows of --null output: every field ends in a NUL byte.
+std::optional<QList<QByteArrayList>> readNulFields(const QByteArray& output) {
+    QByteArrayList fields = output.split('\0');
+    if (fields.takeLast() != QByteArray() || fields.size() % 3 != 0)
+        return std::nullopt;
+    QList<QByteArrayList> rows;
+    for (qsizetype i = 0; i < fields.size(); i += 3)
+        rows.append(fields.mid(i, 3));
+    return rows;
+}
+
 // One row of the window's list, as the command line prints it.
 QString rowLine(const ResultListModel& m, int row) {
     return m.action(row).trimmed() + '\t' + m.source(row) + '\t' + m.destination(row);
@@ -128,6 +176,8 @@ private slots:
     void passwordSources();
     void stoppedSyncIsNotDone();
     void namesThatAreNotUtf8KeepTheirBytes();
+    void rowsReadBackWhateverTheNames_data();
+    void rowsReadBackWhateverTheNames();
     void commandLineOrWindow_data();
     void commandLineOrWindow();
     void helpAndVersion_data();
@@ -444,6 +494,37 @@ void TestCli::namesThatAreNotUtf8KeepTheirBytes() {
     QVERIFY(copy.open(::open(remote.constData(), O_RDONLY | O_CLOEXEC), QIODevice::ReadOnly,
                       QFileDevice::AutoCloseHandle));
     QCOMPARE(copy.readAll(), QByteArray("latin-1 name"));
+}
+
+void TestCli::rowsReadBackWhateverTheNames_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("plain") << QByteArray("plain.txt");
+    QTest::newRow("tab") << QByteArray("a\tb.txt");
+    QTest::newRow("carriage return") << QByteArray("a\rb.txt");
+    QTest::newRow("line feed") << QByteArray("a\nb.txt");
+    // Read back as written, not as the tab its two characters spell.
+    QTest::newRow("backslash") << QByteArray("a\\tb\\.txt");
+    QTest::newRow("all at once") << QByteArray("\\n\n\t\\\r");
+}
+
+void TestCli::rowsReadBackWhateverTheNames() {
+    QFETCH(QByteArray, name);
+    const QByteArray local = QFile::encodeName(local_->path()) + "/sub/" + name;
+    QVERIFY(QDir(local_->path()).mkpath("sub"));
+    QVERIFY(TreeBuilder::makeFile(local, "x"));
+    const QList<QByteArrayList> expected{{"could be uploaded to", local, "/www/sub/" + name}};
+
+    const Outcome lines = run(QStringList{"compare"} + serverOptions());
+    QCOMPARE(lines.status, 1);
+    const auto lineRows = readLines(lines.output);
+    QVERIFY2(lineRows, lines.output.toPercentEncoding().constData());
+    QCOMPARE(*lineRows, expected);
+
+    const Outcome nul = run(QStringList{"compare", "--null"} + serverOptions());
+    QCOMPARE(nul.status, 1);
+    const auto nulRows = readNulFields(nul.output);
+    QVERIFY2(nulRows, nul.output.toPercentEncoding().constData());
+    QCOMPARE(*nulRows, expected);
 }
 
 void TestCli::commandLineOrWindow_data() {

@@ -2,6 +2,7 @@
 // helpers that turn a local path into its place below the remote folder.
 
 #include "compare/Compare.h"
+#include "compare/RunProgress.h"
 #include "compare/Transfers.h"
 #include "core/UiYield.h"
 
@@ -80,6 +81,8 @@ private slots:
     void yieldsPerItemNotPerPair();
     void transfersSetting_data();
     void transfersSetting();
+    void progressText_data();
+    void progressText();
 };
 
 void TestCompare::fileNameOf_data() {
@@ -325,6 +328,125 @@ void TestCompare::transfersSetting() {
     QFETCH(QString, text);
     QFETCH(int, transfers);
     QCOMPARE(Transfers::fromText(text), transfers);
+}
+
+void TestCompare::progressText_data() {
+    using State = RunProgress::State;
+    using Phase = RunProgress::Phase;
+    QTest::addColumn<State>("state");
+    QTest::addColumn<QString>("text");
+    const qint64 mb = 1000 * 1000;
+
+    QTest::newRow("no run") << State{} << QString();
+    QTest::newRow("listing") << State{.phase = Phase::Listing,
+                                      .folder = "/home/me/site/img/",
+                                      .folders = 120,
+                                      .files = 3402}
+                             << "Listing /home/me/site/img/ · 120 folders, 3,402 files so far";
+    QTest::newRow("listing one of each")
+        << State{.phase = Phase::Listing, .folder = "/www/", .folders = 1, .files = 1}
+        << "Listing /www/ · 1 folder, 1 file so far";
+    QTest::newRow("compared") << State{.phase = Phase::Compared,
+                                       .localFiles = 3402,
+                                       .remoteFiles = 3390,
+                                       .rows = 25,
+                                       .elapsedMs = 4200}
+                              << "Compared 3,402 local and 3,390 remote files in 4 s: 25 rows";
+    QTest::newRow("compared quickly, nothing to do")
+        << State{.phase = Phase::Compared, .localFiles = 1, .remoteFiles = 1, .elapsedMs = 300}
+        << "Compared 1 local and 1 remote files in less than 1 s: no rows";
+    QTest::newRow("deleting") << State{.phase = Phase::Syncing,
+                                       .uploads = 300,
+                                       .bytes = 120 * mb,
+                                       .deletes = 12,
+                                       .deletesDone = 4,
+                                       .elapsedMs = 2000}
+                              << "Deleting 5 of 12 files";
+    QTest::newRow("uploading, too early for a speed")
+        << State{.phase = Phase::Syncing,
+                 .uploads = 300,
+                 .uploadsStarted = 1,
+                 .bytes = 120 * mb,
+                 .deletes = 12,
+                 .deletesDone = 12,
+                 .elapsedMs = 3000,
+                 .uploadingMs = 999}
+        << "Uploading 1 of 300 files · 0.0 of 120.0 MB · 12 deletes";
+    QTest::newRow("uploading")
+        << State{.phase = Phase::Syncing,
+                 .uploads = 300,
+                 .uploadsStarted = 123,
+                 .uploadsDone = 121,
+                 .bytes = 120 * mb,
+                 .bytesMoved = 45200 * 1000,
+                 .deletes = 12,
+                 .deletesDone = 12,
+                 .elapsedMs = 25000,
+                 .uploadingMs = 20000}
+        << "Uploading 123 of 300 files · 45.2 of 120.0 MB · 2.3 MB/s · about 33 s "
+           "left · 12 deletes";
+    QTest::newRow("hours left")
+        << State{.phase = Phase::Syncing,
+                 .uploads = 5,
+                 .uploadsStarted = 2,
+                 .bytes = 4000 * mb,
+                 .bytesMoved = 10 * mb,
+                 .elapsedMs = 10000,
+                 .uploadingMs = 10000}
+        << "Uploading 2 of 5 files · 0.0 of 4.0 GB · 1.0 MB/s · about 1 h 7 min left";
+    QTest::newRow("a small file") << State{.phase = Phase::Syncing,
+                                           .uploads = 1,
+                                           .uploadsStarted = 1,
+                                           .bytes = 700,
+                                           .bytesMoved = 300,
+                                           .elapsedMs = 500,
+                                           .uploadingMs = 500}
+                                  << "Uploading 1 of 1 file · 300 of 700 B";
+    QTest::newRow("synced") << State{.phase = Phase::Synced,
+                                     .uploads = 300,
+                                     .uploadsStarted = 300,
+                                     .uploadsDone = 300,
+                                     .bytes = 120 * mb,
+                                     .bytesMoved = 120 * mb,
+                                     .bytesDone = 120 * mb,
+                                     .deletes = 12,
+                                     .deletesDone = 12,
+                                     .elapsedMs = 52000}
+                            << "Synced 300 files (120.0 MB) and 12 deletes in 52 s";
+    QTest::newRow("synced, one failed") << State{.phase = Phase::Synced,
+                                                 .uploads = 3,
+                                                 .uploadsStarted = 3,
+                                                 .uploadsDone = 2,
+                                                 .bytes = 3500,
+                                                 .bytesMoved = 3500,
+                                                 .bytesDone = 2500,
+                                                 .failed = 1,
+                                                 .elapsedMs = 125000}
+                                        << "Synced 2 files (2.5 kB) in 2 min 5 s; 1 failed";
+    QTest::newRow("only deletes") << State{.phase = Phase::Synced,
+                                           .deletes = 2,
+                                           .deletesDone = 2,
+                                           .elapsedMs = 3700000}
+                                  << "Synced 2 deletes in 1 h 1 min";
+    QTest::newRow("nothing ticked") << State{.phase = Phase::Synced, .elapsedMs = 10}
+                                    << "Synced 0 files (0 B) in less than 1 s";
+    QTest::newRow("stopped") << State{.phase = Phase::Stopped,
+                                      .uploads = 3,
+                                      .uploadsStarted = 2,
+                                      .uploadsDone = 1,
+                                      .bytes = 3,
+                                      .bytesMoved = 1,
+                                      .bytesDone = 1,
+                                      .deletes = 1,
+                                      .deletesDone = 1,
+                                      .elapsedMs = 3400}
+                             << "Stopped after 1 file (1 B) and 1 delete in 3 s";
+}
+
+void TestCompare::progressText() {
+    QFETCH(RunProgress::State, state);
+    QFETCH(QString, text);
+    QCOMPARE(RunProgress::describe(state), text);
 }
 
 QTEST_GUILESS_MAIN(TestCompare)
