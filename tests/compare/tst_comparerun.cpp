@@ -102,6 +102,8 @@ private slots:
     void closedWindowMidWalkLeavesOneSession();
     void logInLetsTheWindowWork_data();
     void logInLetsTheWindowWork();
+    void serversAsTheyAre_data();
+    void serversAsTheyAre();
 
 private:
     void pointAt(FakeHost& host, const FtpTestServer& server);
@@ -604,6 +606,104 @@ void TestCompareRun::logInLetsTheWindowWork() {
         QTRY_COMPARE(server.openControlConnections(), 0);
     } else {
         QCOMPARE(host.model.rowCount(), 2);
+    }
+}
+
+void TestCompareRun::serversAsTheyAre_data() {
+    // A server that drops connections, lists in another language or format,
+    // refuses a folder or keeps failing, against a well-behaved one holding
+    // the same tree. message: how what the compare says begins (empty for
+    // nothing); unseen: the remote folder whose rows are left out ("" none,
+    // "*" every row).
+    QTest::addColumn<int>("transfers");
+    QTest::addColumn<int>("dropEvery");
+    QTest::addColumn<QString>("listStyle");
+    QTest::addColumn<QString>("fault"); // "refuse" or "drop" the listing of /www/sub/
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("unseen");
+    for (int transfers : {1, 4}) {
+        QTest::addRow("421 every 9 commands, %d sessions", transfers)
+            << transfers << 9 << QString() << QString() << QString() << QString();
+        QTest::addRow("subfolder refused, %d sessions", transfers)
+            << transfers << 0 << QString() << "refuse"
+            << "A remote folder could not be listed:\n/www/sub/ (refused by the server: 550 "
+               "Refused by test.)\n\nNothing is proposed for what lies in it, as its files are "
+               "unknown."
+            << "/www/sub/";
+        QTest::addRow("connection keeps failing, %d sessions", transfers)
+            << transfers << 0 << QString() << "drop"
+            << "The connection to the server failed while listing the remote folder /www/sub/"
+            << "*";
+    }
+    for (const char* style : {"german", "chinese", "iso", "multiword-owner"})
+        QTest::addRow("%s listing", style)
+            << 1 << 0 << QString::fromLatin1(style) << QString() << QString() << QString();
+    QTest::newRow("listing no parser reads")
+        << 1 << 0 << "unreadable" << QString()
+        << "A remote folder could not be listed:\n/www/ (a line of its listing could not be read: "
+        << "*";
+}
+
+void TestCompareRun::serversAsTheyAre() {
+    QFETCH(int, transfers);
+    QFETCH(int, dropEvery);
+    QFETCH(QString, listStyle);
+    QFETCH(QString, fault);
+    QFETCH(QString, message);
+    QFETCH(QString, unseen);
+    // Old and new files, smaller and larger, in the root and below it.
+    const Tree local{{"index.html", 10}, {"new.txt", 3},     {"sub/a.txt", 5},
+                     {"sub/b.txt", 7},   {"sub/c/d.txt", 2}, {"other/e.txt", 4}};
+    const Tree remote{{"www/index.html", 4},  {"www/old.txt", 3},      {"www/sub/a.txt", 5},
+                      {"www/sub/b.txt", 2},   {"www/sub/gone.txt", 1}, {"www/sub/c/d.txt", 9},
+                      {"www/other/e.txt", 1}, {"www/other/f.txt", 1}};
+    QVERIFY(makeTree(localRoot_->path(), local));
+    const auto compareWith = [&](FtpTestServer& server, QList<Row>* rows, QStringList* texts) {
+        MessageRecorder rec;
+        FakeHost host;
+        pointAt(host, server);
+        host.transferCount = transfers;
+        host.localFolder = localRoot_->path() + '/';
+        host.remoteFolder = QStringLiteral("/www/");
+        RunCompare(host);
+        *rows = rowsOf(host.model);
+        *texts = rec.texts();
+    };
+
+    FtpTestServer clean;
+    START_TEST_SERVER(clean);
+    QVERIFY(makeTree(clean.rootPath(), remote));
+    QList<Row> want;
+    QStringList cleanTexts;
+    compareWith(clean, &want, &cleanTexts);
+    QCOMPARE(cleanTexts, QStringList());
+    QVERIFY(want.size() >= 6);
+    want.erase(std::remove_if(want.begin(), want.end(),
+                              [&](const Row& r) {
+                                  const QString remotePath =
+                                      r.action == kDeleted ? r.source : r.destination;
+                                  return unseen == QLatin1String("*") ||
+                                         (!unseen.isEmpty() && remotePath.startsWith(unseen));
+                              }),
+               want.end());
+
+    FtpTestServer::Options options;
+    options.dropEvery = dropEvery;
+    options.listStyle = listStyle;
+    FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, options);
+    START_TEST_SERVER(server);
+    QVERIFY(makeTree(server.rootPath(), remote));
+    if (!fault.isEmpty())
+        server.addFault({QStringLiteral("CWD"), fault, 0, 0, -1, QStringLiteral("sub")});
+    QList<Row> got;
+    QStringList texts;
+    compareWith(server, &got, &texts);
+    QVERIFY2(got == want, qPrintable(describe(got) + "\n--- expected:\n" + describe(want)));
+    if (message.isEmpty()) {
+        QCOMPARE(texts, QStringList());
+    } else {
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts.first().startsWith(message), qPrintable(texts.first()));
     }
 }
 

@@ -229,6 +229,99 @@ private slots:
         QCOMPARE(partFiles(states[1]), QStringList());
     }
 
+    // A server that closes connections: one left idle between the compare
+    // and the sync, or every few commands, also in the middle of the first
+    // uploads. The sync, repeated until it ends with "Done.", leaves the
+    // server as a server that keeps its connections is left, and every file
+    // holds its old or its new bytes after every try.
+    void syncOverConnectionsTheServerDrops_data() {
+        QTest::addColumn<FtpTestServer::Kind>("kind");
+        QTest::addColumn<int>("idleTimeoutS");
+        QTest::addColumn<int>("dropEvery");
+        QTest::addColumn<bool>("cutUploads");
+        QTest::addColumn<int>("transfers");
+        const auto py = FtpTestServer::Kind::Pyftpdlib;
+        const auto vs = FtpTestServer::Kind::Vsftpd;
+        for (int transfers : {1, 4}) {
+            QTest::addRow("pyftpdlib idle time-out, %d sessions", transfers)
+                << py << 2 << 0 << false << transfers;
+            QTest::addRow("vsftpd idle time-out, %d sessions", transfers)
+                << vs << 2 << 0 << false << transfers;
+        }
+        QTest::newRow("421 every 13 commands, 4 sessions") << py << 0 << 13 << false << 4;
+        QTest::newRow("421 every 13 commands, uploads cut off, 4 sessions")
+            << py << 0 << 13 << true << 4;
+    }
+    void syncOverConnectionsTheServerDrops() {
+        QFETCH(FtpTestServer::Kind, kind);
+        QFETCH(int, idleTimeoutS);
+        QFETCH(int, dropEvery);
+        QFETCH(bool, cutUploads);
+        QFETCH(int, transfers);
+        QRandomGenerator random(61);
+        makeRandomTree(local_->path(), random, 40);
+        const QRandomGenerator remoteStart = random;
+        const QMap<QString, QByteArray> local = serverState(local_->path());
+
+        QMap<QString, QByteArray> clean;
+        QMap<QString, QByteArray> old;
+        for (int faulty = 0; faulty < 2; ++faulty) {
+            FtpTestServer::Options options;
+            if (faulty) {
+                options.idleTimeoutS = idleTimeoutS;
+                options.dropEvery = dropEvery;
+            }
+            Site site;
+            if (!site.start(__FILE__, __LINE__, options,
+                            faulty ? kind : FtpTestServer::Kind::Pyftpdlib))
+                return;
+            QRandomGenerator remoteRandom = remoteStart;
+            makeRandomTree(site.server->rootPath(), remoteRandom, 40);
+            site.server->ownFiles();
+            old = serverState(site.server->rootPath());
+            site.host->localFolder = local_->path() + QLatin1Char('/');
+            site.host->remoteFolder = QStringLiteral("/");
+            site.host->transferCount = transfers;
+            if (faulty && cutUploads) {
+                FtpTestServer::Fault cut = fault("STOR", "drop-session");
+                cut.afterBytes = 64 * 1024;
+                cut.count = 2;
+                site.server->addFault(cut);
+            }
+            QStringList messages;
+            int tries = 0;
+            while (messages != QStringList{QStringLiteral("Done.")} && tries < 5) {
+                ++tries;
+                MessageRecorder boxes;
+                RunCompare(*site.host);
+                QCOMPARE(boxes.texts(), QStringList());
+                QVERIFY(site.rows().rowCount() > 10);
+                // The server closes the connection the compare left open.
+                if (faulty && idleTimeoutS > 0)
+                    QTRY_COMPARE_WITH_TIMEOUT(site.server->openControlConnections(), 0,
+                                              idleTimeoutS * 10000);
+                RunSync(*site.host);
+                messages = boxes.texts();
+                const QMap<QString, QByteArray> now = serverState(site.server->rootPath());
+                for (auto it = now.cbegin(); it != now.cend(); ++it) {
+                    if (partFiles({{it.key(), {}}}).isEmpty() && !it.key().endsWith(u'/'))
+                        QVERIFY2(it.value() == old.value(it.key()) ||
+                                     it.value() == local.value(it.key()),
+                                 qPrintable(it.key()));
+                }
+            }
+            QCOMPARE(messages, QStringList{QStringLiteral("Done.")});
+            if (idleTimeoutS > 0)
+                QCOMPARE(tries, 1);
+            const QMap<QString, QByteArray> state = serverState(site.server->rootPath());
+            QCOMPARE(partFiles(state), QStringList());
+            if (!faulty)
+                clean = state;
+            else
+                QCOMPARE(state, clean);
+        }
+    }
+
     // A row that changes a remote path waits while an earlier row changes the
     // same path or one above or below it: the end is that of one session.
     void rowsOnOnePathNeverRace_data() {
