@@ -170,6 +170,8 @@ private slots:
     void syncThenCompareIsIdentical();
     void badInputChangesNothing_data();
     void badInputChangesNothing();
+    void serversThatDropOrRefuse_data();
+    void serversThatDropOrRefuse();
     void syncWithoutYesNeedsATerminal();
     void storedSettingsFillTheGaps();
     void passwordSources_data();
@@ -305,6 +307,54 @@ void TestCli::syncThenCompareIsIdentical() {
         expected.insert(it.key(), keepRemote ? remote[it.key()] : it.value());
     }
     QCOMPARE(readTree(remoteRoot()), expected);
+}
+
+void TestCli::serversThatDropOrRefuse_data() {
+    QTest::addColumn<int>("dropEvery");
+    QTest::addColumn<QString>("fault"); // on changing into /www/sub/
+    QTest::addColumn<int>("status");    // of the compare
+    QTest::addColumn<QString>("message");
+    QTest::newRow("421 every 9 commands") << 9 << QString() << 1 << QString();
+    QTest::newRow("subfolder refused")
+        << 0 << "refuse" << 2 << "A remote folder could not be listed:\n/www/sub/";
+    QTest::newRow("connection keeps failing")
+        << 0 << "drop" << 2
+        << "The connection to the server failed while listing the remote folder /www/sub/";
+}
+
+// A server that drops connections gets the rows of one that keeps them; one
+// that refuses a folder or keeps failing gets no rows at all, and nothing on
+// it changes.
+void TestCli::serversThatDropOrRefuse() {
+    QFETCH(int, dropEvery);
+    QFETCH(QString, fault);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    const Tree local{{"a.txt", "new a"}, {"sub/b.txt", "new b"}};
+    const Tree remote{{"a.txt", "old"}, {"sub/b.txt", "b"}, {"sub/c.txt", "gone"}};
+    QVERIFY(writeTree(local_->path(), local));
+    QVERIFY(writeTree(remoteRoot(), remote));
+    const Outcome clean = run(QStringList{"compare"} + serverOptions());
+    QCOMPARE(clean.status, 1);
+
+    FtpTestServer::Options options;
+    options.dropEvery = dropEvery;
+    server_ = std::make_unique<FtpTestServer>(FtpTestServer::Kind::Pyftpdlib, options);
+    START_TEST_SERVER(*server_);
+    QVERIFY(writeTree(remoteRoot(), remote));
+    if (!fault.isEmpty())
+        server_->addFault({QStringLiteral("CWD"), fault, 0, 0, -1, QStringLiteral("sub")});
+    const Outcome compared = run(QStringList{"compare"} + serverOptions());
+    QCOMPARE(compared.status, status);
+    if (status == 1) {
+        QCOMPARE(compared.lines, clean.lines);
+    } else {
+        QCOMPARE(compared.lines, QStringList());
+        QVERIFY2(compared.err.contains(message), qPrintable(compared.err));
+    }
+    const Outcome synced = run(QStringList{"sync", "--yes"} + serverOptions());
+    QCOMPARE(synced.status, status == 1 ? 0 : 2);
+    QCOMPARE(readTree(remoteRoot()), status == 1 ? local : remote);
 }
 
 void TestCli::badInputChangesNothing_data() {
