@@ -112,12 +112,12 @@ const ControlChannel::Reply* ControlChannel::lastRefusal() const {
     return nullptr;
 }
 
-bool ControlChannel::serverClosing() const {
+const ControlChannel::Reply* ControlChannel::serverClosing() const {
     for (const Reply& reply : replies_) {
         if (reply.code == 421)
-            return true;
+            return &reply;
     }
-    return false;
+    return nullptr;
 }
 
 bool ControlChannel::hasUnread(int socket) {

@@ -35,8 +35,9 @@ public:
     const Reply* replyTo(const QByteArray& command) const;
     // The last complete reply that refused something (4xx or 5xx).
     const Reply* lastRefusal() const;
-    // Whether the server said it is closing the connection ("421").
-    bool serverClosing() const;
+    // The reply in which the server said it is closing the connection
+    // ("421"), if it did.
+    const Reply* serverClosing() const;
 
     // Whether bytes wait unread on the socket (or it has been closed): then
     // the connection is no longer in step for commands sent together.

@@ -9,9 +9,10 @@ Failure failureOf(int result, const ControlChannel& channel, const char* errorTe
     failure.text =
         QString::fromUtf8(errorText[0] ? errorText : curl_easy_strerror(CURLcode(result)));
     // "421": the server is closing the connection, whatever libcurl made of it.
-    if (channel.serverClosing()) {
+    if (const ControlChannel::Reply* closing = channel.serverClosing()) {
         failure.kind = FailureKind::ConnectionLost;
         failure.replyCode = 421;
+        failure.text = QString::fromUtf8(closing->text());
         return failure;
     }
     switch (result) {
