@@ -48,7 +48,7 @@ void queueSubfolder(FolderQueue& queue, const QString& rootBase, const QString& 
 // the same.
 void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
                  const Result<RemoteListing>& listing, QStringList& remotePaths,
-                 QList<qint64>& remoteSizes) {
+                 QList<qint64>& remoteSizes, QList<RemoteFileFacts>* remoteFacts) {
     if (!listing)
         return;
     const QString base = baseOf(pattern);
@@ -66,6 +66,10 @@ void takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
             remoteSizes.append(entry.kind == RemoteEntryKind::Link
                                    ? std::numeric_limits<qint64>::max()
                                    : entry.size);
+            if (remoteFacts)
+                remoteFacts->append(
+                    {entry.modified.isValid() ? entry.modified.toSecsSinceEpoch() : 0,
+                     entry.precision, entry.kind == RemoteEntryKind::Link});
         }
     }
 }
@@ -95,13 +99,15 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
 }
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition) {
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    QList<RemoteFileFacts>* remoteFacts) {
     // Depth is counted from the folder the walk started in.
     const QString rootBase = baseOf(pattern);
     QString current = pattern;
     int position = nextPosition;
     for (;;) {
-        takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes);
+        takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes,
+                    remoteFacts);
         if (position < 1 || queue.count() < position)
             break;
         current = queue.item(position);
@@ -111,9 +117,11 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting) {
+                    int transfers, const std::function<void()>& whileWaiting,
+                    QList<RemoteFileFacts>* remoteFacts) {
     if (transfers <= 1) {
-        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition);
+        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition,
+                       remoteFacts);
         return;
     }
     const QString rootBase = baseOf(pattern);
@@ -130,7 +138,7 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
     for (int index = 0; index < prefetcher.count(); ++index) {
         const QString current = index == 0 ? pattern : queue.item(nextPosition + index - 1);
         takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting), remotePaths,
-                    remoteSizes);
+                    remoteSizes, remoteFacts);
         feed();
         // Listings that each come within a wait step never wait long enough
         // to let the window work; a walk of a thousand of them would freeze

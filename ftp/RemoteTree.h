@@ -24,12 +24,22 @@ private:
     QSet<QString> index_;
 };
 
+// What a listing told of a remote file beyond its path and size.
+struct RemoteFileFacts {
+    // Seconds since 1970 in UTC, as exact as `precision` says.
+    qint64 modified = 0;
+    TimePrecision precision = TimePrecision::None;
+    bool link = false;
+};
+
 // Lists every file below the queued patterns, breadth first, over the session.
 // The caller has put the root pattern at position 1 of the queue; the walk
 // appends one pattern per subfolder found and lists the queue from
-// nextPosition to its end. Paths and 64-bit sizes are appended to the lists.
+// nextPosition to its end. Paths and 64-bit sizes are appended to the lists,
+// and, when a list for them is given, what else the listings told.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition);
+                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    QList<RemoteFileFacts>* remoteFacts = nullptr);
 
 // The same walk with up to `transfers` sessions listing folders at once: the
 // session and transfers - 1 more logged in with its settings, for the length
@@ -41,7 +51,8 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 // another thread meanwhile, so nothing else may use it until this returns.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting);
+                    int transfers, const std::function<void()>& whileWaiting,
+                    QList<RemoteFileFacts>* remoteFacts = nullptr);
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);

@@ -252,6 +252,31 @@ Result<std::optional<RemoteEntry>> Session::entryOf(const QString& remotePath) c
     return std::optional<RemoteEntry>();
 }
 
+Result<QDateTime> Session::modifiedTime(const QString& remotePath) const {
+    const auto t = target(remotePath);
+    return t ? t->connection->modifiedTime(t->path) : Result<QDateTime>(t.failure());
+}
+
+Result<bool> Session::setModifiedTime(const QString& remotePath, const QDateTime& utc) const {
+    const auto t = target(remotePath);
+    return t ? t->connection->setModifiedTime(t->path, utc) : Result<bool>(t.failure());
+}
+
+bool Session::announcesTimeSetting() const {
+    const auto c = connection();
+    return c && (*c)->announcesTimeSetting();
+}
+
+Result<HashMethod> Session::hashMethod() const {
+    const auto c = connection();
+    return c ? (*c)->hashMethod() : Result<HashMethod>(c.failure());
+}
+
+Result<QByteArray> Session::hashOf(const QString& remotePath, const HashMethod& method) const {
+    const auto t = target(remotePath);
+    return t ? t->connection->hashOf(t->path, method) : Result<QByteArray>(t.failure());
+}
+
 void Session::sendCommandsTogether(bool on) const {
     if (const auto c = connection())
         (*c)->setSendTogether(on);
