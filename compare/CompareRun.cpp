@@ -3,6 +3,8 @@
 #include "compare/BusyScope.h"
 #include "compare/Compare.h"
 #include "compare/ResultListModel.h"
+#include "compare/RowFiller.h"
+#include "compare/RuleCompare.h"
 #include "compare/RunHost.h"
 #include "core/ErrorTrap.h"
 #include "core/MessageSeam.h"
@@ -55,14 +57,6 @@ constexpr int tickAll = 150;
 constexpr int result = 152;
 } // namespace At
 
-// How long rows may wait in a batch before the list is told about them: one
-// insertion per batch keeps a view from relaying itself out 100,000 times,
-// while the user still sees the list grow.
-constexpr int kRowBatchMs = 15;
-// A view takes time per announced row too, so a batch also stays short enough
-// to be announced without a noticeable pause.
-constexpr qsizetype kRowBatchMax = 4096;
-
 // While it lives, FTP calls of this thread let the window work as they wait
 // for the server. A close of the window makes the call under way give up and
 // is noted in *closed; the run is to unwind afterwards.
@@ -87,38 +81,6 @@ public:
 // How many unreadable local places the message names; a long list would
 // push the message box off the screen.
 constexpr qsizetype kUnreadableNamed = 5;
-
-// Adds the rows of one pass in batches on a time budget, so that the list
-// follows the growth and the window stays responsive.
-class RowFiller {
-public:
-    RowFiller(RunHost& host, RowKind kind) : host_(host), kind_(kind) { sinceFlush_.start(); }
-
-    void add(const QString& source, const QString& destination = {}) {
-        sources_.append(source);
-        destinations_.append(destination);
-        if (sources_.size() >= kRowBatchMax || sinceFlush_.elapsed() >= kRowBatchMs)
-            flush();
-        UiYield::processPending();
-    }
-
-    void flush() {
-        sinceFlush_.start();
-        if (sources_.isEmpty())
-            return;
-        const int first = host_.resultList().addRows(kind_, sources_, destinations_);
-        host_.makeRowVisible(first + int(sources_.size()) - 1);
-        sources_.clear();
-        destinations_.clear();
-    }
-
-private:
-    RunHost& host_;
-    RowKind kind_;
-    QStringList sources_;
-    QStringList destinations_;
-    QElapsedTimer sinceFlush_;
-};
 
 QString withTrailing(const QString& folder, QChar separator) {
     return folder.endsWith(separator) ? folder : folder + separator;
@@ -195,6 +157,8 @@ QString UnreadableLocalMessage(const QStringList& unreadable) {
 
 CompareRun::CompareRun(RunHost& host) : host_(host), trap_(At::location) {}
 
+CompareRun::~CompareRun() = default;
+
 void RunCompare(RunHost& host) {
     CompareRun(host).run();
 }
@@ -205,14 +169,22 @@ void CompareRun::run() {
     BusyScope busy(host_);
     const FtpTranscript::RunScope transcript("compare", host_.connectionSettings(),
                                              host_.remoteFolderText(), host_.localFolderText());
+    rules_ = host_.compareRules();
+    if (!rules_.isDefault())
+        ruleCompare_ = std::make_unique<RuleCompare>(host_, rules_);
 
     trap_.at(At::hourglass, [&] { host_.setHourglass(true); });
     trap_.at(At::clearList, [&] { host_.resultList().clear(); });
     if (!readFolders() || !walkLocalTree() || !openSession())
         return;
+    if (ruleCompare_)
+        ruleCompare_->beforeRemoteWalk(trap_, lists_);
     walkRemoteTree();
     trap_.at(At::recreateColumns, [&] { host_.recreateColumns(); });
-    AddProposedRows(host_, trap_, lists_, localFolder_, remoteFolder_);
+    if (ruleCompare_)
+        ruleCompare_->addRows(trap_, lists_, localFolder_, remoteFolder_);
+    else
+        AddProposedRows(host_, trap_, lists_, localFolder_, remoteFolder_);
     finish();
 }
 
@@ -276,7 +248,15 @@ bool CompareRun::walkLocalTree() {
             const QString path = folder + name;
             lists_.localPaths.append(path);
             qint64 size = 0;
-            trap_.at(At::localFileSize, [&] { size = LocalFileLength(path); });
+            if (rules_.usesTimes()) {
+                // The time comes with the size, from the same query.
+                LocalFileFacts facts;
+                trap_.at(At::localFileSize, [&] { facts = LocalFileStatus(path); });
+                size = facts.size;
+                lists_.localTimes.append(facts.modified);
+            } else {
+                trap_.at(At::localFileSize, [&] { size = LocalFileLength(path); });
+            }
             lists_.localSizes.append(size);
             UiYield::processPending();
         }
@@ -322,12 +302,18 @@ void CompareRun::walkRemoteTree() {
     // With more than one session the listings come from other threads while
     // this one waits, and the window stays responsive meanwhile.
     trap_.at(At::walkRemoteTree, [&] {
-        ListRemoteTree(host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
-                       lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); });
+        ListRemoteTree(
+            host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
+            lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); },
+            ruleCompare_ ? &lists_.remoteFacts : nullptr);
     });
 }
 
 void CompareRun::finish() {
+    if (ruleCompare_) {
+        for (const QString& note : ruleCompare_->notes())
+            trap_.at(At::result, [&] { host_.compareNote(note); });
+    }
     if (!lists_.unreadableLocal.isEmpty())
         trap_.at(At::result,
                  [&] { MessageSeam::plain(UnreadableLocalMessage(lists_.unreadableLocal)); });

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "compare/CompareRules.h"
 #include "core/ErrorTrap.h"
+#include "ftp/RemoteTree.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class RunHost;
+class RuleCompare;
 
 // "1. Start Comparing Local and FTP Folders": walks both trees, matches them
 // and fills the result list with ticked delete, upload and overwrite rows. The
@@ -22,6 +27,11 @@ struct CompareLists {
     QStringList remotePaths;
     QList<qint64> remoteSizes;
     QStringList unreadableLocal;
+    // Filled only where the chosen rules look beyond names and sizes: the
+    // local modification times (seconds since 1970, UTC), and what the remote
+    // listings told of each file.
+    QList<qint64> localTimes;
+    QList<RemoteFileFacts> remoteFacts;
 };
 
 // Matches the trees and appends the ticked rows to the host's list: the delete
@@ -43,6 +53,7 @@ QString UnreadableLocalMessage(const QStringList& unreadable);
 class CompareRun {
 public:
     explicit CompareRun(RunHost& host);
+    ~CompareRun();
     void run();
 
 private:
@@ -61,4 +72,8 @@ private:
     // The listing pattern of the remote folder: its path followed by "*.*".
     QString remotePattern_;
     CompareLists lists_;
+    // The rules read when the run started, and what other rules than the
+    // default ones add to the run.
+    CompareRules rules_;
+    std::unique_ptr<RuleCompare> ruleCompare_;
 };
