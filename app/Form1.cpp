@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
+#include "app/RuleChoices.h"
 #include "app/TestConnection.h"
 #include "app/Twips.h"
 #include "compare/CompareRun.h"
@@ -69,6 +70,7 @@ constexpr int hostName = 120;
 constexpr int port = 122;
 constexpr int userName = 124;
 constexpr int password = 126;
+constexpr int compareRules = 128;
 } // namespace FormLoadAt
 namespace ChooseRemoteFolderAt {
 constexpr int browse = 100;
@@ -274,6 +276,7 @@ void Form1::buildControls() {
     txtPassword->setEchoMode(QLineEdit::Password);
     txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     buildResultList();
+    buildRuleChoices();
 
     // The window's tab order; frames and labels take no focus.
     QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
@@ -300,6 +303,22 @@ void Form1::buildResultList() {
     ListView3->viewport()->setMouseTracking(true);
     ListView3->viewport()->installEventFilter(this);
     place(ListView3, {120, 4740, 8520, 2640});
+}
+
+void Form1::buildRuleChoices() {
+    // The window keeps its size and every control its place: the choices sit
+    // in the strip of the remote folder's frame that its title leaves free,
+    // right-aligned, where they are seen on the way to the compare button.
+    ruleChoices_ = new RuleChoices(this);
+    const QSize hint = ruleChoices_->sizeHint();
+    const int right = twipsToPixelsX(120 + 8520 - 120);
+    const int afterTitle =
+        twipsToPixelsX(120 + 240) + Frame3->fontMetrics().horizontalAdvance(Frame3->title());
+    const int width = std::min(hint.width(), right - afterTitle);
+    const int titleBand = twipsToPixelsY(300);
+    ruleChoices_->setGeometry(right - width, twipsToPixelsY(3315) + (titleBand - hint.height()) / 2,
+                              width, hint.height());
+    ruleChoices_->raise();
 }
 
 void Form1::connectChangeHandlers() {
@@ -348,6 +367,7 @@ void Form1::Form_Load() {
             [&] { txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName"))); });
     trap.at(FormLoadAt::password,
             [&] { txtPassword->setText(GetSetting(kApp, kSection, QStringLiteral("Password"))); });
+    trap.at(FormLoadAt::compareRules, [&] { ruleChoices_->load(); });
 
     // Centred on the screen when first shown.
     if (const QScreen* s = screen())
@@ -383,6 +403,10 @@ QString Form1::localFolderText() const {
 // Read at each run, so an edit of the settings file counts from the next run.
 int Form1::transfers() const {
     return Transfers::fromText(GetSetting(kApp, kSection, QStringLiteral("Transfers")));
+}
+
+CompareRules Form1::compareRules() const {
+    return ruleChoices_->rules();
 }
 
 void Form1::recreateColumns() {

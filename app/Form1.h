@@ -18,6 +18,7 @@ class QLineEdit;
 class QPushButton;
 class QTreeView;
 class Form2;
+class RuleChoices;
 
 // The main window. Its event procedures are thin adapters: the runs live in
 // compare/ and sync/ and reach the window through RunHost.
@@ -53,6 +54,7 @@ public:
     FolderQueue& folderQueue() override { return FolderQueue_; }
     Session& session() override { return session_; }
     int transfers() const override;
+    CompareRules compareRules() const override;
     bool isBusy() const override { return IsBusy; }
     void setBusy(bool busy) override { IsBusy = busy; }
     void setHourglass(bool on) override;
@@ -78,6 +80,7 @@ private:
     };
     void buildControls();
     void buildResultList();
+    void buildRuleChoices();
     void place(QWidget* widget, const Geometry& at) const;
     void setColumnCaptions();
     void setColumnWidths();
@@ -108,6 +111,9 @@ private:
     QPushButton* PushButton7 = nullptr;
     QPushButton* PushButton8 = nullptr;
     QTreeView* ListView3 = nullptr;
+    // The compare rules, beside the title of the remote folder's frame, just
+    // above the compare button.
+    RuleChoices* ruleChoices_ = nullptr;
 
     ResultListModel model_;
     FolderQueue FolderQueue_;
