@@ -51,6 +51,15 @@ public:
         // (owner and group of several words), or "unreadable" (lines no LIST
         // parser reads). Dates older than half a year show their year.
         QString listStyle = QString();
+        // Pyftpdlib: "none" withdraws MFMT, so that no modification time can
+        // be set; "site-utime" sets them only by SITE UTIME (the form with
+        // the path first and "UTC" last).
+        QString timeSetting = QString();
+        // Pyftpdlib: "hash" offers HASH (listed in FEAT, SHA-256 selected);
+        // "xsha256" answers XSHA256 without listing it.
+        QString hashCommands = QString();
+        // Vsftpd: whether "MDTM time path" sets a file's time (its default).
+        bool mdtmWrite = true;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
