@@ -315,9 +315,12 @@ void Form1::buildRuleChoices() {
     const int afterTitle =
         twipsToPixelsX(120 + 240) + Frame3->fontMetrics().horizontalAdvance(Frame3->title());
     const int width = std::min(hint.width(), right - afterTitle);
-    const int titleBand = twipsToPixelsY(300);
-    ruleChoices_->setGeometry(right - width, twipsToPixelsY(3315) + (titleBand - hint.height()) / 2,
-                              width, hint.height());
+    // Centred on the frame's top line, but clear of the box below it.
+    const int frameTop = twipsToPixelsY(3315);
+    const int boxTop = frameTop + twipsToPixelsY(300);
+    const int top =
+        std::min(frameTop + (boxTop - frameTop - hint.height()) / 2, boxTop - hint.height());
+    ruleChoices_->setGeometry(right - width, top, width, hint.height());
     ruleChoices_->raise();
 }
 

@@ -51,7 +51,7 @@ RuleChoices::RuleChoices(QWidget* parent) : QWidget(parent) {
               CompareRules::word(CompareRules::Match::Name));
     addChoice(matchBox_, QStringLiteral("path"), CompareRules::word(CompareRules::Match::Path));
 
-    overwriteLabel_ = new QLabel(QStringLiteral("Overwrite when the remote copy"), this);
+    overwriteLabel_ = new QLabel(QStringLiteral("Overwrite if remote"), this);
     overwriteBox_ = new QComboBox(this);
     overwriteBox_->setObjectName(QStringLiteral("cboOverwriteWhen"));
     overwriteBox_->setAccessibleName(QStringLiteral("Overwrite when the remote copy"));
