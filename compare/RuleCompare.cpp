@@ -12,6 +12,7 @@
 #include <QSet>
 
 #include <atomic>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -36,6 +37,18 @@ constexpr int kQuestionsPerExtraSession = 64;
 
 void yield() {
     UiYield::processPending();
+}
+
+// One question over the main session, asked on a thread of its own so that
+// the window works while the server answers.
+void askOnce(const Session& session, const std::function<void(const Session&)>& ask) {
+    AskEach(
+        session, 0, 1,
+        [&](const Session& s, int) {
+            ask(s);
+            return true;
+        },
+        yield);
 }
 
 } // namespace
@@ -71,8 +84,10 @@ void RuleCompare::beforeRemoteWalk(ErrorTrap& trap, const CompareLists& lists) {
     if (rules_.overwrite != CompareRules::Overwrite::Content)
         return;
     trap.at(At::hashMethod, [&] {
-        const auto method = host_.session().hashMethod();
-        hashMethod_ = method ? *method : HashMethod{};
+        askOnce(host_.session(), [&](const Session& s) {
+            const auto method = s.hashMethod();
+            hashMethod_ = method ? *method : HashMethod{};
+        });
         if (hashMethod_.isNone()) {
             note(noHashNote());
             return;
@@ -164,9 +179,14 @@ void RuleCompare::addRows(ErrorTrap& trap, const CompareLists& lists, const QStr
             if (!differing || session.announcesTimeSetting())
                 return;
             const qint64 seconds = match->remoteTime(*differing, facts).value_or(0);
-            const auto set = session.setModifiedTime(
-                lists.remotePaths.at(*differing), QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC));
-            if (!set || !*set) {
+            bool set = false;
+            askOnce(session, [&](const Session& s) {
+                const auto answer =
+                    s.setModifiedTime(lists.remotePaths.at(*differing),
+                                      QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC));
+                set = answer && *answer;
+            });
+            if (!set) {
                 facts.timesUsable = false;
                 note(noTimeSettingNote());
             }
