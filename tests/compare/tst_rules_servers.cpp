@@ -364,6 +364,8 @@ void TestRulesAgainstServers::syncLeavesNothingToDo_data() {
     QTest::addColumn<ServerSpec>("spec");
     QTest::addColumn<Overwrite>("overwrite");
     QTest::addColumn<quint32>("seed");
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("transfers");
     const struct {
         const char* name;
         ServerSpec spec;
@@ -372,24 +374,33 @@ void TestRulesAgainstServers::syncLeavesNothingToDo_data() {
         for (Overwrite o :
              {Overwrite::Smaller, Overwrite::Size, Overwrite::Time, Overwrite::Content})
             QTest::addRow("%s, %s", s.name, qPrintable(CompareRules::word(o)))
-                << s.spec << o << quint32(int(o) + 7);
+                << s.spec << o << quint32(int(o) + 7) << 16 << 1;
+    // Enough files of equal size that times and hashes are asked over several
+    // sessions, and uploads made by several.
+    QTest::newRow("vsftpd, time, four sessions") << vsftpd() << Overwrite::Time << 21u << 150 << 4;
+    QTest::newRow("pyftpdlib with HASH, content, four sessions")
+        << pyftpdlib({}, "hash") << Overwrite::Content << 22u << 150 << 4;
 }
 
 void TestRulesAgainstServers::syncLeavesNothingToDo() {
     QFETCH(ServerSpec, spec);
     QFETCH(Overwrite, overwrite);
     QFETCH(quint32, seed);
+    QFETCH(int, files);
+    QFETCH(int, transfers);
     if (!start(spec))
         return;
+    host_->transferCount = transfers;
     // Paths on one side, the other or both, in sizes and times equal or not.
     QRandomGenerator random(seed);
     const QStringList folders{"", "a/", "a/b/", "c/"};
     const QStringList names{"index.html", "x.txt", "X.txt", "y.css"};
     Files local, remote;
     QStringList newer;
-    for (int i = 0; i < 16; ++i) {
-        const QString path = folders.at(random.bounded(int(folders.size()))) +
-                             names.at(random.bounded(int(names.size())));
+    for (int i = 0; i < files; ++i) {
+        const QString name = files <= 16 ? names.at(random.bounded(int(names.size())))
+                                         : QStringLiteral("f%1.txt").arg(i);
+        const QString path = folders.at(random.bounded(int(folders.size()))) + name;
         const QByteArray bytes(random.bounded(3), char('a' + random.bounded(2)));
         const int where = random.bounded(3);
         if (where != 1)
