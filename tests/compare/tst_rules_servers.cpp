@@ -58,36 +58,36 @@ bool put(const QString& root, const Files& files, const QStringList& newer = {})
 }
 
 // A server as the rows name it.
-struct ServerSpec {
+struct ServerSetup {
     Kind kind = Kind::Pyftpdlib;
     QString timeSetting;
     QString hashCommands;
     bool mdtmWrite = true;
 };
 
-ServerSpec pyftpdlib(const QString& timeSetting = {}, const QString& hashCommands = {}) {
-    ServerSpec spec;
-    spec.timeSetting = timeSetting;
-    spec.hashCommands = hashCommands;
-    return spec;
+ServerSetup pyftpdlib(const QString& timeSetting = {}, const QString& hashCommands = {}) {
+    ServerSetup setup;
+    setup.timeSetting = timeSetting;
+    setup.hashCommands = hashCommands;
+    return setup;
 }
 
-ServerSpec vsftpd(bool mdtmWrite = true) {
-    ServerSpec spec;
-    spec.kind = Kind::Vsftpd;
-    spec.mdtmWrite = mdtmWrite;
-    return spec;
+ServerSetup vsftpd(bool mdtmWrite = true) {
+    ServerSetup setup;
+    setup.kind = Kind::Vsftpd;
+    setup.mdtmWrite = mdtmWrite;
+    return setup;
 }
 
-ServerSpec sftp(Kind kind) {
-    ServerSpec spec;
-    spec.kind = kind;
-    return spec;
+ServerSetup sftp(Kind kind) {
+    ServerSetup setup;
+    setup.kind = kind;
+    return setup;
 }
 
 } // namespace
 
-Q_DECLARE_METATYPE(ServerSpec)
+Q_DECLARE_METATYPE(ServerSetup)
 Q_DECLARE_METATYPE(Files)
 
 class TestRulesAgainstServers : public QObject {
@@ -110,7 +110,7 @@ private slots:
 private:
     // Starts the server with the remote folder "www/" in it and points the
     // host at both folders; false when the server is missing (reported).
-    bool start(const ServerSpec& spec);
+    bool start(const ServerSetup& setup);
     QString remoteRoot() const { return server_->rootPath() + QStringLiteral("/www"); }
     // The rows as "action|path below the folders", in list order.
     QStringList rows() const;
@@ -133,12 +133,12 @@ void TestRulesAgainstServers::cleanup() {
     server_.reset();
 }
 
-bool TestRulesAgainstServers::start(const ServerSpec& spec) {
+bool TestRulesAgainstServers::start(const ServerSetup& setup) {
     FtpTestServer::Options options;
-    options.timeSetting = spec.timeSetting;
-    options.hashCommands = spec.hashCommands;
-    options.mdtmWrite = spec.mdtmWrite;
-    server_ = std::make_unique<FtpTestServer>(spec.kind, options);
+    options.timeSetting = setup.timeSetting;
+    options.hashCommands = setup.hashCommands;
+    options.mdtmWrite = setup.mdtmWrite;
+    server_ = std::make_unique<FtpTestServer>(setup.kind, options);
     if (!TestServers::start(*server_, __FILE__, __LINE__))
         return false;
     if (!QDir().mkpath(remoteRoot()))
@@ -180,7 +180,7 @@ QStringList TestRulesAgainstServers::syncAndCompareAgain(MessageRecorder& boxes)
 }
 
 void TestRulesAgainstServers::webSiteEdits_data() {
-    QTest::addColumn<ServerSpec>("spec");
+    QTest::addColumn<ServerSetup>("setup");
     QTest::addColumn<Overwrite>("overwrite");
     QTest::addColumn<Files>("local");
     QTest::addColumn<Files>("remote");
@@ -189,7 +189,7 @@ void TestRulesAgainstServers::webSiteEdits_data() {
 
     const struct {
         const char* name;
-        ServerSpec spec;
+        ServerSetup setup;
         Overwrite overwrite;
     } servers[] = {
         {"pyftpdlib, size or time", pyftpdlib(), Overwrite::Time},
@@ -200,7 +200,7 @@ void TestRulesAgainstServers::webSiteEdits_data() {
     const QByteArray blog = "<p>blog</p>";
     for (const auto& s : servers) {
         const auto row = [&](const char* edit) -> QTestData& {
-            return QTest::addRow("%s: %s", s.name, edit) << s.spec << s.overwrite;
+            return QTest::addRow("%s: %s", s.name, edit) << s.setup << s.overwrite;
         };
         row("a typo fixed, same size")
             << Files{{"index.html", "<p>colour: tan</p>"}}
@@ -223,13 +223,13 @@ void TestRulesAgainstServers::webSiteEdits_data() {
 }
 
 void TestRulesAgainstServers::webSiteEdits() {
-    QFETCH(ServerSpec, spec);
+    QFETCH(ServerSetup, setup);
     QFETCH(Overwrite, overwrite);
     QFETCH(Files, local);
     QFETCH(Files, remote);
     QFETCH(QStringList, newer);
     QFETCH(QStringList, expected);
-    if (!start(spec))
+    if (!start(setup))
         return;
     QVERIFY(put(local_->path(), local, newer));
     QVERIFY(put(remoteRoot(), remote));
@@ -249,7 +249,7 @@ void TestRulesAgainstServers::webSiteEdits() {
 }
 
 void TestRulesAgainstServers::uploadsCarryTheirTimes_data() {
-    QTest::addColumn<ServerSpec>("spec");
+    QTest::addColumn<ServerSetup>("setup");
     QTest::newRow("pyftpdlib: MFMT") << pyftpdlib();
     QTest::newRow("pyftpdlib: SITE UTIME only") << pyftpdlib("site-utime");
     QTest::newRow("vsftpd: MDTM with a time") << vsftpd();
@@ -260,8 +260,8 @@ void TestRulesAgainstServers::uploadsCarryTheirTimes_data() {
 void TestRulesAgainstServers::uploadsCarryTheirTimes() {
     // A new file and an edited one: both arrive with their local times, read
     // back as such through the server, and compare as equal afterwards.
-    QFETCH(ServerSpec, spec);
-    if (!start(spec))
+    QFETCH(ServerSetup, setup);
+    if (!start(setup))
         return;
     QVERIFY(put(local_->path(), {{"new/page.html", "new page"}, {"old.html", "edited"}},
                 {"new/page.html", "old.html"}));
@@ -283,7 +283,7 @@ void TestRulesAgainstServers::uploadsCarryTheirTimes() {
 }
 
 void TestRulesAgainstServers::rulesFallBack_data() {
-    QTest::addColumn<ServerSpec>("spec");
+    QTest::addColumn<ServerSetup>("setup");
     QTest::addColumn<Overwrite>("overwrite");
     QTest::addColumn<QString>("note");
     // The same size on both sides, the local file newer and, where it counts,
@@ -299,10 +299,10 @@ void TestRulesAgainstServers::rulesFallBack_data() {
 }
 
 void TestRulesAgainstServers::rulesFallBack() {
-    QFETCH(ServerSpec, spec);
+    QFETCH(ServerSetup, setup);
     QFETCH(Overwrite, overwrite);
     QFETCH(QString, note);
-    if (!start(spec))
+    if (!start(setup))
         return;
     QVERIFY(put(local_->path(), {{"a.html", "<p>abc</p>"}}, {"a.html"}));
     QVERIFY(put(remoteRoot(), {{"a.html", "<p>abd</p>"}}));
@@ -315,7 +315,7 @@ void TestRulesAgainstServers::rulesFallBack() {
     QStringList expected{note};
     // Content falls back to time, which still tells where the server sets
     // times; where it sets none, it falls back to size in turn.
-    if (overwrite == Overwrite::Content && spec.timeSetting == "none")
+    if (overwrite == Overwrite::Content && setup.timeSetting == "none")
         expected << RuleCompare::noTimeSettingNote() << kIdentical;
     else if (overwrite == Overwrite::Time)
         expected << kIdentical;
@@ -326,14 +326,14 @@ void TestRulesAgainstServers::rulesFallBack() {
 }
 
 void TestRulesAgainstServers::contentsByHash_data() {
-    QTest::addColumn<ServerSpec>("spec");
+    QTest::addColumn<ServerSetup>("setup");
     QTest::newRow("HASH offered in FEAT") << pyftpdlib({}, "hash");
     QTest::newRow("XSHA256 answered, not offered") << pyftpdlib({}, "xsha256");
 }
 
 void TestRulesAgainstServers::contentsByHash() {
-    QFETCH(ServerSpec, spec);
-    if (!start(spec))
+    QFETCH(ServerSetup, setup);
+    if (!start(setup))
         return;
     // same.html only looks newer; changed.html has one byte changed and the
     // same time; longer.html says so by its size.
@@ -361,20 +361,20 @@ void TestRulesAgainstServers::contentsByHash() {
 }
 
 void TestRulesAgainstServers::syncLeavesNothingToDo_data() {
-    QTest::addColumn<ServerSpec>("spec");
+    QTest::addColumn<ServerSetup>("setup");
     QTest::addColumn<Overwrite>("overwrite");
     QTest::addColumn<quint32>("seed");
     QTest::addColumn<int>("files");
     QTest::addColumn<int>("transfers");
     const struct {
         const char* name;
-        ServerSpec spec;
+        ServerSetup setup;
     } servers[] = {{"pyftpdlib with HASH", pyftpdlib({}, "hash")}, {"vsftpd", vsftpd()}};
     for (const auto& s : servers)
         for (Overwrite o :
              {Overwrite::Smaller, Overwrite::Size, Overwrite::Time, Overwrite::Content})
             QTest::addRow("%s, %s", s.name, qPrintable(CompareRules::word(o)))
-                << s.spec << o << quint32(int(o) + 7) << 16 << 1;
+                << s.setup << o << quint32(int(o) + 7) << 16 << 1;
     // Enough files of equal size that times and hashes are asked over several
     // sessions, and uploads made by several.
     QTest::newRow("vsftpd, time, four sessions") << vsftpd() << Overwrite::Time << 21u << 150 << 4;
@@ -383,12 +383,12 @@ void TestRulesAgainstServers::syncLeavesNothingToDo_data() {
 }
 
 void TestRulesAgainstServers::syncLeavesNothingToDo() {
-    QFETCH(ServerSpec, spec);
+    QFETCH(ServerSetup, setup);
     QFETCH(Overwrite, overwrite);
     QFETCH(quint32, seed);
     QFETCH(int, files);
     QFETCH(int, transfers);
-    if (!start(spec))
+    if (!start(setup))
         return;
     host_->transferCount = transfers;
     // Paths on one side, the other or both, in sizes and times equal or not.
