@@ -5,6 +5,7 @@
 #include "app/HandCursor.h"
 #include "app/MainModule.h"
 #include "app/PathElideDelegate.h"
+#include "app/RuleChoices.h"
 #include "app/TestConnection.h"
 #include "app/Twips.h"
 #include "compare/CompareRun.h"
@@ -84,6 +85,7 @@ constexpr int hostName = 120;
 constexpr int port = 122;
 constexpr int userName = 124;
 constexpr int password = 126;
+constexpr int compareRules = 128;
 } // namespace FormLoadAt
 namespace ChooseRemoteFolderAt {
 constexpr int browse = 100;
@@ -296,6 +298,7 @@ void Form1::buildControls() {
     txtPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     buildResultList();
     buildProgressLine();
+    buildRuleChoices();
 
     // The window's tab order; frames and labels take no focus.
     QWidget* order[] = {txtHostName, txtPort,     txtUserName, txtPassword, ListView3,
@@ -352,6 +355,25 @@ void Form1::showProgress(const QString& text) {
     // has ended; the line is drawn all the same.
     if (progressLine_->isVisible())
         progressLine_->repaint();
+}
+
+void Form1::buildRuleChoices() {
+    // The window keeps its size and every control its place: the choices sit
+    // in the strip of the remote folder's frame that its title leaves free,
+    // right-aligned, where they are seen on the way to the compare button.
+    ruleChoices_ = new RuleChoices(this);
+    const QSize hint = ruleChoices_->sizeHint();
+    const int right = twipsToPixelsX(120 + 8520 - 120);
+    const int afterTitle =
+        twipsToPixelsX(120 + 240) + Frame3->fontMetrics().horizontalAdvance(Frame3->title());
+    const int width = std::min(hint.width(), right - afterTitle);
+    // Centred on the frame's top line, but clear of the box below it.
+    const int frameTop = twipsToPixelsY(3315);
+    const int boxTop = frameTop + twipsToPixelsY(300);
+    const int top =
+        std::min(frameTop + (boxTop - frameTop - hint.height()) / 2, boxTop - hint.height());
+    ruleChoices_->setGeometry(right - width, top, width, hint.height());
+    ruleChoices_->raise();
 }
 
 void Form1::connectChangeHandlers() {
@@ -445,6 +467,7 @@ void Form1::Form_Load() {
     trap.at(FormLoadAt::userName,
             [&] { txtUserName->setText(GetSetting(kApp, kSection, QStringLiteral("UserName"))); });
     trap.at(FormLoadAt::password, [&] { txtPassword->setText(passwords_.password(serverKey())); });
+    trap.at(FormLoadAt::compareRules, [&] { ruleChoices_->load(); });
 
     // Centred on the screen when first shown.
     if (const QScreen* s = screen())
@@ -480,6 +503,10 @@ QString Form1::localFolderText() const {
 // Read at each run, so an edit of the settings file counts from the next run.
 int Form1::transfers() const {
     return Transfers::fromText(GetSetting(kApp, kSection, QStringLiteral("Transfers")));
+}
+
+CompareRules Form1::compareRules() const {
+    return ruleChoices_->rules();
 }
 
 void Form1::recreateColumns() {

@@ -21,6 +21,7 @@ class QLineEdit;
 class QPushButton;
 class QTreeView;
 class Form2;
+class RuleChoices;
 
 // The main window. Its event procedures are thin adapters: the runs live in
 // compare/ and sync/ and reach the window through RunHost.
@@ -57,6 +58,7 @@ public:
     Session& session() override { return session_; }
     int transfers() const override;
     RunProgress* progress() override { return &progress_; }
+    CompareRules compareRules() const override;
     bool isBusy() const override { return IsBusy; }
     void setBusy(bool busy) override { IsBusy = busy; }
     void setHourglass(bool on) override;
@@ -84,6 +86,7 @@ private:
     void buildResultList();
     void buildProgressLine();
     void showProgress(const QString& text);
+    void buildRuleChoices();
     void place(QWidget* widget, const Geometry& at) const;
     void setColumnCaptions();
     void setColumnWidths();
@@ -122,6 +125,9 @@ private:
     // Below the designed controls: what the run under way is doing, or what
     // the last one did.
     QLabel* progressLine_ = nullptr;
+    // The compare rules, beside the title of the remote folder's frame, just
+    // above the compare button.
+    RuleChoices* ruleChoices_ = nullptr;
 
     ResultListModel model_;
     RunProgress progress_;

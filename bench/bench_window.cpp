@@ -24,6 +24,8 @@
 //   common options: [--server pyftpdlib|vsftpd|vsftpd-ftpes|rclone-sftp]
 //       [--transfers N] stores the Transfers setting (else the default;
 //       rclone's --transfers is the same number)
+//       [--match name|path] [--overwrite smaller|size|time|content] store the
+//       compare rules (MatchBy, OverwriteWhen; else the default rules)
 //       [--binary PATH] drives the built program instead (see below)
 //
 // The window is made as the program makes it (Form1, the widget message
@@ -65,7 +67,9 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -84,6 +88,9 @@ struct Options {
     qint64 mib = 1024;
     qint64 uploadBps = 0;
     int transfers = 0; // 0: not stored, the program's default
+    // The compare rules' words; empty: not stored, the default rules.
+    QString match;
+    QString overwrite;
     QString binary;
     bool a11yClient = false;
     bool a11yListen = false;
@@ -259,7 +266,7 @@ QStringList rcloneSftpArgs(const FtpTestServer& s, const QString& source, const 
 }
 
 void writeSettings(const QString& configHome, const FtpTestServer& s, const QString& remote,
-                   const QString& local, int transfers) {
+                   const QString& local, const Options& o) {
     QDir().mkpath(configHome);
     const QString path = configHome + QStringLiteral("/Tarvex.ini");
     {
@@ -271,8 +278,12 @@ void writeSettings(const QString& configHome, const FtpTestServer& s, const QStr
                     .arg(s.port())
                     .arg(s.user(), s.password(), remote, local, s.hostText())
                     .toUtf8());
-        if (transfers > 0)
-            f.write(QByteArray("Transfers=") + QByteArray::number(transfers) + '\n');
+        if (o.transfers > 0)
+            f.write(QByteArray("Transfers=") + QByteArray::number(o.transfers) + '\n');
+        if (!o.match.isEmpty())
+            f.write("MatchBy=" + o.match.toUtf8() + '\n');
+        if (!o.overwrite.isEmpty())
+            f.write("OverwriteWhen=" + o.overwrite.toUtf8() + '\n');
     }
     ResetSettingsCache();
     // The throwaway certificate or host key is trusted up front, as a user
@@ -303,6 +314,15 @@ void makeTree(const QString& root, int files, int folders, const QString& copyTo
             if (!f.open(QIODevice::WriteOnly))
                 std::abort();
             f.write(content);
+        }
+        // The copy has the times a sync that sets them would leave, so that
+        // rules comparing times see the same files as the default rules.
+        if (!copyTo.isEmpty() && i % 10 != 0) {
+            struct stat st;
+            if (::stat(QFile::encodeName(root + rel).constData(), &st) != 0)
+                std::abort();
+            const timespec times[2] = {st.st_atim, st.st_mtim};
+            ::utimensat(AT_FDCWD, QFile::encodeName(copyTo + rel).constData(), times, 0);
         }
     }
 }
@@ -566,7 +586,7 @@ private:
         const QString tree = work_ + QStringLiteral("/tree");
         makeTree(tree, o_.files, o_.folders);
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
-                      tree + QLatin1Char('/'), o_.transfers);
+                      tree + QLatin1Char('/'), o_);
         showWindow();
         const bool ftpPeers = !o_.ftpes() && !o_.sftp();
         const auto env = ftpPeers ? rcloneEnv(server_, work_) : QProcessEnvironment();
@@ -643,7 +663,7 @@ private:
         const QString tree = work_ + QStringLiteral("/tree");
         makeTree(tree, o_.files, o_.folders, server_.rootPath() + QStringLiteral("/ours"));
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
-                      tree + QLatin1Char('/'), o_.transfers);
+                      tree + QLatin1Char('/'), o_);
         showWindow();
         A11yClient client;
         const qint64 windowPid =
@@ -697,7 +717,7 @@ private:
                 f.write(block);
         }
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
-                      folder + QLatin1Char('/'), o_.transfers);
+                      folder + QLatin1Char('/'), o_);
         showWindow();
         QList<double> ours, curl, pauses;
         PauseMeter meter;
@@ -808,6 +828,10 @@ int main(int argc, char** argv) {
             o.uploadBps = v.toLongLong();
         else if (k == QLatin1String("--transfers"))
             o.transfers = v.toInt();
+        else if (k == QLatin1String("--match"))
+            o.match = v;
+        else if (k == QLatin1String("--overwrite"))
+            o.overwrite = v;
         else if (k == QLatin1String("--binary"))
             o.binary = v;
         else if (k == QLatin1String("--server"))

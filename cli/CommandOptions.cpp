@@ -59,6 +59,14 @@ QString CommandOptions::usage() {
         "  --transfers N       sessions at once, 1 to 8 (stored setting\n"
         "                      Transfers, else 4); 1 works strictly one\n"
         "                      command after another\n"
+        "  --match name|path   match files by name, anywhere in either tree\n"
+        "                      (the default), or by their path below the two\n"
+        "                      folders (stored setting MatchBy)\n"
+        "  --overwrite smaller|size|time|content\n"
+        "                      overwrite a remote copy that is smaller (the\n"
+        "                      default), differs in size, in size or\n"
+        "                      modification time, or in content (stored\n"
+        "                      setting OverwriteWhen)\n"
         "  --yes               sync: carry out the rows without asking\n"
         "  --null              end every field with a NUL byte instead of a tab\n"
         "                      or line break, and write names unescaped\n"
@@ -117,10 +125,13 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     const QCommandLineOption local(QStringLiteral("local"), {}, QStringLiteral("DIR"));
     const QCommandLineOption passwordFile(QStringLiteral("password-file"), {}, QStringLiteral("F"));
     const QCommandLineOption transfers(QStringLiteral("transfers"), {}, QStringLiteral("N"));
+    const QCommandLineOption match(QStringLiteral("match"), {}, QStringLiteral("RULE"));
+    const QCommandLineOption overwrite(QStringLiteral("overwrite"), {}, QStringLiteral("RULE"));
     const QCommandLineOption yes(QStringLiteral("yes"));
     const QCommandLineOption nullFields(QStringLiteral("null"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    parser.addOptions({host, port, user, remote, local, passwordFile, transfers, nullFields, help});
+    parser.addOptions({host, port, user, remote, local, passwordFile, transfers, nullFields, match,
+                       overwrite, help});
     if (options.command == Command::Sync)
         parser.addOption(yes);
 
@@ -139,7 +150,8 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
         options.command = Command::Help;
         return options;
     }
-    for (const QCommandLineOption& o : {host, port, user, remote, local, passwordFile, transfers}) {
+    for (const QCommandLineOption& o :
+         {host, port, user, remote, local, passwordFile, transfers, match, overwrite}) {
         if (parser.values(o).size() > 1) {
             *error = QStringLiteral("--%1 is given more than once").arg(o.names().first());
             return std::nullopt;
@@ -165,6 +177,24 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
         }
     } else {
         options.transfers = Transfers::fromText(stored(QStringLiteral("Transfers")));
+    }
+    options.rules = CompareRules::stored();
+    if (parser.isSet(match)) {
+        const auto rule = CompareRules::matchFromWord(parser.value(match));
+        if (!rule) {
+            *error = QStringLiteral("--match takes name or path: %1").arg(parser.value(match));
+            return std::nullopt;
+        }
+        options.rules.match = *rule;
+    }
+    if (parser.isSet(overwrite)) {
+        const auto rule = CompareRules::overwriteFromWord(parser.value(overwrite));
+        if (!rule) {
+            *error = QStringLiteral("--overwrite takes smaller, size, time or content: %1")
+                         .arg(parser.value(overwrite));
+            return std::nullopt;
+        }
+        options.rules.overwrite = *rule;
     }
     options.userName = resolve(user, QStringLiteral("UserName"));
     options.remoteFolder = resolve(remote, QStringLiteral("Remote Folder"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compare/CompareRules.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +28,9 @@ struct CommandOptions {
     QString localFolder;
     // Sessions at once: --transfers, else the stored setting, else the default.
     int transfers = 4;
+    // How files are matched and when an overwrite is proposed: --match and
+    // --overwrite, else the stored settings, else the default rules.
+    CompareRules rules;
 
     // Parses the arguments that follow the program name and checks everything
     // that can be checked without the server: the options, the port, the local

@@ -30,6 +30,10 @@ public:
     FolderQueue& folderQueue() override { return queue_; }
     Session& session() override { return session_; }
     int transfers() const override { return options_.transfers; }
+    CompareRules compareRules() const override { return options_.rules; }
+    // Notes go to standard error with the other messages, but do not count as
+    // a problem of the compare.
+    void compareNote(const QString& text) override;
 
     RunProgress* progress() override { return &progress_; }
 

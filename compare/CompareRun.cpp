@@ -3,6 +3,8 @@
 #include "compare/BusyScope.h"
 #include "compare/Compare.h"
 #include "compare/ResultListModel.h"
+#include "compare/RowFiller.h"
+#include "compare/RuleCompare.h"
 #include "compare/RunHost.h"
 #include "compare/RunProgress.h"
 #include "core/ErrorTrap.h"
@@ -57,14 +59,6 @@ constexpr int tickAll = 150;
 constexpr int result = 152;
 } // namespace At
 
-// How long rows may wait in a batch before the list is told about them: one
-// insertion per batch keeps a view from relaying itself out 100,000 times,
-// while the user still sees the list grow.
-constexpr int kRowBatchMs = 15;
-// A view takes time per announced row too, so a batch also stays short enough
-// to be announced without a noticeable pause.
-constexpr qsizetype kRowBatchMax = 4096;
-
 // While it lives, FTP calls of this thread let the window work as they wait
 // for the server. A close of the window makes the call under way give up and
 // is noted in *closed; the run is to unwind afterwards.
@@ -89,49 +83,6 @@ public:
 // How many unreadable local places the message names; a long list would
 // push the message box off the screen.
 constexpr qsizetype kUnreadableNamed = 5;
-
-// Adds the rows of one pass in batches on a time budget, so that the list
-// follows the growth and the window stays responsive.
-class RowFiller {
-public:
-    RowFiller(RunHost& host, RowKind kind) : host_(host), kind_(kind) { sinceFlush_.start(); }
-
-    void add(const QString& source, const QString& destination = {}) {
-        sources_.append(source);
-        destinations_.append(destination);
-        if (sources_.size() >= kRowBatchMax || sinceFlush_.elapsed() >= kRowBatchMs)
-            flush();
-        UiYield::processPending();
-    }
-
-    void flush() {
-        sinceFlush_.start();
-        if (sources_.isEmpty())
-            return;
-        const int first = host_.resultList().addRows(kind_, sources_, destinations_);
-        host_.makeRowVisible(first + int(sources_.size()) - 1);
-        sources_.clear();
-        destinations_.clear();
-    }
-
-private:
-    RunHost& host_;
-    RowKind kind_;
-    QStringList sources_;
-    QStringList destinations_;
-    QElapsedTimer sinceFlush_;
-};
-
-// Whether the remote path lies in one of the folders (each ending in "/").
-bool liesIn(const QSet<QString>& folders, const QString& path) {
-    if (folders.isEmpty())
-        return false;
-    for (qsizetype slash = path.indexOf(u'/'); slash >= 0; slash = path.indexOf(u'/', slash + 1)) {
-        if (folders.contains(path.left(slash + 1)))
-            return true;
-    }
-    return false;
-}
 
 // The first few entries of a list, one a line, and how many more there are.
 QString namedList(const QStringList& lines) {
@@ -164,16 +115,14 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
         return remoteFolder + below;
     };
 
-    // Nothing is proposed for a remote place whose contents are unknown.
-    const QSet<QString> unseen(lists.unseenRemote.cbegin(), lists.unseenRemote.cend());
     const auto addRows = [&](RowKind kind, const QStringList& sources) {
         RowFiller rows(host, kind);
         for (const QString& source : sources) {
             if (kind == RowKind::Delete) {
-                if (!liesIn(unseen, source))
+                if (!LiesInUnseenFolder(lists, source))
                     rows.add(source);
             } else if (const QString destination = destinationOf(source);
-                       !liesIn(unseen, destination)) {
+                       !LiesInUnseenFolder(lists, destination)) {
                 rows.add(source, destination);
             }
         }
@@ -198,6 +147,18 @@ void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
                                              lists.remoteSizes);
     });
     trap.at(At::addOverwrites, [&] { addRows(RowKind::Overwrite, candidates); });
+}
+
+bool LiesInUnseenFolder(const CompareLists& lists, const QString& remotePath) {
+    const QSet<QString>& folders = lists.unseenRemote;
+    if (folders.isEmpty())
+        return false;
+    for (qsizetype slash = remotePath.indexOf(u'/'); slash >= 0;
+         slash = remotePath.indexOf(u'/', slash + 1)) {
+        if (folders.contains(remotePath.left(slash + 1)))
+            return true;
+    }
+    return false;
 }
 
 QString UnreadableLocalMessage(const QStringList& unreadable) {
@@ -246,6 +207,8 @@ QString LostWalkMessage(const RemoteWalkGaps::Gap& lost) {
 
 CompareRun::CompareRun(RunHost& host) : host_(host), trap_(At::location) {}
 
+CompareRun::~CompareRun() = default;
+
 void RunCompare(RunHost& host) {
     CompareRun(host).run();
 }
@@ -256,6 +219,9 @@ void CompareRun::run() {
     BusyScope busy(host_);
     const FtpTranscript::RunScope transcript("compare", host_.connectionSettings(),
                                              host_.remoteFolderText(), host_.localFolderText());
+    rules_ = host_.compareRules();
+    if (!rules_.isDefault())
+        ruleCompare_ = std::make_unique<RuleCompare>(host_, rules_);
 
     trap_.at(At::hourglass, [&] { host_.setHourglass(true); });
     trap_.at(At::clearList, [&] { host_.resultList().clear(); });
@@ -268,6 +234,8 @@ void CompareRun::run() {
             progress->clear();
         return;
     }
+    if (ruleCompare_)
+        ruleCompare_->beforeRemoteWalk(trap_, lists_);
     const bool seen = walkRemoteTree();
     trap_.at(At::recreateColumns, [&] { host_.recreateColumns(); });
     if (!seen) {
@@ -276,7 +244,10 @@ void CompareRun::run() {
         trap_.at(At::result, [&] { MessageSeam::plain(LostWalkMessage(*remoteGaps_.lost)); });
         return;
     }
-    AddProposedRows(host_, trap_, lists_, localFolder_, remoteFolder_);
+    if (ruleCompare_)
+        ruleCompare_->addRows(trap_, lists_, localFolder_, remoteFolder_);
+    else
+        AddProposedRows(host_, trap_, lists_, localFolder_, remoteFolder_);
     finish();
 }
 
@@ -343,7 +314,15 @@ bool CompareRun::walkLocalTree() {
             const QString path = folder + name;
             lists_.localPaths.append(path);
             qint64 size = 0;
-            trap_.at(At::localFileSize, [&] { size = LocalFileLength(path); });
+            if (rules_.usesTimes()) {
+                // The time comes with the size, from the same query.
+                LocalFileFacts facts;
+                trap_.at(At::localFileSize, [&] { facts = LocalFileStatus(path); });
+                size = facts.size;
+                lists_.localTimes.append(facts.modified);
+            } else {
+                trap_.at(At::localFileSize, [&] { size = LocalFileLength(path); });
+            }
             lists_.localSizes.append(size);
             UiYield::processPending();
         }
@@ -399,10 +378,10 @@ bool CompareRun::walkRemoteTree() {
         ListRemoteTree(
             host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
             lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); },
-            &remoteGaps_, listed);
+            ruleCompare_ ? &lists_.remoteFacts : nullptr, &remoteGaps_, listed);
     });
     for (const RemoteWalkGaps::Gap& gap : std::as_const(remoteGaps_.folders))
-        lists_.unseenRemote.append(gap.folder);
+        lists_.unseenRemote.insert(gap.folder);
     return !remoteGaps_.lost;
 }
 
@@ -410,6 +389,10 @@ void CompareRun::finish() {
     if (RunProgress* const progress = host_.progress())
         progress->compareEnds(lists_.localPaths.size(), lists_.remotePaths.size(),
                               host_.resultList().rowCount());
+    if (ruleCompare_) {
+        for (const QString& note : ruleCompare_->notes())
+            trap_.at(At::result, [&] { host_.compareNote(note); });
+    }
     if (!lists_.unreadableLocal.isEmpty())
         trap_.at(At::result,
                  [&] { MessageSeam::plain(UnreadableLocalMessage(lists_.unreadableLocal)); });

@@ -1,13 +1,18 @@
 #pragma once
 
+#include "compare/CompareRules.h"
 #include "core/ErrorTrap.h"
 #include "ftp/RemoteTree.h"
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 class RunHost;
+class RuleCompare;
 
 // "1. Start Comparing Local and FTP Folders": walks both trees, matches them
 // and fills the result list with ticked delete, upload and overwrite rows. The
@@ -25,7 +30,12 @@ struct CompareLists {
     QStringList unreadableLocal;
     // Remote folders (ending in "/") whose contents are not known: nothing
     // is proposed for what lies in them.
-    QStringList unseenRemote;
+    QSet<QString> unseenRemote;
+    // Filled only where the chosen rules look beyond names and sizes: the
+    // local modification times (seconds since 1970, UTC), and what the remote
+    // listings told of each file.
+    QList<qint64> localTimes;
+    QList<RemoteFileFacts> remoteFacts;
 };
 
 // Matches the trees and appends the ticked rows to the host's list: the delete
@@ -37,6 +47,10 @@ struct CompareLists {
 // name anywhere in the tree, so any remote file may have its copy there.
 void AddProposedRows(RunHost& host, ErrorTrap& trap, const CompareLists& lists,
                      const QString& localFolder, const QString& remoteFolder);
+
+// Whether a remote path lies in a remote folder whose contents the compare
+// does not know, so that no row may be proposed for it.
+bool LiesInUnseenFolder(const CompareLists& lists, const QString& remotePath);
 
 // The message that names the local places a compare run could not read: the
 // first few of them and how many there are in all.
@@ -55,6 +69,7 @@ QString LostWalkMessage(const RemoteWalkGaps::Gap& lost);
 class CompareRun {
 public:
     explicit CompareRun(RunHost& host);
+    ~CompareRun();
     void run();
 
 private:
@@ -76,4 +91,8 @@ private:
     QString remotePattern_;
     CompareLists lists_;
     RemoteWalkGaps remoteGaps_;
+    // The rules read when the run started, and what other rules than the
+    // default ones add to the run.
+    CompareRules rules_;
+    std::unique_ptr<RuleCompare> ruleCompare_;
 };

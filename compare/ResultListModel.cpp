@@ -16,6 +16,8 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= int(rows_.size()))
         return {};
     const Row& r = rows_[std::size_t(index.row())];
+    if (role == Qt::ToolTipRole && index.column() == ActionColumn && !r.reason.isEmpty())
+        return r.reason;
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         // Paths keep the exact bytes of their names for the sync run; only
         // what is shown spells out the bytes that are not UTF-8.
@@ -90,14 +92,15 @@ int ResultListModel::addRow(RowKind kind, const QString& source, const QString& 
 }
 
 int ResultListModel::addRows(RowKind kind, const QStringList& sources,
-                             const QStringList& destinations) {
+                             const QStringList& destinations, const QStringList& reasons) {
     const int first = int(rows_.size());
     if (sources.isEmpty())
         return first;
     const QString action = ActionCaption(kind);
     beginInsertRows({}, first, first + int(sources.size()) - 1);
     for (qsizetype i = 0; i < sources.size(); ++i)
-        rows_.push_back({sources.at(i), action, destinations.value(i), kind, true});
+        rows_.push_back(
+            {sources.at(i), action, destinations.value(i), reasons.value(i), kind, true});
     endInsertRows();
     return first;
 }

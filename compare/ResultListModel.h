@@ -41,14 +41,17 @@ public:
     // position (from 0).
     int addRow(RowKind kind, const QString& source, const QString& destination = {});
     // Appends ticked rows of one kind, announced to views as one insertion;
-    // destinations may be empty (no destination) or run parallel to sources.
-    // Answers the position of the first new row.
-    int addRows(RowKind kind, const QStringList& sources, const QStringList& destinations = {});
+    // destinations may be empty (no destination) or run parallel to sources,
+    // and so may the reasons: why each row is proposed, which the action
+    // column shows as its tool tip. Answers the position of the first new row.
+    int addRows(RowKind kind, const QStringList& sources, const QStringList& destinations = {},
+                const QStringList& reasons = {});
 
     QString source(int row) const { return rows_.at(std::size_t(row)).source; }
     QString action(int row) const { return rows_.at(std::size_t(row)).action; }
     RowKind kind(int row) const { return rows_.at(std::size_t(row)).kind; }
     QString destination(int row) const { return rows_.at(std::size_t(row)).destination; }
+    QString reason(int row) const { return rows_.at(std::size_t(row)).reason; }
     bool isChecked(int row) const { return rows_.at(std::size_t(row)).checked; }
 
     void setChecked(int row, bool checked);
@@ -61,6 +64,7 @@ private:
         QString source;
         QString action;
         QString destination;
+        QString reason;
         RowKind kind = RowKind::Upload;
         bool checked = true;
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "compare/CompareRules.h"
+#include "core/MessageSeam.h"
 #include "ftp/Session.h"
 
 #include <QString>
@@ -36,6 +38,15 @@ public:
     // once (1 to 8, see compare/Transfers.h). One: every command goes over the
     // main session, one after another.
     virtual int transfers() const { return 1; }
+
+    // How a compare run matches files and when it proposes an overwrite, read
+    // when a run starts; the sync run reads it too, to know whether uploads
+    // are to carry the local files' modification times.
+    virtual CompareRules compareRules() const { return {}; }
+    // What a compare run has to say about how the chosen rules worked out on
+    // this server (a rule that falls back to a simpler one), once each, at the
+    // end of the run.
+    virtual void compareNote(const QString& text) { MessageSeam::plain(text); }
 
     virtual ResultListModel& resultList() = 0;
     // Removes every column of the list and adds "Source", "Action" and

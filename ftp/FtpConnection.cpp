@@ -6,6 +6,12 @@
 
 namespace {
 
+// Reply codes that say a command is not offered at all, rather than refused
+// for its argument.
+bool notOffered(int code) {
+    return code == 202 || code == 500 || code == 502 || code == 504;
+}
+
 // How long a server may take to answer two commands sent together, the first
 // time a connection tries it.
 constexpr qint64 kTogetherTrialMs = 5000;
@@ -87,6 +93,8 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
 
     bool utf8 = false;
     if (const auto* feat = transfer_.channel().replyTo("FEAT"); feat && feat->code == 211) {
+        features_ = ServerFeatures::fromFeat(feat->lines);
+        hashSelected_ = features_.hashSelected;
         for (const QByteArray& line : feat->lines) {
             const QByteArray f = line.trimmed().toUpper();
             if (f == "UTF8")
@@ -347,4 +355,176 @@ Result<> FtpConnection::beginUpload(const QByteArray& path) {
     if (path.startsWith('/'))
         curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     return upload_.begin();
+}
+
+Result<ControlChannel::Reply> FtpConnection::ask(const QByteArray& line) {
+    if (auto idle = busy(); !idle)
+        return idle.failure();
+    transfer_.resetOptions();
+    if (performCommands({line}) != CURLE_OK)
+        return transfer_.lastFailure();
+    const auto* reply = transfer_.channel().replyTo(line);
+    if (!reply || reply->code == 0)
+        return Failure{FailureKind::Protocol, 0,
+                       QStringLiteral("no reply to ") + line.split(' ').first()};
+    if (reply->code == 421)
+        return refusal(line);
+    return *reply;
+}
+
+Result<QDateTime> FtpConnection::modifiedTime(const QByteArray& path) {
+    if (auto idle = busy(); !idle)
+        return idle.failure();
+    if (isSftp()) {
+        transfer_.resetOptions();
+        CURL* e = transfer_.easy();
+        const QByteArray url = transfer_.urlFor(path);
+        curl_easy_setopt(e, CURLOPT_URL, url.constData());
+        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(e, CURLOPT_FILETIME, 1L);
+        const int rc = transfer_.perform();
+        curl_easy_setopt(e, CURLOPT_FILETIME, 0L);
+        if (rc != CURLE_OK)
+            return transfer_.lastFailure();
+        curl_off_t seconds = -1;
+        if (curl_easy_getinfo(e, CURLINFO_FILETIME_T, &seconds) != CURLE_OK || seconds < 0)
+            return QDateTime();
+        return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::UTC);
+    }
+    if (!mdtmOffered_)
+        return QDateTime();
+    const QByteArray line = "MDTM " + path;
+    const auto reply = ask(line);
+    if (!reply)
+        return reply.failure();
+    if (notOffered(reply->code)) {
+        mdtmOffered_ = false;
+        return QDateTime();
+    }
+    if (reply->code != 213)
+        return refusal(line);
+    // "213 YYYYMMDDHHMMSS", perhaps with a fraction of a second.
+    const QByteArray stamp = reply->text().mid(4).trimmed().left(14);
+    QDateTime time =
+        QDateTime::fromString(QString::fromLatin1(stamp), QStringLiteral("yyyyMMddHHmmss"));
+    if (!time.isValid())
+        return Failure{FailureKind::Protocol, 213, QString::fromUtf8(reply->text())};
+    time.setTimeSpec(Qt::UTC);
+    return time;
+}
+
+Result<bool> FtpConnection::setModifiedTime(const QByteArray& path, const QDateTime& utc) {
+    if (auto idle = busy(); !idle)
+        return idle.failure();
+    if (timeSetter_ == TimeSetter::None)
+        return false;
+    if (isSftp()) {
+        // curl reads the date as an HTTP date.
+        const QByteArray date =
+            utc.toUTC().toString(QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'")).toLatin1();
+        if (sftpQuote("mtime " + sftpQuoted(date) + ' ' + sftpQuoted(path)) == CURLE_OK) {
+            timeSetter_ = TimeSetter::Attributes;
+            return true;
+        }
+        const Failure failure = transfer_.lastFailure();
+        if (failure.isConnectionProblem() || timeSetter_ == TimeSetter::Attributes)
+            return failure;
+        timeSetter_ = TimeSetter::None;
+        return false;
+    }
+
+    const QByteArray stamp = utc.toUTC().toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1();
+    const struct {
+        TimeSetter setter;
+        QByteArray line;
+    } ways[] = {
+        {TimeSetter::Mfmt, "MFMT " + stamp + ' ' + path},
+        // Servers such as vsftpd set the time this way where allowed.
+        {TimeSetter::MdtmWrite, "MDTM " + stamp + ' ' + path},
+        {TimeSetter::SiteUtime, "SITE UTIME " + stamp + ' ' + path},
+        {TimeSetter::SiteUtimeLong,
+         "SITE UTIME " + path + ' ' + stamp + ' ' + stamp + ' ' + stamp + " UTC"},
+    };
+    for (const auto& way : ways) {
+        if (timeSetter_ != TimeSetter::Unknown && timeSetter_ != way.setter)
+            continue;
+        const auto reply = ask(way.line);
+        if (!reply)
+            return reply.failure();
+        if (reply->code / 100 == 2) {
+            timeSetter_ = way.setter;
+            return true;
+        }
+        // A way that worked before, or one the server announced, refuses
+        // this file only.
+        const bool announced = way.setter == TimeSetter::Mfmt && features_.mfmt;
+        if (timeSetter_ == way.setter || (announced && !notOffered(reply->code)))
+            return refusal(way.line);
+    }
+    timeSetter_ = TimeSetter::None;
+    return false;
+}
+
+Result<HashMethod> FtpConnection::hashMethod() {
+    if (hashMethod_)
+        return *hashMethod_;
+    if (isSftp()) {
+        hashMethod_ = HashMethod{};
+        return *hashMethod_;
+    }
+    constexpr HashAlgorithm byStrength[] = {HashAlgorithm::Sha256, HashAlgorithm::Sha1,
+                                            HashAlgorithm::Md5, HashAlgorithm::Crc32};
+    for (HashAlgorithm a : byStrength) {
+        if (features_.hashAlgorithms.contains(a)) {
+            hashMethod_ = HashMethod{a, true};
+            return *hashMethod_;
+        }
+    }
+    for (HashAlgorithm a : byStrength) {
+        if (features_.xHashes.contains(a)) {
+            hashMethod_ = HashMethod{a, false};
+            return *hashMethod_;
+        }
+    }
+    // Some servers answer X commands they do not list. Without a file, one
+    // that knows the command says that a file is missing; one that does not
+    // says so.
+    for (HashAlgorithm a : byStrength) {
+        const auto reply = ask(HashXCommand(a));
+        if (!reply)
+            return reply.failure();
+        if (!notOffered(reply->code)) {
+            hashMethod_ = HashMethod{a, false};
+            return *hashMethod_;
+        }
+    }
+    hashMethod_ = HashMethod{};
+    return *hashMethod_;
+}
+
+Result<QByteArray> FtpConnection::hashOf(const QByteArray& path, const HashMethod& method) {
+    if (method.isNone() || isSftp())
+        return Failure{FailureKind::Protocol, 0, QStringLiteral("no hash command")};
+    QByteArray line = HashXCommand(method.algorithm) + ' ' + path;
+    if (method.hashCommand) {
+        if (hashSelected_ != method.algorithm) {
+            const QByteArray choose = "OPTS HASH " + HashAlgorithmName(method.algorithm);
+            const auto chosen = ask(choose);
+            if (!chosen)
+                return chosen.failure();
+            if (chosen->code / 100 != 2)
+                return refusal(choose);
+            hashSelected_ = method.algorithm;
+        }
+        line = "HASH " + path;
+    }
+    const auto reply = ask(line);
+    if (!reply)
+        return reply.failure();
+    if (reply->code / 100 != 2)
+        return refusal(line);
+    const QByteArray hash = HashFromReply(reply->text(), method);
+    if (hash.isEmpty())
+        return Failure{FailureKind::Protocol, reply->code, QString::fromUtf8(reply->text())};
+    return hash;
 }

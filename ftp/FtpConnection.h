@@ -3,11 +3,15 @@
 #include "ftp/CurlTransfer.h"
 #include "ftp/HostAddress.h"
 #include "ftp/ListingParsers.h"
+#include "ftp/ServerFeatures.h"
 #include "ftp/SessionResult.h"
 #include "ftp/UploadStream.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
+
+#include <optional>
 
 // One logged-in connection to a server and what the program does over it,
 // in the server's terms: paths are the bytes the server gets, absolute ("/a/b")
@@ -56,6 +60,23 @@ public:
     // Off unless set; the server is tried once per connection.
     void setSendTogether(bool on);
 
+    // The modification time the server keeps for a file, in UTC to the second
+    // (MDTM; over SFTP the file's attributes); an invalid time when the server
+    // tells no times.
+    Result<QDateTime> modifiedTime(const QByteArray& path);
+    // Sets a file's modification time (UTC, whole seconds) by the first of
+    // MFMT, "MDTM time path", SITE UTIME (both forms) that the server takes,
+    // or over SFTP by its attributes. False when it takes none of them, which
+    // is then remembered for the connection.
+    Result<bool> setModifiedTime(const QByteArray& path, const QDateTime& utc);
+    // Whether FEAT offered MFMT.
+    bool announcesTimeSetting() const { return features_.mfmt; }
+    // The strongest hash the server computes and how to ask for it: from FEAT,
+    // else each X command asked once without a file. None over SFTP.
+    Result<HashMethod> hashMethod();
+    // A file's hash by that method, in lower-case hex.
+    Result<QByteArray> hashOf(const QByteArray& path, const HashMethod& method);
+
     // Starts an upload to an absolute path; the stream then takes its bytes.
     Result<> beginUpload(const QByteArray& path);
     UploadStream& upload() { return upload_; }
@@ -75,11 +96,20 @@ private:
     bool canSendTogether();
     Result<> sendTogether(const QList<QByteArray>& commands, qint64 limitMs);
     Result<> busy() const;
+    // The whole reply to one FTP command outside a transfer.
+    Result<ControlChannel::Reply> ask(const QByteArray& line);
 
     CurlTransfer transfer_;
     UploadStream upload_{transfer_};
     QByteArray entryPath_;
     bool mlsd_ = false;
+    ServerFeatures features_;
+    enum class TimeSetter { Unknown, Mfmt, MdtmWrite, SiteUtime, SiteUtimeLong, Attributes, None };
+    TimeSetter timeSetter_ = TimeSetter::Unknown;
+    bool mdtmOffered_ = true;
+    std::optional<HashMethod> hashMethod_;
+    // The algorithm HASH uses on this connection.
+    HashAlgorithm hashSelected_ = HashAlgorithm::None;
     enum class Together { Off, Untried, Works };
     Together together_ = Together::Off;
 };

@@ -85,7 +85,8 @@ void forgiveMissingRoot(const Session& session, const QString& pattern, RemoteWa
 // the same. False when the walk cannot go on.
 bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
                  const Result<RemoteListing>& listing, QStringList& remotePaths,
-                 QList<qint64>& remoteSizes, RemoteWalkGaps& gaps) {
+                 QList<qint64>& remoteSizes, QList<RemoteFileFacts>* remoteFacts,
+                 RemoteWalkGaps& gaps) {
     if (!noteGaps(pattern, listing, gaps))
         return false;
     if (!listing)
@@ -105,6 +106,10 @@ bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
             remoteSizes.append(entry.kind == RemoteEntryKind::Link
                                    ? std::numeric_limits<qint64>::max()
                                    : entry.size);
+            if (remoteFacts)
+                remoteFacts->append(
+                    {entry.modified.isValid() ? entry.modified.toSecsSinceEpoch() : 0,
+                     entry.precision, entry.kind == RemoteEntryKind::Link});
         }
     }
     return true;
@@ -113,7 +118,8 @@ bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
 void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QString& pattern,
                         QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                         int transfers, const std::function<void()>& whileWaiting,
-                        RemoteWalkGaps& gaps, const RemoteWalkProgress& progress) {
+                        QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps& gaps,
+                        const RemoteWalkProgress& progress) {
     const QString rootBase = baseOf(pattern);
     ListingPrefetcher prefetcher(session, transfers - 1);
     // Listing i of the prefetcher is the pattern for i = 0, then queue
@@ -128,7 +134,7 @@ void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QStrin
     for (int index = 0; index < prefetcher.count(); ++index) {
         const QString current = index == 0 ? pattern : queue.item(nextPosition + index - 1);
         if (!takeListing(queue, rootBase, current, prefetcher.take(index, whileWaiting),
-                         remotePaths, remoteSizes, gaps))
+                         remotePaths, remoteSizes, remoteFacts, gaps))
             return;
         if (progress)
             progress(baseOf(current), index + 1, remotePaths.size());
@@ -167,7 +173,8 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    RemoteWalkGaps* gaps, const RemoteWalkProgress& progress) {
+                    QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps* gaps,
+                    const RemoteWalkProgress& progress) {
     RemoteWalkGaps seen;
     // Depth is counted from the folder the walk started in.
     const QString rootBase = baseOf(pattern);
@@ -175,7 +182,7 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
     int position = nextPosition;
     for (int folders = 1;; ++folders) {
         if (!takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes,
-                         seen))
+                         remoteFacts, seen))
             break;
         if (progress)
             progress(baseOf(current), folders, remotePaths.size());
@@ -191,16 +198,17 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    int transfers, const std::function<void()>& whileWaiting, RemoteWalkGaps* gaps,
+                    int transfers, const std::function<void()>& whileWaiting,
+                    QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps* gaps,
                     const RemoteWalkProgress& progress) {
     if (transfers <= 1) {
-        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, gaps,
-                       progress);
+        ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, remoteFacts,
+                       gaps, progress);
         return;
     }
     RemoteWalkGaps seen;
     walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition, transfers,
-                       whileWaiting, seen, progress);
+                       whileWaiting, remoteFacts, seen, progress);
     // The session is this thread's again once the prefetcher has gone.
     forgiveMissingRoot(session, pattern, seen);
     if (gaps)

@@ -45,6 +45,14 @@ struct RemoteWalkGaps {
     bool isEmpty() const { return folders.isEmpty() && !lost; }
 };
 
+// What a listing told of a remote file beyond its path and size.
+struct RemoteFileFacts {
+    // Seconds since 1970 in UTC, as exact as `precision` says.
+    qint64 modified = 0;
+    TimePrecision precision = TimePrecision::None;
+    bool link = false;
+};
+
 // Told after each folder's listing has been taken in: that folder's path
 // (ending in "/"), how many folders the walk has taken in, and how many paths
 // the list now holds.
@@ -53,12 +61,14 @@ using RemoteWalkProgress = std::function<void(const QString& folder, int folders
 // Lists every file below the queued patterns, breadth first, over the session.
 // The caller has put the root pattern at position 1 of the queue; the walk
 // appends one pattern per subfolder found and lists the queue from
-// nextPosition to its end. Paths and 64-bit sizes are appended to the lists.
-// What the walk could not see goes into *gaps: a remote folder that does
+// nextPosition to its end. Paths and 64-bit sizes are appended to the lists,
+// and, when a list for them is given, what else the listings told. What the
+// walk could not see goes into *gaps: a remote folder that does
 // not exist lists as empty, one the server refuses to list is a gap.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
-                    RemoteWalkGaps* gaps = nullptr, const RemoteWalkProgress& progress = {});
+                    QList<RemoteFileFacts>* remoteFacts = nullptr, RemoteWalkGaps* gaps = nullptr,
+                    const RemoteWalkProgress& progress = {});
 
 // The same walk with up to `transfers` sessions listing folders at once: the
 // session and transfers - 1 more logged in with its settings, for the length
@@ -71,7 +81,8 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting,
-                    RemoteWalkGaps* gaps = nullptr, const RemoteWalkProgress& progress = {});
+                    QList<RemoteFileFacts>* remoteFacts = nullptr, RemoteWalkGaps* gaps = nullptr,
+                    const RemoteWalkProgress& progress = {});
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);

@@ -302,6 +302,38 @@ Result<std::optional<RemoteEntry>> Session::entryOf(const QString& remotePath) c
     return std::optional<RemoteEntry>();
 }
 
+Result<QDateTime> Session::modifiedTime(const QString& remotePath) const {
+    const auto t = target(remotePath);
+    if (!t)
+        return t.failure();
+    return retrying(*t->connection, [&](FtpConnection& fc) { return fc.modifiedTime(t->path); });
+}
+
+Result<bool> Session::setModifiedTime(const QString& remotePath, const QDateTime& utc) const {
+    const auto t = target(remotePath);
+    if (!t)
+        return t.failure();
+    return retrying(*t->connection,
+                    [&](FtpConnection& fc) { return fc.setModifiedTime(t->path, utc); });
+}
+
+bool Session::announcesTimeSetting() const {
+    const auto c = connection();
+    return c && (*c)->announcesTimeSetting();
+}
+
+Result<HashMethod> Session::hashMethod() const {
+    const auto c = connection();
+    return c ? (*c)->hashMethod() : Result<HashMethod>(c.failure());
+}
+
+Result<QByteArray> Session::hashOf(const QString& remotePath, const HashMethod& method) const {
+    const auto t = target(remotePath);
+    if (!t)
+        return t.failure();
+    return retrying(*t->connection, [&](FtpConnection& fc) { return fc.hashOf(t->path, method); });
+}
+
 void Session::sendCommandsTogether(bool on) const {
     if (const auto c = connection())
         (*c)->setSendTogether(on);

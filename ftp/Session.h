@@ -2,9 +2,11 @@
 
 #include "ftp/ConnectionSettings.h"
 #include "ftp/ListingParsers.h"
+#include "ftp/ServerFeatures.h"
 #include "ftp/SessionResult.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 
@@ -112,6 +114,22 @@ public:
     // The entry the listing of its folder holds for a remote path (one
     // ending in "/" names a folder); none when the folder lists without it.
     Result<std::optional<RemoteEntry>> entryOf(const QString& remotePath) const;
+    // The modification time the server keeps for a remote file, in UTC to
+    // the second (MDTM; over SFTP the file's attributes); an invalid time
+    // when the server tells no times.
+    Result<QDateTime> modifiedTime(const QString& remotePath) const;
+    // Sets a remote file's modification time (UTC, whole seconds) by the
+    // first of MFMT, "MDTM time path" and SITE UTIME that the server takes
+    // (over SFTP, by the file's attributes). False when it takes none; the
+    // session then asks no more.
+    Result<bool> setModifiedTime(const QString& remotePath, const QDateTime& utc) const;
+    // Whether the server announced at the log-in that it sets times (MFMT).
+    bool announcesTimeSetting() const;
+    // The strongest hash the server computes for a file and how to ask for
+    // it (HASH, XSHA256, XSHA1, XMD5, XCRC); none when it offers none.
+    Result<HashMethod> hashMethod() const;
+    // A remote file's hash by that method, in lower-case hex.
+    Result<QByteArray> hashOf(const QString& remotePath, const HashMethod& method) const;
     // Lets the pair of commands of a rename go out together, in one write,
     // where the server copes (tried once per connection): one round trip
     // instead of two. For runs that use several connections; off unless set.

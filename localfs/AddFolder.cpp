@@ -366,6 +366,14 @@ qint64 LocalFileLength(const QString& path) {
     return qint64(st.st_size);
 }
 
+LocalFileFacts LocalFileStatus(const QString& path) {
+    const std::optional<QByteArray> bytes = LocalNames::encode(path);
+    struct stat st;
+    if (!bytes || bytes->isEmpty() || ::stat(bytes->constData(), &st) != 0)
+        throw VbError::fileNotFound();
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec)};
+}
+
 void OpenLocalFile(QFile& file, const QString& path) {
     const std::optional<QByteArray> bytes = LocalNames::encode(path);
     if (!bytes || bytes->isEmpty())

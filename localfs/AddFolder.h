@@ -37,6 +37,15 @@ bool CanOpenFile(const QString& path);
 // found) when it cannot be queried.
 qint64 LocalFileLength(const QString& path);
 
+// The length in bytes and the modification time (whole seconds since 1970,
+// UTC) of the file the path names, from one query. Throws VbError (file not
+// found) when it cannot be queried.
+struct LocalFileFacts {
+    qint64 size = 0;
+    qint64 modified = 0;
+};
+LocalFileFacts LocalFileStatus(const QString& path);
+
 // Opens the file the path names for unbuffered reading, by the bytes of its
 // stored name. Throws VbError: file not found when it is missing, permission
 // denied when it is not a regular file or refuses to be opened.

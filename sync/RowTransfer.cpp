@@ -12,6 +12,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 using namespace SyncRunLines;
@@ -99,7 +100,27 @@ RowTransfer::RowTransfer(const Session& session, SyncRunState& state, RowSink& s
             [&sink](const QString& description, int line) { sink.report(description, line); }) {}
 
 RowTransfer::Outcome RowTransfer::carryOut(const Row& row) {
-    return row.kind == RowKind::Delete ? deleteRow(row) : uploadRow(row);
+    if (row.kind == RowKind::Delete)
+        return deleteRow(row);
+    if (!state_.stampsTimes())
+        return uploadRow(row);
+    // The time from before the upload: a file changed while it was read
+    // then shows a later time than its remote copy, and is proposed again.
+    std::optional<qint64> modified;
+    try {
+        modified = LocalFileStatus(row.source).modified;
+    } catch (const VbError&) {
+    }
+    const Outcome outcome = uploadRow(row);
+    if (outcome == Outcome::Done && modified)
+        stampTime(row.destination, *modified);
+    return outcome;
+}
+
+void RowTransfer::stampTime(const QString& remotePath, qint64 modified) {
+    // A server that keeps no times still has the whole file: the row is done
+    // either way, and the next compare says that times cannot decide there.
+    (void)session_.setModifiedTime(remotePath, QDateTime::fromSecsSinceEpoch(modified, Qt::UTC));
 }
 
 RowTransfer::Outcome RowTransfer::deleteRow(const Row& row) {

@@ -58,6 +58,7 @@ private:
 
     Outcome deleteRow(const Row& row);
     Outcome uploadRow(const Row& row);
+    void stampTime(const QString& remotePath, qint64 modified);
     using Opened = Result<std::unique_ptr<RemoteUpload>>;
     Opened openRemote(const QString& remotePath, const QString& target);
     // Sends the file from where it stands. On a lost connection before the

@@ -75,6 +75,9 @@ void SyncRun::run() {
     // More sessions only pay where there are rows to spread over them, and
     // only over a main session that works. Those the server refuses are
     // simply not there.
+    // Under rules that compare times, the next compare must see an uploaded
+    // file's time equal to its local copy's.
+    state_.setStampsTimes(host_.compareRules().usesTimes());
     const int extra = std::min(host_.transfers(), tickedRows()) - 1;
     ParallelRows::Result result;
     if (extra <= 0 || !session_.isConnected()) {

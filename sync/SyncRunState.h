@@ -22,6 +22,11 @@ public:
     // that it exists); also after a creation that was not claimed.
     void folderCreated(const QString& level);
 
+    // Whether each uploaded file is to carry its local modification time, for
+    // rules that compare times.
+    bool stampsTimes() const { return stampsTimes_.load(); }
+    void setStampsTimes(bool on) { stampsTimes_.store(on); }
+
     bool renamesRefused() const { return renamesRefused_.load(); }
     void setRenamesRefused() { renamesRefused_.store(true); }
 
@@ -31,4 +36,5 @@ private:
     std::condition_variable answered_;
     QHash<QString, Folder> folders_;
     std::atomic<bool> renamesRefused_ = false;
+    std::atomic<bool> stampsTimes_ = false;
 };

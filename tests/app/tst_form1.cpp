@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImageWriter>
@@ -23,6 +24,8 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+
+Q_DECLARE_METATYPE(CompareRules)
 
 namespace {
 const QString kApp = QStringLiteral("Tarvex");
@@ -87,6 +90,9 @@ private slots:
     void focusSelectsWholeText();
     void checkAllAndUncheckAll();
     void closingDuringARunEndsIt();
+    void ruleChoicesComeFromAndGoToTheSettings_data();
+    void ruleChoicesComeFromAndGoToTheSettings();
+    void ruleChoicesBesideTheCompareButton();
 
 private:
     void store(const Settings& settings);
@@ -625,3 +631,79 @@ void TestForm1::closingDuringARunEndsIt() {
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"
+
+void TestForm1::ruleChoicesComeFromAndGoToTheSettings_data() {
+    using M = CompareRules::Match;
+    using O = CompareRules::Overwrite;
+    QTest::addColumn<Settings>("stored");
+    QTest::addColumn<CompareRules>("shown");
+    QTest::addColumn<QStringList>("chosen"); // the texts picked in the two boxes
+    QTest::addColumn<CompareRules>("rules");
+    QTest::addColumn<Settings>("storedAfter");
+    QTest::newRow("nothing stored")
+        << Settings{} << CompareRules{M::Name, O::Smaller}
+        << QStringList{"path", "differs in size or time"} << CompareRules{M::Path, O::Time}
+        << Settings{{"MatchBy", "path"}, {"OverwriteWhen", "time"}};
+    QTest::newRow("stored rules") << Settings{{"MatchBy", "path"}, {"OverwriteWhen", "content"}}
+                                  << CompareRules{M::Path, O::Content}
+                                  << QStringList{"name, anywhere", "differs in size"}
+                                  << CompareRules{M::Name, O::Size}
+                                  << Settings{{"MatchBy", "name"}, {"OverwriteWhen", "size"}};
+    QTest::newRow("words from another version")
+        << Settings{{"MatchBy", "folder"}, {"OverwriteWhen", "newer"}}
+        << CompareRules{M::Name, O::Smaller} << QStringList{"name, anywhere", "differs in content"}
+        << CompareRules{M::Name, O::Content}
+        << Settings{{"MatchBy", "folder"}, {"OverwriteWhen", "content"}};
+}
+
+void TestForm1::ruleChoicesComeFromAndGoToTheSettings() {
+    QFETCH(Settings, stored);
+    QFETCH(CompareRules, shown);
+    QFETCH(QStringList, chosen);
+    QFETCH(CompareRules, rules);
+    QFETCH(Settings, storedAfter);
+    store(stored);
+    Form1 f;
+    f.Form_Load();
+    QVERIFY(f.compareRules() == shown);
+    // Start-up writes nothing of its own.
+    for (const QString key : {"MatchBy", "OverwriteWhen"})
+        QCOMPARE(storedByAnotherReader(key), stored.value(key, "<missing>"));
+
+    auto* match = f.findChild<QComboBox*>("cboMatchBy");
+    auto* overwrite = f.findChild<QComboBox*>("cboOverwriteWhen");
+    QVERIFY(match && overwrite);
+    for (auto [combo, text] :
+         {std::pair{match, chosen.at(0)}, std::pair{overwrite, chosen.at(1)}}) {
+        QVERIFY(combo->findText(text) >= 0);
+        combo->setCurrentIndex(combo->findText(text));
+    }
+
+    QVERIFY(f.compareRules() == rules);
+    for (auto it = storedAfter.begin(); it != storedAfter.end(); ++it)
+        QCOMPARE(storedByAnotherReader(it.key()), it.value());
+}
+
+void TestForm1::ruleChoicesBesideTheCompareButton() {
+    // Inside the window, above the compare button, clear of the frame's title
+    // and of every control of the window but the frame they sit on.
+    Form1 f;
+    f.Form_Load();
+    f.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&f));
+    auto* choices = f.findChild<QWidget*>("RuleChoices");
+    QVERIFY(choices && choices->isVisible());
+    const QRect strip = choices->geometry();
+    QVERIFY(f.rect().contains(strip));
+    QVERIFY2(strip.width() >= choices->sizeHint().width(), "the texts are cut");
+    QVERIFY(strip.bottom() < f.findChild<QWidget*>("PushButton5")->geometry().top());
+    auto* frame = f.findChild<QGroupBox*>("Frame3");
+    QVERIFY(strip.left() > frame->x() + frame->fontMetrics().horizontalAdvance(frame->title()));
+    for (QWidget* w : f.findChildren<QWidget*>()) {
+        if (w == frame || w->objectName().isEmpty() || choices->isAncestorOf(w) || w == choices ||
+            !w->isVisible())
+            continue;
+        const QRect at(w->mapTo(&f, QPoint(0, 0)), w->size());
+        QVERIFY2(!strip.intersects(at), qPrintable(w->objectName()));
+    }
+}

@@ -186,6 +186,8 @@ private slots:
     void helpAndVersion();
     void progressLine_data();
     void progressLine();
+    void rulesFromOptionsOrSettings_data();
+    void rulesFromOptionsOrSettings();
 
 private:
     Outcome run(const QStringList& arguments, const QString& password = QStringLiteral("*"));
@@ -657,3 +659,54 @@ void TestCli::progressLine() {
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"
+
+void TestCli::rulesFromOptionsOrSettings_data() {
+    QTest::addColumn<QString>("stored"); // lines of [Pellmor]
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("lines"); // "L" and "R" stand for the two folders
+    QTest::addColumn<QString>("err");
+
+    // a/x.txt is at another place on the server, s.txt is bigger there.
+    const QStringList none;
+    const QStringList byPath{"could be deleted\tR/b/x.txt\t",
+                             "could be uploaded to\tL/a/x.txt\tR/a/x.txt"};
+    const QString overwriteS = "could be overwriten\tL/s.txt\tR/s.txt";
+    const QString identical = "folders are identical";
+    QTest::newRow("nothing given or stored") << "" << none << 0 << none << identical;
+    QTest::newRow("--match path") << "" << QStringList{"--match", "path"} << 1 << byPath << "";
+    QTest::newRow("--overwrite size")
+        << "" << QStringList{"--overwrite", "size"} << 1 << QStringList{overwriteS} << "";
+    QTest::newRow("stored rules") << "MatchBy=path\nOverwriteWhen=size\n"
+                                  << none << 1 << byPath + QStringList{overwriteS} << "";
+    QTest::newRow("options over stored rules")
+        << "MatchBy=path\nOverwriteWhen=size\n"
+        << QStringList{"--match", "name", "--overwrite", "smaller"} << 0 << none << identical;
+    QTest::newRow("a note is no failure")
+        << "" << QStringList{"--match", "path", "--overwrite", "content"} << 1
+        << byPath + QStringList{overwriteS} << "no hash command";
+    QTest::newRow("unknown match") << "" << QStringList{"--match", "folder"} << 2 << none
+                                   << "--match takes name or path: folder";
+    QTest::newRow("unknown overwrite") << "" << QStringList{"--overwrite", "newer"} << 2 << none
+                                       << "--overwrite takes smaller, size, time or content: newer";
+}
+
+void TestCli::rulesFromOptionsOrSettings() {
+    QFETCH(QString, stored);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, err);
+    QVERIFY(writeTree(local_->path(), {{"a/x.txt", "xyz"}, {"s.txt", "ab"}}));
+    QVERIFY(writeTree(remoteRoot(), {{"b/x.txt", "xyz"}, {"s.txt", "abc"}}));
+    QVERIFY(
+        TestFiles::writeFile(config_->filePath("Tarvex.ini"), ("[Pellmor]\n" + stored).toUtf8()));
+
+    const Outcome out = run(QStringList{"compare"} + serverOptions() + arguments);
+
+    QCOMPARE(out.status, status);
+    lines.replaceInStrings("L/", local_->path() + '/');
+    lines.replaceInStrings("R/", "/www/");
+    QCOMPARE(out.lines, lines);
+    QVERIFY2(err.isEmpty() ? out.err.isEmpty() : out.err.contains(err), qPrintable(out.err));
+}

@@ -22,6 +22,7 @@ public:
     FolderQueue queue;
     Session mainSession;
     int transferCount = 1;
+    CompareRules rules;
     bool busy = false;
     bool hourglass = false;
     int columnsRecreated = 0;
@@ -45,6 +46,7 @@ public:
     FolderQueue& folderQueue() override { return queue; }
     Session& session() override { return mainSession; }
     int transfers() const override { return transferCount; }
+    CompareRules compareRules() const override { return rules; }
     bool isBusy() const override { return busy; }
     void setBusy(bool b) override { busy = b; }
     void setHourglass(bool on) override { hourglass = on; }

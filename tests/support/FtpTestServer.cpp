@@ -85,6 +85,10 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
         args << QStringLiteral("--upload-bps") << QString::number(options_.uploadBytesPerSecond);
     if (options_.anonymous)
         args << QStringLiteral("--anonymous");
+    if (!options_.timeSetting.isEmpty())
+        args << QStringLiteral("--time-setting") << options_.timeSetting;
+    if (!options_.hashCommands.isEmpty())
+        args << QStringLiteral("--hash-commands") << options_.hashCommands;
     if (options_.maxConnectionsPerAddress > 0)
         args << QStringLiteral("--max-cons-per-ip")
              << QString::number(options_.maxConnectionsPerAddress);
@@ -288,6 +292,7 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                        "xferlog_enable=NO\n"
                        "syslog_enable=NO\n"
                        "use_localtime=NO\n"
+                       "mdtm_write=%9\n"
                        "max_per_ip=%8\n")
             .arg(port)
             .arg(pasvMin)
@@ -295,7 +300,8 @@ bool FtpTestServer::startVsftpd(QString* reason) {
             .arg(workDir_->filePath(QStringLiteral("empty")), dir_->path(),
                  QLatin1String(kPamService),
                  options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO"))
-            .arg(options_.maxConnectionsPerAddress > 0 ? options_.maxConnectionsPerAddress : 50) +
+            .arg(options_.maxConnectionsPerAddress > 0 ? options_.maxConnectionsPerAddress : 50)
+            .arg(options_.mdtmWrite ? QStringLiteral("YES") : QStringLiteral("NO")) +
         tlsConfig + rateConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
     QFile configFile(configPath);

@@ -57,6 +57,15 @@ public:
         // Pyftpdlib: every this many commands on a connection, the command is
         // answered "421" and the connection closed instead (0: never).
         int dropEvery = 0;
+        // Pyftpdlib: "none" withdraws MFMT, so that no modification time can
+        // be set; "site-utime" sets them only by SITE UTIME (the form with
+        // the path first and "UTC" last).
+        QString timeSetting = QString();
+        // Pyftpdlib: "hash" offers HASH (listed in FEAT, SHA-256 selected);
+        // "xsha256" answers XSHA256 without listing it.
+        QString hashCommands = QString();
+        // Vsftpd: whether "MDTM time path" sets a file's time (its default).
+        bool mdtmWrite = true;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",

@@ -37,11 +37,21 @@ iso ("2005-04-08 11:22"), multiword-owner (owner "John Smith", group
 Dates older than half a year show their year instead of their time, as ls
 does.
 
+With --time-setting none, MFMT is withdrawn, so the server sets no
+modification times; with --time-setting site-utime it sets them only through
+"SITE UTIME path atime mtime ctime UTC".
+
+With --hash-commands hash, FEAT offers "HASH SHA-256*;SHA-1;MD5" and the
+server answers HASH (and OPTS HASH to pick the algorithm); with
+--hash-commands xsha256 it answers XSHA256 without listing it in FEAT.
+
 Every command line received is appended to the command log (passwords
 masked), so a test can check what reached the server.
 """
 
 import argparse
+import calendar
+import hashlib
 import json
 import logging
 import os
@@ -84,6 +94,8 @@ def parse_args():
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
     p.add_argument("--tls-cert", default="")
+    p.add_argument("--time-setting", default="", choices=["", "none", "site-utime"])
+    p.add_argument("--hash-commands", default="", choices=["", "hash", "xsha256"])
     return p.parse_args()
 
 
@@ -328,6 +340,17 @@ def reset_held_data_connection(handler):
             handler.respond("425 Data connection dropped by test.")
 
 
+HASH_ALGORITHMS = {"SHA-256": "sha256", "SHA-1": "sha1", "MD5": "md5"}
+
+
+def file_hash(path, algorithm):
+    digest = hashlib.new(HASH_ALGORITHMS[algorithm])
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(65536), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
 def make_handler(args, faults, log):
     base = FTPHandler
     if args.tls_cert:
@@ -350,10 +373,57 @@ def make_handler(args, faults, log):
         def on_connect(self):
             Handler.connections_accepted += 1
             self.connection_number = Handler.connections_accepted
+            if args.hash_commands == "hash":
+                self._extra_feats = self._extra_feats + ["HASH SHA-256*;SHA-1;MD5"]
 
         if args.hide_mlsd or args.list_style:
             proto_cmds = {k: v for k, v in FTPHandler.proto_cmds.items()
                           if k not in ("MLSD", "MLST")}
+
+        hash_algorithm = "SHA-256"
+
+        def ftp_HASH(self, path):
+            if not self.fs.isfile(self.fs.realpath(path)):
+                self.respond("550 Not a file.")
+                return
+            size = os.path.getsize(path)
+            self.respond("213 %s 0-%d %s %s" % (
+                self.hash_algorithm, size, file_hash(path, self.hash_algorithm),
+                self.fs.fs2ftp(path)))
+
+        def ftp_XSHA256(self, path):
+            if not self.fs.isfile(self.fs.realpath(path)):
+                self.respond("550 Not a file.")
+                return
+            self.respond("250 %s" % file_hash(path, "SHA-256"))
+
+        def ftp_OPTS(self, line):
+            if args.hash_commands == "hash" and line.upper().startswith("HASH"):
+                name = line[4:].strip().upper()
+                if name in HASH_ALGORITHMS:
+                    self.hash_algorithm = name
+                    self.respond("200 %s" % name)
+                elif not name:
+                    self.respond("200 %s" % self.hash_algorithm)
+                else:
+                    self.respond("501 Unknown algorithm.")
+                return
+            base.ftp_OPTS(self, line)
+
+        def ftp_SITE_UTIME(self, line):
+            # SITE UTIME path atime mtime ctime UTC
+            parts = line.rsplit(" ", 4)
+            if len(parts) != 5 or parts[4].upper() != "UTC" or \
+                    not all(len(p) == 14 and p.isdigit() for p in parts[1:4]):
+                self.respond("501 Syntax: SITE UTIME path atime mtime ctime UTC.")
+                return
+            path = self.fs.ftp2fs(parts[0])
+            if not self.fs.isfile(self.fs.realpath(path)):
+                self.respond("550 Not a file.")
+                return
+            stamp = lambda text: calendar.timegm(time.strptime(text, "%Y%m%d%H%M%S"))
+            os.utime(path, (stamp(parts[1]), stamp(parts[2])))
+            self.respond("200 Times set.")
 
         def push(self, s):
             # Replies that name a path (PWD, CWD) carry its bytes as they are
@@ -418,6 +488,20 @@ def make_handler(args, faults, log):
 
     if args.idle_timeout:
         Handler.timeout = args.idle_timeout
+    commands = dict(Handler.proto_cmds)
+    if args.time_setting:
+        commands.pop("MFMT", None)
+    if args.time_setting == "site-utime":
+        commands["SITE UTIME"] = dict(
+            perm=None, auth=True, arg=True,
+            help="Syntax: SITE UTIME <SP> path atime mtime ctime UTC (set times).")
+    if args.hash_commands == "hash":
+        commands["HASH"] = dict(perm="r", auth=True, arg=True,
+                                help="Syntax: HASH <SP> path (file hash).")
+    if args.hash_commands == "xsha256":
+        commands["XSHA256"] = dict(perm="r", auth=True, arg=True,
+                                   help="Syntax: XSHA256 <SP> path (file hash).")
+    Handler.proto_cmds = commands
     Handler.abstracted_fs = DosFS if args.dos_list else LinkAwareFS
     if args.list_style:
         Handler.abstracted_fs = make_styled_fs(args.list_style)
