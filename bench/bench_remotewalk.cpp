@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         Session session;
         server.logIn(session);
         FolderQueue queue;
-        QStringList paths;
+        PathTable paths;
         QList<qint64> sizes;
         const QString root = QStringLiteral("/www/*.*");
         queue.append(root);

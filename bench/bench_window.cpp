@@ -8,7 +8,7 @@
 //       lftp mirror -R (one connection and --parallel=4) and rclone copy
 //       (over vsftpd-ftpes: against the same sync over plain FTP to a second
 //       vsftpd; over rclone-sftp: against rclone copy to the same server)
-//   bench_window compare [--files 20000] [--folders 200] [--runs 3] [--delay-ms 0]
+//   bench_window compare [--files 20000] [--folders 200] [--runs 3] [--delay-ms 0] [--sparse]
 //       compare runs (every tenth local file missing on the server), each
 //       replacing the rows of the one before; against lftp mirror -R --dry-run.
 //       [--a11y-client] [--a11y-listen] [--a11y-read count|row|all]: an
@@ -92,6 +92,9 @@ struct Options {
     QString match;
     QString overwrite;
     QString binary;
+    // Compare mode: files made as holes of their sizes, so that trees of a
+    // million files cost no disk and little time to make.
+    bool sparse = false;
     bool a11yClient = false;
     bool a11yListen = false;
     QString a11yRead = QStringLiteral("count");
@@ -299,7 +302,8 @@ void writeSettings(const QString& configHome, const FtpTestServer& s, const QStr
         ServerTrust::storeHostKey("127.0.0.1", s.port(), key);
 }
 
-void makeTree(const QString& root, int files, int folders, const QString& copyTo = {}) {
+void makeTree(const QString& root, int files, int folders, const QString& copyTo = {},
+              bool sparse = false) {
     auto* rng = QRandomGenerator::global();
     QByteArray bytes(8192, Qt::Uninitialized);
     rng->fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
@@ -313,7 +317,10 @@ void makeTree(const QString& root, int files, int folders, const QString& copyTo
             QFile f(base + rel);
             if (!f.open(QIODevice::WriteOnly))
                 std::abort();
-            f.write(content);
+            if (sparse)
+                f.resize(content.size());
+            else
+                f.write(content);
         }
         // The copy has the times a sync that sets them would leave, so that
         // rules comparing times see the same files as the default rules.
@@ -661,7 +668,8 @@ private:
 
     int compare() {
         const QString tree = work_ + QStringLiteral("/tree");
-        makeTree(tree, o_.files, o_.folders, server_.rootPath() + QStringLiteral("/ours"));
+        makeTree(tree, o_.files, o_.folders, server_.rootPath() + QStringLiteral("/ours"),
+                 o_.sparse);
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
                       tree + QLatin1Char('/'), o_);
         showWindow();
@@ -802,6 +810,10 @@ int main(int argc, char** argv) {
         const QString k = args[i];
         if (k == QLatin1String("--a11y-client")) {
             o.a11yClient = true;
+            continue;
+        }
+        if (k == QLatin1String("--sparse")) {
+            o.sparse = true;
             continue;
         }
         if (k == QLatin1String("--a11y-listen")) {

@@ -1,5 +1,6 @@
 #include "compare/Compare.h"
 
+#include "compare/NameIndex.h"
 #include "core/UiYield.h"
 
 #include <QDir>
@@ -10,7 +11,7 @@
 #include <algorithm>
 #include <vector>
 
-// The finders key their indexes on views into the callers' lists, which stay
+// The finders index names by views into the callers' tables, which stay
 // unchanged while a finder runs, so no name is copied.
 
 namespace {
@@ -27,28 +28,24 @@ QStringView remoteName(const QString& path) {
     return nameView(path, u'/');
 }
 
-template <typename NameOf> QSet<QStringView> nameSet(const QStringList& paths, NameOf nameOf) {
-    QSet<QStringView> names;
-    names.reserve(paths.size());
-    for (const QString& p : paths) {
-        names.insert(nameOf(p));
-        UiYield::processPending();
-    }
-    return names;
-}
-
 // The paths whose names none of the other paths bear, in their order.
-template <typename NameOf, typename OtherNameOf>
-QStringList unmatched(const QStringList& paths, NameOf nameOf, const QStringList& otherPaths,
-                      OtherNameOf otherNameOf) {
-    const QSet<QStringView> otherNames = nameSet(otherPaths, otherNameOf);
+QStringList unmatched(const PathTable& paths, const PathTable& otherPaths) {
+    const NameIndex otherNames(otherPaths);
     QStringList result;
-    for (const QString& p : paths) {
+    for (qsizetype i = 0; i < paths.size(); ++i) {
         UiYield::processPending();
-        if (!otherNames.contains(nameOf(p)))
-            result.append(p);
+        if (!otherNames.contains(paths.name(i)))
+            result.append(paths.at(i));
     }
     return result;
+}
+
+PathTable localTable(const QStringList& paths) {
+    return PathTable::fromStringList(paths, QDir::separator());
+}
+
+PathTable remoteTable(const QStringList& paths) {
+    return PathTable::fromStringList(paths, u'/');
 }
 
 } // namespace
@@ -68,42 +65,48 @@ QString FileNameOf(const QString& path, int kind) {
     }
 }
 
+QStringList FindDeleteCandidates(const PathTable& localPaths, const PathTable& remotePaths) {
+    return unmatched(remotePaths, localPaths);
+}
+
 QStringList FindDeleteCandidates(const QStringList& localPaths, const QStringList& remotePaths) {
-    return unmatched(remotePaths, remoteName, localPaths, localName);
+    return FindDeleteCandidates(localTable(localPaths), remoteTable(remotePaths));
+}
+
+QStringList FindUploadCandidates(const PathTable& localPaths, const PathTable& remotePaths) {
+    return unmatched(localPaths, remotePaths);
 }
 
 QStringList FindUploadCandidates(const QStringList& localPaths, const QStringList& remotePaths) {
-    return unmatched(localPaths, localName, remotePaths, remoteName);
+    return FindUploadCandidates(localTable(localPaths), remoteTable(remotePaths));
+}
+
+QStringList FindOverwriteCandidates(const PathTable& localPaths, const PathTable& remotePaths,
+                                    const QList<qint64>& localSizes,
+                                    const QList<qint64>& remoteSizes) {
+    const NameIndex remoteNames(remotePaths);
+    QStringList result;
+    for (qsizetype i = 0; i < localPaths.size(); ++i) {
+        UiYield::processPending();
+        const qint64 size = localSizes.value(i, 0);
+        // Once for every smaller remote namesake.
+        qsizetype smaller = 0;
+        for (qsizetype j = remoteNames.first(localPaths.name(i)); j >= 0; j = remoteNames.next(j))
+            smaller += remoteSizes.value(j, 0) < size ? 1 : 0;
+        if (smaller == 0)
+            continue;
+        const QString path = localPaths.at(i);
+        for (qsizetype k = 0; k < smaller; ++k)
+            result.append(path);
+    }
+    return result;
 }
 
 QStringList FindOverwriteCandidates(const QStringList& localPaths, const QStringList& remotePaths,
                                     const QList<qint64>& localSizes,
                                     const QList<qint64>& remoteSizes) {
-    // Per remote name its sizes in ascending order: the number of smaller
-    // namesakes of a local file is then one binary search away.
-    QHash<QStringView, std::vector<qint64>> remoteSizesByName;
-    remoteSizesByName.reserve(remotePaths.size());
-    for (qsizetype j = 0; j < remotePaths.size(); ++j) {
-        remoteSizesByName[remoteName(remotePaths.at(j))].push_back(remoteSizes.value(j, 0));
-        UiYield::processPending();
-    }
-    for (auto it = remoteSizesByName.begin(); it != remoteSizesByName.end(); ++it) {
-        std::sort(it->begin(), it->end());
-        UiYield::processPending();
-    }
-
-    QStringList result;
-    for (qsizetype i = 0; i < localPaths.size(); ++i) {
-        UiYield::processPending();
-        const auto found = remoteSizesByName.constFind(localName(localPaths.at(i)));
-        if (found == remoteSizesByName.cend())
-            continue;
-        const qint64 size = localSizes.value(i, 0);
-        const auto smaller = std::lower_bound(found->begin(), found->end(), size) - found->begin();
-        for (qsizetype k = 0; k < smaller; ++k)
-            result.append(localPaths.at(i));
-    }
-    return result;
+    return FindOverwriteCandidates(localTable(localPaths), remoteTable(remotePaths), localSizes,
+                                   remoteSizes);
 }
 
 QString trimRoot(const QString& path, const QString& root) {

@@ -2,8 +2,10 @@
 
 #include "compare/CompareRules.h"
 #include "core/ErrorTrap.h"
+#include "core/PathTable.h"
 #include "ftp/RemoteTree.h"
 
+#include <QDir>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -23,9 +25,9 @@ void RunCompare(RunHost& host);
 // missing count is taken as 0), and the local places whose files could not
 // be read.
 struct CompareLists {
-    QStringList localPaths;
+    PathTable localPaths{QDir::separator()};
     QList<qint64> localSizes;
-    QStringList remotePaths;
+    PathTable remotePaths{u'/'};
     QList<qint64> remoteSizes;
     QStringList unreadableLocal;
     // Remote folders (ending in "/") whose contents are not known: nothing

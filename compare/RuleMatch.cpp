@@ -1,5 +1,7 @@
 #include "compare/RuleMatch.h"
 
+#include "compare/NameIndex.h"
+
 #include "compare/Compare.h"
 #include "core/UiYield.h"
 
@@ -10,10 +12,6 @@
 #include <QStringView>
 
 namespace {
-
-QStringView nameView(QStringView path, QChar separator) {
-    return path.sliced(path.lastIndexOf(separator) + 1);
-}
 
 // The English way of writing byte counts ("1,204"), whatever the system's
 // language: the other texts of the program are English too.
@@ -33,83 +31,71 @@ QString timeText(qint64 seconds) {
 RuleMatch::RuleMatch(const CompareLists& lists, const QString& localFolder,
                      const QString& remoteFolder, const CompareRules& rules)
     : lists_(lists), rules_(rules) {
-    const QStringList& local = lists.localPaths;
-    const QStringList& remote = lists.remotePaths;
+    const PathTable& local = lists.localPaths;
+    const PathTable& remote = lists.remotePaths;
     const bool deletesKnown = lists.unreadableLocal.isEmpty();
 
     if (rules.match == CompareRules::Match::Name) {
-        const QChar separator = QDir::separator();
-        QHash<QStringView, QList<int>> remoteByName;
-        remoteByName.reserve(remote.size());
-        for (qsizetype j = 0; j < remote.size(); ++j) {
-            remoteByName[nameView(remote.at(j), u'/')].append(int(j));
-            UiYield::processPending();
-        }
-        QSet<QStringView> localNames;
-        localNames.reserve(local.size());
+        const NameIndex remoteByName(remote);
+        const NameIndex localByName(local);
         for (qsizetype i = 0; i < local.size(); ++i) {
-            const QStringView name = nameView(local.at(i), separator);
-            localNames.insert(name);
-            const auto found = remoteByName.constFind(name);
-            if (found == remoteByName.cend()) {
+            const qsizetype first = remoteByName.first(local.name(i));
+            if (first < 0)
                 uploads_.append(int(i));
-            } else {
-                for (int j : *found)
-                    pairs_.append({int(i), j});
-            }
+            for (qsizetype j = first; j >= 0; j = remoteByName.next(j))
+                pairs_.append({int(i), int(j)});
             UiYield::processPending();
         }
         for (qsizetype j = 0; deletesKnown && j < remote.size(); ++j) {
-            if (!localNames.contains(nameView(remote.at(j), u'/')))
+            if (!localByName.contains(remote.name(j)))
                 deletes_.append(int(j));
             UiYield::processPending();
         }
         return;
     }
 
-    // By path: each side's path below its folder, in "/" form. The local
-    // paths below the folder take their place the way the uploads' destinations
-    // are made.
+    // By path: each side's folders below its root, in "/" form, the local
+    // ones taking their place the way the uploads' destinations are made; a
+    // file matches the file of the same name in the folder of the same place.
     const QChar separator = QDir::separator();
-    QStringList localBelow;
-    localBelow.reserve(local.size());
-    for (const QString& path : local) {
-        QString below = path.startsWith(localFolder) ? path.mid(localFolder.size())
-                                                     : trimRoot(path, localFolder);
-        if (separator != u'/')
-            below.replace(separator, u'/');
-        localBelow.append(below);
-    }
-    QHash<QStringView, int> remoteByPath;
-    remoteByPath.reserve(remote.size());
-    for (qsizetype j = 0; j < remote.size(); ++j) {
-        const QString& path = remote.at(j);
-        const QStringView below = path.startsWith(remoteFolder)
-                                      ? QStringView(path).sliced(remoteFolder.size())
-                                      : QStringView(path);
-        // A server that lists a name twice: the first entry counts.
-        if (!remoteByPath.contains(below))
-            remoteByPath.insert(below, int(j));
-        UiYield::processPending();
-    }
-    QSet<QStringView> localPaths;
-    localPaths.reserve(local.size());
+    const auto below = [&](const QString& folder, const QString& root, bool isLocal) {
+        QString place = folder.startsWith(root) ? folder.mid(root.size())
+                        : isLocal               ? trimRoot(folder, root)
+                                                : folder;
+        if (isLocal && separator != u'/')
+            place.replace(separator, u'/');
+        return place;
+    };
+    QHash<QString, int> remoteFolderAt;
+    for (int f = 0; f < int(remote.folders().size()); ++f)
+        remoteFolderAt.insert(below(remote.folders().at(f), remoteFolder, false), f);
+    QHash<QString, int> localFolderAt;
+    for (int f = 0; f < int(local.folders().size()); ++f)
+        localFolderAt.insert(below(local.folders().at(f), localFolder, true), f);
+    std::vector<int> remoteFolderOf(size_t(local.folders().size()), -1);
+    for (int f = 0; f < int(local.folders().size()); ++f)
+        remoteFolderOf[size_t(f)] =
+            remoteFolderAt.value(below(local.folders().at(f), localFolder, true), -1);
+    std::vector<int> localFolderOf(size_t(remote.folders().size()), -1);
+    for (int f = 0; f < int(remote.folders().size()); ++f)
+        localFolderOf[size_t(f)] =
+            localFolderAt.value(below(remote.folders().at(f), remoteFolder, false), -1);
+
+    // A server that lists a name twice: the first entry counts.
+    const NameIndex remoteByPath(remote, NameIndex::Key::FolderAndName);
+    const NameIndex localByPath(local, NameIndex::Key::FolderAndName);
     for (qsizetype i = 0; i < local.size(); ++i) {
-        const QStringView below = localBelow.at(i);
-        localPaths.insert(below);
-        const auto found = remoteByPath.constFind(below);
-        if (found == remoteByPath.cend())
+        const int folder = remoteFolderOf[size_t(local.folderIndex(i))];
+        const qsizetype j = folder < 0 ? -1 : remoteByPath.first(local.name(i), folder);
+        if (j < 0)
             uploads_.append(int(i));
         else
-            pairs_.append({int(i), *found});
+            pairs_.append({int(i), int(j)});
         UiYield::processPending();
     }
     for (qsizetype j = 0; deletesKnown && j < remote.size(); ++j) {
-        const QString& path = remote.at(j);
-        const QStringView below = path.startsWith(remoteFolder)
-                                      ? QStringView(path).sliced(remoteFolder.size())
-                                      : QStringView(path);
-        if (!localPaths.contains(below))
+        const int folder = localFolderOf[size_t(remote.folderIndex(j))];
+        if (folder < 0 || !localByPath.contains(remote.name(j), folder))
             deletes_.append(int(j));
         UiYield::processPending();
     }

@@ -29,6 +29,30 @@ QByteArray sftpQuoted(const QByteArray& path) {
     return out;
 }
 
+// The facts of a folder listing the program reads are the type, the size and
+// the time. A server that lists more by default (permissions, owner, inode
+// numbers: work for the server on every file) is asked for these alone, as
+// the MLST feature line (facts the server offers, "*" after those it lists
+// now) allows. Nothing when it lists no more than these already.
+QByteArray factsToAskFor(const QByteArray& offered) {
+    static const QList<QByteArray> read{"type", "size", "modify"};
+    QByteArray wanted;
+    bool more = false;
+    for (QByteArray fact : offered.split(';')) {
+        fact = fact.trimmed();
+        if (fact.isEmpty())
+            continue;
+        const bool listed = fact.endsWith('*');
+        if (listed)
+            fact.chop(1);
+        if (read.contains(fact.toLower()))
+            wanted += fact + ';';
+        else
+            more = more || listed;
+    }
+    return more ? wanted : QByteArray();
+}
+
 } // namespace
 
 FtpConnection::FtpConnection() = default;
@@ -92,6 +116,7 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
         return {};
 
     bool utf8 = false;
+    QByteArray mlstFacts;
     if (const auto* feat = transfer_.channel().replyTo("FEAT"); feat && feat->code == 211) {
         features_ = ServerFeatures::fromFeat(feat->lines);
         hashSelected_ = features_.hashSelected;
@@ -101,12 +126,16 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
                 utf8 = true;
             if (f == "MLSD" || f.startsWith("MLST"))
                 mlsd_ = true;
+            if (f.startsWith("MLST "))
+                mlstFacts = line.trimmed().mid(5);
         }
     }
     if (utf8) {
         // Servers that offer UTF8 may still want to be told.
         (void)command("OPTS", "UTF8 ON");
     }
+    if (const QByteArray wanted = factsToAskFor(mlstFacts); !wanted.isEmpty())
+        (void)command("OPTS", "MLST " + wanted);
     return {};
 }
 
@@ -130,9 +159,13 @@ Result<ParsedListing> FtpConnection::list(const QByteArray& folder) {
     const QByteArray url = transfer_.urlFor(path);
     curl_easy_setopt(e, CURLOPT_URL, url.constData());
     // "-a" asks servers that hide dot files by default to show them. An SFTP
-    // folder URL lists in the style of "ls -l".
+    // folder URL lists in the style of "ls -l". MLSD names its folder, which
+    // saves a CWD before every listing; LIST, whose argument some servers
+    // read as options, goes to its folder first.
     if (!isSftp())
         curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, mlsd_ ? "MLSD" : "LIST -a");
+    if (mlsd_ && !path.isEmpty())
+        curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     const int rc = transfer_.perform();
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, nullptr);
     const QByteArray data = transfer_.takeReceived();

@@ -84,7 +84,7 @@ void forgiveMissingRoot(const Session& session, const QString& pattern, RemoteWa
 // into the lists. Whichever session fetched the listing, the walk comes out
 // the same. False when the walk cannot go on.
 bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pattern,
-                 const Result<RemoteListing>& listing, QStringList& remotePaths,
+                 const Result<RemoteListing>& listing, PathTable& remotePaths,
                  QList<qint64>& remoteSizes, QList<RemoteFileFacts>* remoteFacts,
                  RemoteWalkGaps& gaps) {
     if (!noteGaps(pattern, listing, gaps))
@@ -102,7 +102,7 @@ bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
             // nothing about the file it stands for, so it counts as no smaller
             // than any local namesake and is never proposed for an overwrite
             // on its own account.
-            remotePaths.append(base + name);
+            remotePaths.append(base, name);
             remoteSizes.append(entry.kind == RemoteEntryKind::Link
                                    ? std::numeric_limits<qint64>::max()
                                    : entry.size);
@@ -116,7 +116,7 @@ bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
 }
 
 void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QString& pattern,
-                        QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                        PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                         int transfers, const std::function<void()>& whileWaiting,
                         QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps& gaps,
                         const RemoteWalkProgress& progress) {
@@ -172,7 +172,7 @@ bool IsQueued(const FolderQueue& queue, const QString& pattern) {
 }
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps* gaps,
                     const RemoteWalkProgress& progress) {
     RemoteWalkGaps seen;
@@ -197,7 +197,7 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 }
 
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting,
                     QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps* gaps,
                     const RemoteWalkProgress& progress) {

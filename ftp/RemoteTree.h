@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/PathTable.h"
 #include "ftp/Session.h"
 
 #include <QList>
@@ -66,7 +67,7 @@ using RemoteWalkProgress = std::function<void(const QString& folder, int folders
 // walk could not see goes into *gaps: a remote folder that does
 // not exist lists as empty, one the server refuses to list is a gap.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     QList<RemoteFileFacts>* remoteFacts = nullptr, RemoteWalkGaps* gaps = nullptr,
                     const RemoteWalkProgress& progress = {});
 
@@ -79,7 +80,7 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 // the walk). The session is used from
 // another thread meanwhile, so nothing else may use it until this returns.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
-                    QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
+                    PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting,
                     QList<RemoteFileFacts>* remoteFacts = nullptr, RemoteWalkGaps* gaps = nullptr,
                     const RemoteWalkProgress& progress = {});

@@ -15,7 +15,7 @@ constexpr std::chrono::milliseconds kWaitStep{10};
 
 } // namespace
 
-LocalHasher::LocalHasher(const QStringList& paths, HashAlgorithm algorithm, int threads)
+LocalHasher::LocalHasher(const PathTable& paths, HashAlgorithm algorithm, int threads)
     : paths_(paths), algorithm_(algorithm), states_(size_t(paths.size()), State::Queued),
       hashes_(size_t(paths.size())) {
     for (int i = 0; i < std::max(threads, 1); ++i)

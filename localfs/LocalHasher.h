@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ContentHash.h"
+#include "core/PathTable.h"
 
 #include <QByteArray>
 #include <QList>
@@ -20,7 +21,8 @@
 // The destructor stops the workers; each finishes the block it is on.
 class LocalHasher {
 public:
-    LocalHasher(const QStringList& paths, HashAlgorithm algorithm, int threads);
+    // The table must not change, and must outlive the hasher.
+    LocalHasher(const PathTable& paths, HashAlgorithm algorithm, int threads);
     ~LocalHasher();
     LocalHasher(const LocalHasher&) = delete;
     LocalHasher& operator=(const LocalHasher&) = delete;
@@ -40,7 +42,7 @@ private:
     void work();
     QByteArray hashFile(const QString& path);
 
-    const QStringList paths_;
+    const PathTable& paths_;
     const HashAlgorithm algorithm_;
     std::mutex mutex_;
     std::condition_variable done_;

@@ -344,8 +344,9 @@ void TestCli::serversThatDropOrRefuse() {
     server_ = std::make_unique<FtpTestServer>(FtpTestServer::Kind::Pyftpdlib, options);
     START_TEST_SERVER(*server_);
     QVERIFY(writeTree(remoteRoot(), remote));
-    if (!fault.isEmpty())
-        server_->addFault({QStringLiteral("CWD"), fault, 0, 0, -1, QStringLiteral("sub")});
+    for (const char* verb : {"CWD", "MLSD"})
+        if (!fault.isEmpty())
+            server_->addFault({QLatin1String(verb), fault, 0, 0, -1, QStringLiteral("sub")});
     const Outcome compared = run(QStringList{"compare"} + serverOptions());
     QCOMPARE(compared.status, status);
     if (status == 1) {

@@ -693,8 +693,11 @@ void TestCompareRun::serversAsTheyAre() {
     FtpTestServer server(FtpTestServer::Kind::Pyftpdlib, options);
     START_TEST_SERVER(server);
     QVERIFY(makeTree(server.rootPath(), remote));
-    if (!fault.isEmpty())
-        server.addFault({QStringLiteral("CWD"), fault, 0, 0, -1, QStringLiteral("sub")});
+    // However the client asks for the listing: entering the folder or
+    // naming it.
+    for (const char* verb : {"CWD", "MLSD"})
+        if (!fault.isEmpty())
+            server.addFault({QLatin1String(verb), fault, 0, 0, -1, QStringLiteral("sub")});
     QList<Row> got;
     QStringList texts;
     compareWith(server, &got, &texts);

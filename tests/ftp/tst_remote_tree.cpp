@@ -134,11 +134,13 @@ Walk TestRemoteTree::walk(const QString& remoteFolder, int transfers) {
     Walk w;
     const QString root = remoteFolder + QStringLiteral("*.*");
     w.queue.append(root);
+    PathTable paths;
     if (transfers == 1)
-        ListRemoteTree(session_, w.queue, root, w.paths, w.sizes, 2);
+        ListRemoteTree(session_, w.queue, root, paths, w.sizes, 2);
     else
-        ListRemoteTree(session_, w.queue, root, w.paths, w.sizes, 2, transfers,
+        ListRemoteTree(session_, w.queue, root, paths, w.sizes, 2, transfers,
                        [&w] { ++w.yields; });
+    w.paths = paths.toStringList();
     return w;
 }
 
