@@ -225,10 +225,9 @@ bool IsCommandLineInvocation(int argc, char* argv[]) {
 }
 
 int RunCommandLine(const QStringList& arguments) {
-    QString error;
-    const auto options = CommandOptions::parse(arguments, &error);
+    const auto options = CommandOptions::parse(arguments);
     if (!options) {
-        complain(error);
+        complain(options.error());
         return ExitBadInput;
     }
     switch (options->command) {

@@ -22,17 +22,16 @@ QString stored(const QString& key) {
 }
 
 // A password file holds the password on its first line; the line break that
-// editors add is not part of it.
-std::optional<QString> readPasswordFile(const QString& path, QString* error) {
+// editors add is not part of it. Answers the password's bytes, or a message
+// for the user.
+Expected<QByteArray, QString> readPasswordFile(const QString& path) {
     QFile file(path);
-    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read the password file %1").arg(path);
-        return std::nullopt;
-    }
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read the password file %1").arg(path);
     QByteArray line = file.readLine();
     while (line.endsWith('\n') || line.endsWith('\r'))
         line.chop(1);
-    return QString::fromUtf8(line);
+    return line;
 }
 
 } // namespace
@@ -86,7 +85,7 @@ QString CommandOptions::usage() {
         "     (nothing was changed)\n");
 }
 
-std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments, QString* error) {
+Expected<CommandOptions, QString> CommandOptions::parse(const QStringList& arguments) {
     CommandOptions options;
     if (arguments.isEmpty())
         return options;
@@ -105,15 +104,12 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     } else if (first == QLatin1String("sync")) {
         options.command = Command::Sync;
     } else if (first.startsWith(u'-')) {
-        *error = QStringLiteral("unknown option %1 (try pellmor --help)").arg(first);
-        return std::nullopt;
+        return QStringLiteral("unknown option %1 (try pellmor --help)").arg(first);
     } else {
-        *error = QStringLiteral("unknown command %1 (try pellmor --help)").arg(first);
-        return std::nullopt;
+        return QStringLiteral("unknown command %1 (try pellmor --help)").arg(first);
     }
     if (options.command != Command::Compare && options.command != Command::Sync) {
-        *error = QStringLiteral("%1 takes no further arguments").arg(first);
-        return std::nullopt;
+        return QStringLiteral("%1 takes no further arguments").arg(first);
     }
 
     QCommandLineParser parser;
@@ -139,12 +135,10 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     QStringList forParser = arguments;
     forParser.first() = QStringLiteral("pellmor");
     if (!parser.parse(forParser)) {
-        *error = parser.errorText().trimmed();
-        return std::nullopt;
+        return parser.errorText().trimmed();
     }
     if (!parser.positionalArguments().isEmpty()) {
-        *error = QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
-        return std::nullopt;
+        return QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
     }
     if (parser.isSet(help)) {
         options.command = Command::Help;
@@ -153,8 +147,7 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     for (const QCommandLineOption& o :
          {host, port, user, remote, local, passwordFile, transfers, match, overwrite}) {
         if (parser.values(o).size() > 1) {
-            *error = QStringLiteral("--%1 is given more than once").arg(o.names().first());
-            return std::nullopt;
+            return QStringLiteral("--%1 is given more than once").arg(o.names().first());
         }
     }
     options.yes = options.command == Command::Sync && parser.isSet(yes);
@@ -171,9 +164,8 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
         bool ok = false;
         options.transfers = parser.value(transfers).toInt(&ok);
         if (!ok || options.transfers < Transfers::kMin || options.transfers > Transfers::kMax) {
-            *error = QStringLiteral("--transfers takes a number from 1 to 8: %1")
-                         .arg(parser.value(transfers));
-            return std::nullopt;
+            return QStringLiteral("--transfers takes a number from 1 to 8: %1")
+                .arg(parser.value(transfers));
         }
     } else {
         options.transfers = Transfers::fromText(stored(QStringLiteral("Transfers")));
@@ -182,17 +174,15 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     if (parser.isSet(match)) {
         const auto rule = CompareRules::matchFromWord(parser.value(match));
         if (!rule) {
-            *error = QStringLiteral("--match takes name or path: %1").arg(parser.value(match));
-            return std::nullopt;
+            return QStringLiteral("--match takes name or path: %1").arg(parser.value(match));
         }
         options.rules.match = *rule;
     }
     if (parser.isSet(overwrite)) {
         const auto rule = CompareRules::overwriteFromWord(parser.value(overwrite));
         if (!rule) {
-            *error = QStringLiteral("--overwrite takes smaller, size, time or content: %1")
-                         .arg(parser.value(overwrite));
-            return std::nullopt;
+            return QStringLiteral("--overwrite takes smaller, size, time or content: %1")
+                .arg(parser.value(overwrite));
         }
         options.rules.overwrite = *rule;
     }
@@ -212,9 +202,8 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     };
     for (const auto& r : required) {
         if (r.value.isEmpty()) {
-            *error = QStringLiteral("no %1: give --%2 or enter it in the window")
-                         .arg(QLatin1String(r.what), QLatin1String(r.option));
-            return std::nullopt;
+            return QStringLiteral("no %1: give --%2 or enter it in the window")
+                .arg(QLatin1String(r.what), QLatin1String(r.option));
         }
     }
 
@@ -223,26 +212,23 @@ std::optional<CommandOptions> CommandOptions::parse(const QStringList& arguments
     try {
         ConvertPortText(options.port);
     } catch (const VbError&) {
-        *error = QStringLiteral("the port is not a number from 0 to 65535: %1").arg(options.port);
-        return std::nullopt;
+        return QStringLiteral("the port is not a number from 0 to 65535: %1").arg(options.port);
     }
 
     const QFileInfo localInfo(localText);
     if (!localInfo.exists()) {
-        *error = QStringLiteral("the local folder does not exist: %1").arg(localText);
-        return std::nullopt;
+        return QStringLiteral("the local folder does not exist: %1").arg(localText);
     }
     if (!localInfo.isDir()) {
-        *error = QStringLiteral("the local folder is not a folder: %1").arg(localText);
-        return std::nullopt;
+        return QStringLiteral("the local folder is not a folder: %1").arg(localText);
     }
     options.localFolder = QDir::cleanPath(localInfo.absoluteFilePath());
 
     if (parser.isSet(passwordFile)) {
-        const auto password = readPasswordFile(parser.value(passwordFile), error);
+        const auto password = readPasswordFile(parser.value(passwordFile));
         if (!password)
-            return std::nullopt;
-        options.password = *password;
+            return password.error();
+        options.password = QString::fromUtf8(*password);
     } else if (qEnvironmentVariableIsSet("PELLMOR_PASSWORD")) {
         options.password = qEnvironmentVariable("PELLMOR_PASSWORD");
     } else {

@@ -2,10 +2,10 @@
 
 #include "compare/CompareRules.h"
 
+#include "core/Expected.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <optional>
 
 // One "pellmor compare" or "pellmor sync" with every connection setting
 // resolved: an option given on the command line wins over the stored setting
@@ -34,9 +34,9 @@ struct CommandOptions {
 
     // Parses the arguments that follow the program name and checks everything
     // that can be checked without the server: the options, the port, the local
-    // folder and the password file. Answers nothing and sets *error to a
-    // message for the user when the input is unusable.
-    static std::optional<CommandOptions> parse(const QStringList& arguments, QString* error);
+    // folder and the password file. Answers a message for the user instead
+    // when the input is unusable.
+    static Expected<CommandOptions, QString> parse(const QStringList& arguments);
 
     // The text of --help.
     static QString usage();

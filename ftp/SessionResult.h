@@ -1,9 +1,9 @@
 #pragma once
 
+#include "core/Expected.h"
+
 #include <QString>
 
-#include <optional>
-#include <utility>
 
 // What went wrong with an operation on a server, in terms a caller can act
 // on: a refusal is the server's answer and will be the same next time; a lost
@@ -49,48 +49,10 @@ struct Failure {
 
 // The value of an operation, or the failure that kept it from one. A plain
 // `Result<>` says only whether the operation was carried out.
-template <typename T = void> class Result {
+template <typename T = void> class Result : public Expected<T, Failure> {
 public:
-    using Value = T;
+    using Expected<T, Failure>::Expected;
 
-    Result(T value) : value_(std::move(value)) {}
-    Result(Failure failure) : failure_(std::move(failure)) {}
-
-    bool ok() const { return value_.has_value(); }
-    explicit operator bool() const { return ok(); }
-
-    const T& value() const& { return *value_; }
-    T& value() & { return *value_; }
-    T&& value() && { return std::move(*value_); }
-    const T& operator*() const& { return *value_; }
-    T& operator*() & { return *value_; }
-    const T* operator->() const { return &*value_; }
-    T* operator->() { return &*value_; }
-
-    // Only for a result that is not ok().
-    const Failure& failure() const { return failure_; }
-    bool is(FailureKind kind) const { return !ok() && failure_.kind == kind; }
-
-private:
-    std::optional<T> value_;
-    Failure failure_;
-};
-
-template <> class Result<void> {
-public:
-    // What a successful result holds: nothing.
-    struct Value {};
-    Result(Value) {}
-
-    Result() = default;
-    Result(Failure failure) : ok_(false), failure_(std::move(failure)) {}
-
-    bool ok() const { return ok_; }
-    explicit operator bool() const { return ok_; }
-    const Failure& failure() const { return failure_; }
-    bool is(FailureKind kind) const { return !ok_ && failure_.kind == kind; }
-
-private:
-    bool ok_ = true;
-    Failure failure_;
+    const Failure& failure() const { return this->error(); }
+    bool is(FailureKind kind) const { return !this->ok() && failure().kind == kind; }
 };
