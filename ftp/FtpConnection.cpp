@@ -209,6 +209,16 @@ Result<int> FtpConnection::command(const QByteArray& verb, const QByteArray& arg
     return reply->code;
 }
 
+Result<> FtpConnection::commandAnswered(const QByteArray& verb, const QByteArray& argument,
+                                        const std::function<bool(int)>& accepted) {
+    const auto code = command(verb, argument);
+    if (!code)
+        return code.failure();
+    if (!accepted(*code))
+        return refusal(argument.isEmpty() ? verb : verb + ' ' + argument);
+    return {};
+}
+
 Failure FtpConnection::refusal(const QByteArray& command) const {
     const auto* reply = transfer_.channel().replyTo(command);
     if (!reply)
@@ -243,12 +253,7 @@ Result<> FtpConnection::makeDirectory(const QByteArray& path) {
         return idle;
     if (isSftp())
         return sftpOutcome(sftpQuote("mkdir " + sftpQuoted(path)));
-    const auto code = command("MKD", path);
-    if (!code)
-        return code.failure();
-    if (*code != 257)
-        return refusal("MKD " + path);
-    return {};
+    return commandAnswered("MKD", path, [](int code) { return code == 257; });
 }
 
 Result<> FtpConnection::deleteFile(const QByteArray& path) {
@@ -256,12 +261,7 @@ Result<> FtpConnection::deleteFile(const QByteArray& path) {
         return idle;
     if (isSftp())
         return sftpOutcome(sftpQuote("rm " + sftpQuoted(path)));
-    const auto code = command("DELE", path);
-    if (!code)
-        return code.failure();
-    if (*code / 100 != 2)
-        return refusal("DELE " + path);
-    return {};
+    return commandAnswered("DELE", path, [](int code) { return code / 100 == 2; });
 }
 
 Result<bool> FtpConnection::fileExists(const QByteArray& path) {
@@ -367,12 +367,7 @@ Result<> FtpConnection::checkAlive() {
         curl_easy_setopt(transfer_.easy(), CURLOPT_NOBODY, 1L);
         return sftpOutcome(transfer_.perform());
     }
-    const auto code = command("NOOP", QByteArray());
-    if (!code)
-        return code.failure();
-    if (*code / 100 != 2)
-        return refusal("NOOP");
-    return {};
+    return commandAnswered("NOOP", {}, [](int code) { return code / 100 == 2; });
 }
 
 Result<> FtpConnection::beginUpload(const QByteArray& path) {

@@ -11,6 +11,8 @@
 #include <QDateTime>
 #include <QList>
 
+#include <functional>
+
 #include <optional>
 
 // One logged-in connection to a server and what the program does over it,
@@ -88,6 +90,10 @@ private:
     int performCommands(const QList<QByteArray>& commands);
     // The reply code to one FTP command outside a transfer.
     Result<int> command(const QByteArray& verb, const QByteArray& argument);
+    // One FTP command whose reply code `accepted` takes for success; any
+    // other reply is a refusal.
+    Result<> commandAnswered(const QByteArray& verb, const QByteArray& argument,
+                             const std::function<bool(int)>& accepted);
     // A refusal made of the reply to this command.
     Failure refusal(const QByteArray& command) const;
     int sftpQuote(const QByteArray& line);
