@@ -7,6 +7,7 @@
 #include "compare/RunProgress.h"
 #include "core/PasswordStore.h"
 #include "ftp/RemoteTree.h"
+#include "ftp/SessionPool.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
@@ -56,6 +57,7 @@ public:
     FolderQueue& folderQueue() override { return FolderQueue_; }
     Session& session() override { return session_; }
     int transfers() const override;
+    SessionPool* sessionPool() override { return &pool_; }
     RunProgress* progress() override { return &progress_; }
     bool isBusy() const override { return IsBusy; }
     void setBusy(bool busy) override { IsBusy = busy; }
@@ -129,6 +131,9 @@ private:
     // The main session: opened by a compare run (or "Test Connection"), used by
     // the sync run.
     Session session_;
+    // The extra sessions of the runs, kept between them like the main one and
+    // logged out when the window goes.
+    SessionPool pool_{SessionPool::Keep::Sessions};
     Form2* form2_ = nullptr;
     bool IsBusy = false;
     WindowPointer pointer_{this};

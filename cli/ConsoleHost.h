@@ -6,6 +6,7 @@
 #include "compare/RunProgress.h"
 #include "ftp/RemoteTree.h"
 #include "ftp/Session.h"
+#include "ftp/SessionPool.h"
 
 // The compare and sync runs without a window: the box texts are the resolved
 // command-line settings, the result list is a plain model the command prints,
@@ -30,6 +31,7 @@ public:
     FolderQueue& folderQueue() override { return queue_; }
     Session& session() override { return session_; }
     int transfers() const override { return options_.transfers; }
+    SessionPool* sessionPool() override { return &pool_; }
 
     RunProgress* progress() override { return &progress_; }
 
@@ -44,5 +46,7 @@ private:
     FolderQueue queue_;
     // Closed when the command ends.
     Session session_;
+    // The compare's extra sessions serve the sync after it.
+    SessionPool pool_{SessionPool::Keep::Sessions};
     bool busy_ = false;
 };

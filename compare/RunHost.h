@@ -7,6 +7,7 @@
 class FolderQueue;
 class ResultListModel;
 class RunProgress;
+class SessionPool;
 
 // The narrow window interface that the compare and sync runs talk to. The
 // main window implements it; tests and the command line may implement it
@@ -36,6 +37,11 @@ public:
     // once (1 to 8, see compare/Transfers.h). One: every command goes over the
     // main session, one after another.
     virtual int transfers() const { return 1; }
+
+    // The extra sessions the host keeps between runs, as it keeps the main
+    // one: those of a compare serve the sync after it. Null where the host
+    // keeps none: each run then logs its own in and out.
+    virtual SessionPool* sessionPool() { return nullptr; }
 
     virtual ResultListModel& resultList() = 0;
     // Removes every column of the list and adds "Source", "Action" and

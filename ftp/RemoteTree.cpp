@@ -3,8 +3,10 @@
 #include "core/VbError.h"
 #include "ftp/ListingPrefetcher.h"
 #include "ftp/RemoteNames.h"
+#include "ftp/SessionPool.h"
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -113,9 +115,10 @@ bool takeListing(FolderQueue& queue, const QString& rootBase, const QString& pat
 void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QString& pattern,
                         QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                         int transfers, const std::function<void()>& whileWaiting,
-                        RemoteWalkGaps& gaps, const RemoteWalkProgress& progress) {
+                        RemoteWalkGaps& gaps, const RemoteWalkProgress& progress,
+                        SessionPool& pool) {
     const QString rootBase = baseOf(pattern);
-    ListingPrefetcher prefetcher(session, transfers - 1);
+    ListingPrefetcher prefetcher(session, pool, transfers - 1);
     // Listing i of the prefetcher is the pattern for i = 0, then queue
     // position nextPosition + i - 1: the order in which the walk lists them.
     prefetcher.add(pattern);
@@ -192,15 +195,25 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     QStringList& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting, RemoteWalkGaps* gaps,
-                    const RemoteWalkProgress& progress) {
+                    const RemoteWalkProgress& progress, SessionPool* pool) {
     if (transfers <= 1) {
         ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, gaps,
                        progress);
         return;
     }
     RemoteWalkGaps seen;
-    walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition, transfers,
-                       whileWaiting, seen, progress);
+    {
+        // Sessions of a pool of the walk's own are logged out as the walk
+        // ends; log-ins still under way are cut off.
+        std::optional<SessionPool> own;
+        if (!pool) {
+            own.emplace();
+            own->useSettings(session.settings());
+            pool = &*own;
+        }
+        walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition,
+                           transfers, whileWaiting, seen, progress, *pool);
+    }
     // The session is this thread's again once the prefetcher has gone.
     forgiveMissingRoot(session, pattern, seen);
     if (gaps)

@@ -57,6 +57,9 @@ public:
         // Pyftpdlib: every this many commands on a connection, the command is
         // answered "421" and the connection closed instead (0: never).
         int dropEvery = 0;
+        // Pyftpdlib: every PASS is answered this much later, as by a server
+        // whose log-ins are slow (0: at once).
+        int logInDelayMs = 0;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
@@ -145,6 +148,11 @@ public:
     // Every command line that reached the server so far, in order, as the
     // server received it (pyftpdlib only; passwords masked).
     QList<QByteArray> commandLog() const;
+
+    // For each TLS data connection the server has accepted so far, in order,
+    // whether its handshake resumed a session of the client's (vsftpd over
+    // TLS only, from its log).
+    QList<bool> dataConnectionsResumed() const;
 
 private:
     bool startPyftpdlib(QString* reason);
