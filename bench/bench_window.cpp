@@ -45,6 +45,7 @@
 #include "app/Form1.h"
 #include "app/WidgetMessageBox.h"
 #include "bench/Median.h"
+#include "bench/X11Windows.h"
 #include "compare/ResultListModel.h"
 #include "compare/Transfers.h"
 #include "core/SettingsStore.h"
@@ -355,7 +356,10 @@ public:
 
     qint64 pid() const { return process_.processId(); }
 
-    bool start(const QString& binary, const QString& transcript, const QString& configHome = {}) {
+    // `left`: where the window goes on the display, so that two instances
+    // lie side by side and each gets its own clicks.
+    bool start(const QString& binary, const QString& transcript, const QString& configHome = {},
+               int left = 0) {
         transcript_.setFileName(transcript);
         QFile::remove(transcript);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -368,12 +372,18 @@ public:
         process_.start(binary, {});
         if (!process_.waitForStarted())
             return false;
-        const QStringList found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
-                                           QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                           QString::number(process_.processId())});
-        if (found.isEmpty())
-            return false;
+        QStringList found;
+        for (QElapsedTimer shown; found.isEmpty(); QThread::msleep(10)) {
+            if (!shown.isValid())
+                shown.start();
+            else if (shown.hasExpired(60000))
+                return false;
+            found = X11Windows::visibleOf(process_.processId());
+        }
         window_ = found.constFirst();
+        if (left > 0)
+            xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), window_,
+                     QString::number(left), QStringLiteral("0")});
         return true;
     }
 
@@ -406,13 +416,10 @@ public:
         QString box;
         qint64 saidAt = 0;
         while (box.isEmpty()) {
-            // Each look starts a process; back to back they would take a core
-            // from the program being timed. A look every 10 ms costs at most
-            // that much of the figure.
-            QThread::msleep(10);
-            for (const QString& w :
-                 xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                          QStringLiteral("--pid"), QString::number(process_.processId())})) {
+            // A look costs a few round trips to the display; one every 2 ms
+            // costs at most that much of the figure.
+            QThread::msleep(2);
+            for (const QString& w : X11Windows::visibleOf(process_.processId())) {
                 if (w != window_)
                     box = w;
             }
@@ -453,9 +460,7 @@ public:
         while (count("sync run ends") == before) {
             if (!sinceKey.isValid() || sinceKey.hasExpired(1000)) {
                 if (sinceKey.isValid() &&
-                    !xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                              QStringLiteral("--pid"), QString::number(process_.processId())})
-                         .contains(box))
+                    !X11Windows::visibleOf(process_.processId()).contains(box))
                     continue;
                 sinceKey.start();
                 xdotool({QStringLiteral("key"), QStringLiteral("Return")});
@@ -466,7 +471,7 @@ public:
     }
 
     // After sync(): milliseconds from the last reply of the server to the box
-    // on the display (at most 10 ms of it the time between two looks).
+    // on the display (at most 2 ms of it the time between two looks).
     qint64 lastBoxDelayMs = -1;
 
     // The program's peak resident memory so far (VmHWM), in KiB.
@@ -652,7 +657,7 @@ private:
             const QString home = work_ + QStringLiteral("/versus-config");
             writeSettings(home, server_, QStringLiteral("/versus/"), tree + QLatin1Char('/'),
                           o_.versusTransfers);
-            if (!versus_.start(o_.binary, work_ + QStringLiteral("/versus.log"), home)) {
+            if (!versus_.start(o_.binary, work_ + QStringLiteral("/versus.log"), home, 660)) {
                 std::fprintf(stderr, "could not start a second %s\n", qPrintable(o_.binary));
                 return 1;
             }
