@@ -428,7 +428,11 @@ bool FtpTestServer::startRclone(QString* reason) {
                          QStringLiteral("--key"), workDir_->filePath(QStringLiteral("hostkey")),
                          QStringLiteral("--config"),
                          workDir_->filePath(QStringLiteral("rclone.conf")),
-                         QStringLiteral("--authorized-keys"), authorizedKeys},
+                         QStringLiteral("--authorized-keys"), authorizedKeys,
+                         // Listings come from the disk, as from any other
+                         // server, also after a test changed it behind the
+                         // server's back.
+                         QStringLiteral("--dir-cache-time"), QStringLiteral("0s")},
                         port, reason);
 }
 
