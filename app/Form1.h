@@ -7,6 +7,7 @@
 #include "compare/RunProgress.h"
 #include "core/PasswordStore.h"
 #include "ftp/RemoteTree.h"
+#include "ftp/SessionPool.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
@@ -57,6 +58,7 @@ public:
     FolderQueue& folderQueue() override { return FolderQueue_; }
     Session& session() override { return session_; }
     int transfers() const override;
+    SessionPool* sessionPool() override { return &pool_; }
     RunProgress* progress() override { return &progress_; }
     CompareRules compareRules() const override;
     bool isBusy() const override { return IsBusy; }
@@ -135,6 +137,9 @@ private:
     // The main session: opened by a compare run (or "Test Connection"), used by
     // the sync run.
     Session session_;
+    // The extra sessions of the runs, kept between them like the main one and
+    // logged out when the window goes.
+    SessionPool pool_{SessionPool::Keep::Sessions};
     Form2* form2_ = nullptr;
     bool IsBusy = false;
     WindowPointer pointer_{this};

@@ -26,7 +26,10 @@
 //       rclone's --transfers is the same number)
 //       [--match name|path] [--overwrite smaller|size|time|content] store the
 //       compare rules (MatchBy, OverwriteWhen; else the default rules)
+//       [--login-delay-ms N] has pyftpdlib answer every PASS that much later
 //       [--binary PATH] drives the built program instead (see below)
+//       [--versus-transfers N] (many, with --binary) a second instance of the
+//       program, with Transfers N, does the same job in each round
 //
 // The window is made as the program makes it (Form1, the widget message
 // boxes, Form_Load, show), its settings read from a throwaway
@@ -34,7 +37,7 @@
 // is read and closed the moment it opens. Times are medians; the peak memory
 // is that of this process (the window and everything it ran).
 //
-// With --binary (modes many and compare, on an X display with xdotool), the
+// With --binary (on an X display with xdotool), the
 // built program itself runs as its own process with the same throwaway
 // settings: its buttons are clicked with xdotool at their places in the
 // window, a compare counts as finished when its FTP transcript (written to a
@@ -44,6 +47,7 @@
 #include "app/Form1.h"
 #include "app/WidgetMessageBox.h"
 #include "bench/Median.h"
+#include "bench/X11Windows.h"
 #include "compare/ResultListModel.h"
 #include "compare/Transfers.h"
 #include "core/SettingsStore.h"
@@ -53,10 +57,12 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -91,6 +97,11 @@ struct Options {
     // The compare rules' words; empty: not stored, the default rules.
     QString match;
     QString overwrite;
+    // Every PASS answered this much later (pyftpdlib): a server slow to log in.
+    int logInDelayMs = 0;
+    // With --binary: a second instance of the program with this Transfers
+    // setting does the same job in each round, the order alternated.
+    int versusTransfers = 0;
     QString binary;
     // Compare mode: files made as holes of their sizes, so that trees of a
     // million files cost no disk and little time to make.
@@ -372,23 +383,34 @@ public:
 
     qint64 pid() const { return process_.processId(); }
 
-    bool start(const QString& binary, const QString& transcript) {
+    // `left`: where the window goes on the display, so that two instances
+    // lie side by side and each gets its own clicks.
+    bool start(const QString& binary, const QString& transcript, const QString& configHome = {},
+               int left = 0) {
         transcript_.setFileName(transcript);
         QFile::remove(transcript);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("PELLMOR_FTP_LOG"), transcript);
+        if (!configHome.isEmpty())
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the display's own platform
         process_.setProcessEnvironment(env);
         process_.setProcessChannelMode(QProcess::ForwardedChannels);
         process_.start(binary, {});
         if (!process_.waitForStarted())
             return false;
-        const QStringList found = xdotool({QStringLiteral("search"), QStringLiteral("--sync"),
-                                           QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                                           QString::number(process_.processId())});
-        if (found.isEmpty())
-            return false;
+        QStringList found;
+        for (QElapsedTimer shown; found.isEmpty(); QThread::msleep(10)) {
+            if (!shown.isValid())
+                shown.start();
+            else if (shown.hasExpired(60000))
+                return false;
+            found = X11Windows::visibleOf(process_.processId());
+        }
         window_ = found.constFirst();
+        if (left > 0)
+            xdotool({QStringLiteral("windowmove"), QStringLiteral("--sync"), window_,
+                     QString::number(left), QStringLiteral("0")});
         return true;
     }
 
@@ -414,27 +436,70 @@ public:
     // Seconds from the click on "2. Start Syncing ..." to the box that ends
     // the run being on the display; the box is then closed with Return.
     double sync() {
+        const int started = count("sync run starts");
         const int before = count("sync run ends");
-        const QElapsedTimer t = clickAt(kSyncButton);
+        QDateTime clicked = QDateTime::currentDateTime();
+        QElapsedTimer t = clickAt(kSyncButton);
         QString box;
+        qint64 saidAt = 0;
         while (box.isEmpty()) {
-            // Each look starts a process; back to back they would take a core
-            // from the program being timed. A look every 10 ms costs at most
-            // that much of the figure.
-            QThread::msleep(10);
-            for (const QString& w :
-                 xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                          QStringLiteral("--pid"), QString::number(process_.processId())})) {
+            // A look costs a few round trips to the display; one every 2 ms
+            // costs at most that much of the figure.
+            QThread::msleep(2);
+            for (const QString& w : X11Windows::visibleOf(process_.processId())) {
                 if (w != window_)
                     box = w;
             }
+            if (!box.isEmpty())
+                break;
+            // A click that never arrived is said and made again, as for the
+            // compare; a run that ended without a box on the display is said
+            // every ten seconds, with what the transcript holds.
+            if (count("sync run starts") == started && t.hasExpired(kClickLostMs)) {
+                std::fprintf(stderr, "the click on the sync button was lost; clicking again\n");
+                clicked = QDateTime::currentDateTime();
+                t = clickAt(kSyncButton);
+            } else if (count("sync run ends") != before && t.elapsed() - saidAt > 10000) {
+                saidAt = t.elapsed();
+                std::fprintf(stderr,
+                             "the sync run ended %lld ms ago, and no box is on the display\n",
+                             runEndAt_.msecsTo(QDateTime::currentDateTime()));
+            }
         }
         const double seconds = t.nsecsElapsed() / 1e9;
-        while (count("sync run ends") == before)
-            xdotool(
-                {QStringLiteral("key"), QStringLiteral("--window"), box, QStringLiteral("Return")});
+        // How long after the run's last reply from the server (the last row's
+        // mark follows it at once) the box was on the display.
+        const QDateTime seen = QDateTime::currentDateTime();
+        count("sync run ends");
+        lastBoxDelayMs = lastReplyAt_.isValid() ? lastReplyAt_.msecsTo(seen) : -1;
+        if (qEnvironmentVariableIsSet("PELLMOR_BENCH_STEPS"))
+            std::fprintf(stderr,
+                         "click to run start %lld ms, to first command %lld ms, last reply "
+                         "to box %lld ms\n",
+                         clicked.msecsTo(runStartAt_), clicked.msecsTo(firstCommandAt_),
+                         lastBoxDelayMs);
+        // The box has the focus: Return is typed as a user types it. A key
+        // sent to the box's window instead (xdotool key --window) carries no
+        // time, and Qt held its press back until the next key or the next
+        // window to open, so that it closed the box of the next round unseen.
+        // A key is typed again only while the box is still on the display.
+        QElapsedTimer sinceKey;
+        while (count("sync run ends") == before) {
+            if (!sinceKey.isValid() || sinceKey.hasExpired(1000)) {
+                if (sinceKey.isValid() &&
+                    !X11Windows::visibleOf(process_.processId()).contains(box))
+                    continue;
+                sinceKey.start();
+                xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+            }
+            QThread::msleep(10);
+        }
         return seconds;
     }
+
+    // After sync(): milliseconds from the last reply of the server to the box
+    // on the display (at most 2 ms of it the time between two looks).
+    qint64 lastBoxDelayMs = -1;
 
     // The program's peak resident memory so far (VmHWM), in KiB.
     long peakKib() const {
@@ -483,11 +548,26 @@ private:
         const qsizetype lastLine = pending_.lastIndexOf('\n');
         if (lastLine >= 0) {
             for (const QByteArray& line : pending_.left(lastLine).split('\n')) {
-                for (const char* marker :
-                     {"compare run starts", "compare run ends", "sync run ends"}) {
+                for (const char* marker : {"compare run starts", "compare run ends",
+                                           "sync run starts", "sync run ends"}) {
                     if (line.contains(marker))
                         ++counts_[marker];
                 }
+                // "2026-12-08T22:46:59.790 #1 < 250 ..."
+                const auto at = [&] {
+                    return QDateTime::fromString(QString::fromLatin1(line.left(23)),
+                                                 Qt::ISODateWithMs);
+                };
+                if (line.contains(" < "))
+                    lastReplyAt_ = at();
+                if (line.contains("sync run starts")) {
+                    runStartAt_ = at();
+                    firstCommandAt_ = {};
+                }
+                if (line.contains("sync run ends"))
+                    runEndAt_ = at();
+                if (line.contains(" > ") && !firstCommandAt_.isValid())
+                    firstCommandAt_ = at();
             }
             pending_.remove(0, lastLine + 1);
         }
@@ -499,6 +579,10 @@ private:
     QFile transcript_;
     QByteArray pending_;
     std::map<std::string, int> counts_;
+    QDateTime lastReplyAt_;
+    QDateTime runStartAt_;
+    QDateTime firstCommandAt_;
+    QDateTime runEndAt_;
 };
 
 class Bench {
@@ -595,34 +679,58 @@ private:
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
                       tree + QLatin1Char('/'), o_);
         showWindow();
+        const bool versus = o_.versusTransfers > 0 && !o_.binary.isEmpty();
+        if (versus) {
+            const QString home = work_ + QStringLiteral("/versus-config");
+            Options versusOptions = o_;
+            versusOptions.transfers = o_.versusTransfers;
+            writeSettings(home, server_, QStringLiteral("/versus/"), tree + QLatin1Char('/'),
+                          versusOptions);
+            if (!versus_.start(o_.binary, work_ + QStringLiteral("/versus.log"), home, 660)) {
+                std::fprintf(stderr, "could not start a second %s\n", qPrintable(o_.binary));
+                return 1;
+            }
+        }
         const bool ftpPeers = !o_.ftpes() && !o_.sftp();
         const auto env = ftpPeers ? rcloneEnv(server_, work_) : QProcessEnvironment();
-        QList<double> compare, sync, plainSync, lftp1, lftp4, rclone;
-        for (int r = 0; r < o_.runs; ++r) {
-            if (!o_.binary.isEmpty()) {
-                QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
-                boxes_.texts.clear();
-                compare << program_.compare();
-                sync << program_.sync();
-                if (countFiles(server_.rootPath() + QStringLiteral("/ours")) != o_.files) {
-                    std::fprintf(stderr, "the server does not hold every file\n");
-                    return 1;
-                }
-            } else {
-                double c = 0;
-                const double t = syncAll(server_, &c);
-                if (t < 0)
-                    return 1;
-                compare << c;
-                sync << t;
-            }
-            if (plain_ && o_.binary.isEmpty()) {
+        QList<double> compare, sync, both, plainSync, lftp1, lftp4, rclone, vCompare, vSync, vBoth,
+            boxDelays;
+        // One compare and sync of the built program into a folder emptied
+        // first; false when the server does not hold every file afterwards.
+        const auto program = [&](ProgramDriver& driver, const char* folder, QList<double>& c,
+                                 QList<double>& t, QList<double>& b) {
+            const QString remote = server_.rootPath() + QLatin1Char('/') + QLatin1String(folder);
+            QDir(remote).removeRecursively();
+            c << driver.compare();
+            t << driver.sync();
+            b << c.last() + t.last();
+            boxDelays << double(driver.lastBoxDelayMs);
+            if (countFiles(remote) == o_.files)
+                return true;
+            std::fprintf(stderr, "the server does not hold every file\n");
+            return false;
+        };
+        const auto ours = [&] {
+            if (!o_.binary.isEmpty())
+                return program(program_, "ours", compare, sync, both) &&
+                       (!versus || program(versus_, "versus", vCompare, vSync, vBoth));
+            double c = 0;
+            const double t = syncAll(server_, &c);
+            if (t < 0)
+                return false;
+            compare << c;
+            sync << t;
+            both << c + t;
+            if (plain_) {
                 const double p = syncAll(*plain_, nullptr);
                 if (p < 0)
-                    return 1;
+                    return false;
                 plainSync << p;
                 useServer(server_);
             }
+            return true;
+        };
+        const auto peers = [&] {
             if (o_.sftp()) {
                 rclone << runTool(QStringLiteral("rclone"),
                                   rcloneSftpArgs(server_, tree,
@@ -630,7 +738,7 @@ private:
                                                  o_.effectiveTransfers()));
             }
             if (!ftpPeers)
-                continue;
+                return;
             for (auto [list, parallel] : {std::pair{&lftp1, 1}, std::pair{&lftp4, 4}}) {
                 QDir(server_.rootPath() + QStringLiteral("/lftp")).removeRecursively();
                 *list << runTool(
@@ -644,11 +752,34 @@ private:
             QDir().mkpath(server_.rootPath() + QStringLiteral("/rclone"));
             rclone << runTool(QStringLiteral("rclone"),
                               {QStringLiteral("copy"), tree, QStringLiteral("bench:/rclone")}, env);
+        };
+        for (int r = 0; r < o_.runs; ++r) {
+            // The order alternates, so that neither side always meets the
+            // machine as the other left it.
+            if (r % 2 == 1)
+                peers();
+            if (!ours())
+                return 1;
+            if (r % 2 == 0)
+                peers();
         }
-        std::printf("%d files of 1-8 KiB in %d new folders, %d ms per reply, Transfers %d\n",
-                    o_.files, o_.folders, o_.delayMs, o_.effectiveTransfers());
+        std::printf("%d files of 1-8 KiB in %d new folders, %d ms per reply, %d ms per log-in, "
+                    "Transfers %d\n",
+                    o_.files, o_.folders, o_.delayMs, o_.logInDelayMs, o_.effectiveTransfers());
         report("pellmor compare", compare);
         report("pellmor sync", sync);
+        report("pellmor both", both);
+        if (!o_.binary.isEmpty())
+            std::printf("last reply to the \"Done.\" box: median %.0f ms, worst %.0f ms\n",
+                        median(boxDelays), *std::max_element(boxDelays.begin(), boxDelays.end()));
+        if (versus) {
+            std::printf("the same program with Transfers %d:\n", o_.versusTransfers);
+            report("compare", vCompare);
+            report("sync", vSync);
+            report("both", vBoth);
+            std::printf("Transfers %d / Transfers %d time: %.2fx\n", o_.effectiveTransfers(),
+                        o_.versusTransfers, median(both) / median(vBoth));
+        }
         if (plain_) {
             report("pellmor sync, plain", plainSync);
             std::printf("ftpes/plain time: %.2fx\n", median(sync) / median(plainSync));
@@ -661,6 +792,9 @@ private:
             std::printf("pellmor/rclone time: %.2fx\n", median(sync) / median(rclone));
         } else {
             report("rclone copy", rclone);
+            if (!lftp4.isEmpty())
+                std::printf("pellmor sync / lftp --parallel=4: %.2fx, / rclone: %.2fx\n",
+                            median(sync) / median(lftp4), median(sync) / median(rclone));
         }
         reportProgramMemory();
         return 0;
@@ -727,13 +861,22 @@ private:
         writeSettings(qEnvironmentVariable("XDG_CONFIG_HOME"), server_, QStringLiteral("/ours/"),
                       folder + QLatin1Char('/'), o_);
         showWindow();
-        QList<double> ours, curl, pauses;
+        QList<double> ours, curl, pauses, boxDelays;
         PauseMeter meter;
         QString previous;
-        for (int r = 0; r < o_.runs; ++r) {
+        const auto oursOnce = [&] {
             // The copy of the run before goes, as curl's does: left on the
             // disk, a gigabyte a run would soon have the system hold every
             // writer back while it writes them out, whichever tool runs.
+            if (!o_.binary.isEmpty()) {
+                // The built program keeps its remote folder: emptied.
+                QDir(server_.rootPath() + QStringLiteral("/ours")).removeRecursively();
+                program_.compare();
+                ours << program_.sync();
+                boxDelays << double(program_.lastBoxDelayMs);
+                return QFileInfo(server_.rootPath() + QStringLiteral("/ours/big.bin")).size() ==
+                       o_.mib * 1024 * 1024;
+            }
             if (!previous.isEmpty())
                 QDir(server_.rootPath() + previous).removeRecursively();
             previous = freshFolder(server_, QStringLiteral("ours"));
@@ -744,14 +887,15 @@ private:
             meter.reset();
             ours << click(button("PushButton6"));
             pauses << double(meter.longestMs);
-            if (!checkBoxes({QStringLiteral("Done.")}))
-                return 1;
+            return checkBoxes({QStringLiteral("Done.")});
+        };
+        const auto peerOnce = [&] {
             if (o_.sftp()) {
                 curl << runTool(QStringLiteral("rclone"),
                                 rcloneSftpArgs(server_, folder + QStringLiteral("/big.bin"),
                                                freshFolder(server_, QStringLiteral("rclone")),
                                                o_.effectiveTransfers()));
-                continue;
+                return;
             }
             QFile::remove(server_.rootPath() + QStringLiteral("/curl.bin"));
             QStringList args{QStringLiteral("-s"), QStringLiteral("-T"),
@@ -762,17 +906,34 @@ private:
             if (o_.ftpes())
                 args << QStringLiteral("--ssl-reqd") << QStringLiteral("--insecure");
             curl << runTool(QStringLiteral("curl"), args);
+        };
+        for (int r = 0; r < o_.runs; ++r) {
+            // The order alternates, so that neither side always meets the
+            // machine as the other left it.
+            if (r % 2 == 1)
+                peerOnce();
+            if (!oursOnce())
+                return 1;
+            if (r % 2 == 0)
+                peerOnce();
+            std::fprintf(stderr, "round %d: pellmor %.3f s, peer %.3f s\n", r + 1, ours.last(),
+                         curl.last());
         }
         std::printf("one file of %lld MiB, server taking %lld bytes/s (0: no limit)\n", o_.mib,
                     o_.uploadBps);
         report("pellmor sync", ours);
-        std::printf("longest event-loop pause during the sync: median %.0f ms, worst %.0f ms\n",
-                    median(pauses), *std::max_element(pauses.begin(), pauses.end()));
+        if (!pauses.isEmpty())
+            std::printf("longest event-loop pause during the sync: median %.0f ms, worst %.0f ms\n",
+                        median(pauses), *std::max_element(pauses.begin(), pauses.end()));
+        if (!boxDelays.isEmpty())
+            std::printf("last reply to the \"Done.\" box: median %.0f ms, worst %.0f ms\n",
+                        median(boxDelays), *std::max_element(boxDelays.begin(), boxDelays.end()));
         const char* peer = o_.sftp()    ? "rclone copy"
                            : o_.ftpes() ? "curl --ssl-reqd -T"
                                         : "curl -T";
         report(peer, curl);
         std::printf("pellmor/%s throughput: %.1f%%\n", peer, 100.0 * median(curl) / median(ours));
+        reportProgramMemory();
         return 0;
     }
 
@@ -789,11 +950,14 @@ private:
     BoxWatcher boxes_;
     std::unique_ptr<Form1> form_;
     ProgramDriver program_;
+    ProgramDriver versus_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Each figure shows as it comes, also when the output goes to a file.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // The settings come from a throwaway folder, never the user's own; their
     // password stays there, out of the desktop's keyring.
     QTemporaryDir config;
@@ -844,13 +1008,16 @@ int main(int argc, char** argv) {
             o.match = v;
         else if (k == QLatin1String("--overwrite"))
             o.overwrite = v;
+        else if (k == QLatin1String("--login-delay-ms"))
+            o.logInDelayMs = v.toInt();
+        else if (k == QLatin1String("--versus-transfers"))
+            o.versusTransfers = v.toInt();
         else if (k == QLatin1String("--binary"))
             o.binary = v;
         else if (k == QLatin1String("--server"))
             o.server = v;
     }
-    if ((o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) ||
-        (!o.binary.isEmpty() && o.mode == QLatin1String("big"))) {
+    if (o.mode != QLatin1String("many") && !compareMode && o.mode != QLatin1String("big")) {
         std::fprintf(stderr, "usage: bench_window many|compare|big [options], see the source\n");
         return 2;
     }
@@ -862,6 +1029,7 @@ int main(int argc, char** argv) {
     }
     FtpTestServer::Options serverOptions;
     serverOptions.uploadBytesPerSecond = o.uploadBps;
+    serverOptions.logInDelayMs = o.logInDelayMs;
     const FtpTestServer::Kind kind = o.server == QLatin1String("pyftpdlib")
                                          ? FtpTestServer::Kind::Pyftpdlib
                                      : o.sftp() ? FtpTestServer::Kind::RcloneSftp

@@ -6,6 +6,7 @@
 #include "compare/RunProgress.h"
 #include "ftp/RemoteTree.h"
 #include "ftp/Session.h"
+#include "ftp/SessionPool.h"
 
 // The compare and sync runs without a window: the box texts are the resolved
 // command-line settings, the result list is a plain model the command prints,
@@ -34,6 +35,7 @@ public:
     // Notes go to standard error with the other messages, but do not count as
     // a problem of the compare.
     void compareNote(const QString& text) override;
+    SessionPool* sessionPool() override { return &pool_; }
 
     RunProgress* progress() override { return &progress_; }
 
@@ -48,5 +50,7 @@ private:
     FolderQueue queue_;
     // Closed when the command ends.
     Session session_;
+    // The compare's extra sessions serve the sync after it.
+    SessionPool pool_{SessionPool::Keep::Sessions};
     bool busy_ = false;
 };

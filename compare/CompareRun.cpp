@@ -14,6 +14,7 @@
 #include "core/VbError.h"
 #include "ftp/FtpTranscript.h"
 #include "ftp/RemoteTree.h"
+#include "ftp/SessionPool.h"
 #include "localfs/AddFolder.h"
 
 #include <QDir>
@@ -83,6 +84,10 @@ public:
 // How many unreadable local places the message names; a long list would
 // push the message box off the screen.
 constexpr qsizetype kUnreadableNamed = 5;
+
+// A local tree of at least this many files has the host's extra sessions log
+// in along with the main one.
+constexpr qsizetype kManyFiles = 100;
 
 // The first few entries of a list, one a line, and how many more there are.
 QString namedList(const QStringList& lines) {
@@ -343,6 +348,23 @@ bool CompareRun::openSession() {
     if (!haveInternet)
         return false;
 
+    // The host's extra sessions serve every run with the same settings;
+    // those of other settings are logged out.
+    ConnectionSettings settings;
+    trap_.at(At::connect, [&] { settings = host_.connectionSettings(); });
+    SessionPool* const pool = host_.sessionPool();
+    if (pool) {
+        pool->useSettings(settings);
+        if (host_.transfers() <= 1)
+            pool->close();
+        // A tree this large keeps several sessions busy, in its walk or in
+        // the sync after it, for longer than a log-in takes: theirs go side
+        // by side with the main one's, so that a server slow to log in costs
+        // that wait once.
+        else if (lists_.localPaths.size() >= kManyFiles)
+            pool->grow(host_.transfers() - 1);
+    }
+
     // The log-in takes several round trips, on a slow line seconds; a server
     // that does not answer holds it until a time-out. The window works
     // meanwhile, and a close ends the log-in at once.
@@ -350,11 +372,13 @@ bool CompareRun::openSession() {
     bool connected = false;
     {
         const YieldWhileWaiting yielding(&closed);
-        trap_.at(At::connect, [&] { connected = session.connect(host_.connectionSettings()); });
+        trap_.at(At::connect, [&] { connected = session.connect(settings); });
     }
     if (closed)
         throw RunAborted{};
     if (!connected) {
+        if (pool)
+            pool->close();
         trap_.at(At::refused, [&] { MessageSeam::plain(QStringLiteral("Could not connect.")); });
         trap_.at(At::closeInternet, [&] { session.closeInternet(); });
     }
@@ -378,7 +402,8 @@ bool CompareRun::walkRemoteTree() {
         ListRemoteTree(
             host_.session(), host_.folderQueue(), remotePattern_, lists_.remotePaths,
             lists_.remoteSizes, 2, host_.transfers(), [] { UiYield::processPending(); },
-            ruleCompare_ ? &lists_.remoteFacts : nullptr, &remoteGaps_, listed);
+            ruleCompare_ ? &lists_.remoteFacts : nullptr, &remoteGaps_, listed,
+            host_.sessionPool());
     });
     for (const RemoteWalkGaps::Gap& gap : std::as_const(remoteGaps_.folders))
         lists_.unseenRemote.insert(gap.folder);

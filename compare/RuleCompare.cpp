@@ -138,7 +138,7 @@ void RuleCompare::addRows(ErrorTrap& trap, const CompareLists& lists, const QStr
                         remoteHashes[size_t(k)] = *hash;
                     return hash || !hash.failure().isConnectionProblem();
                 },
-                yield);
+                yield, host_.sessionPool());
             for (qsizetype k = 0; k < remotes.size(); ++k) {
                 if (!remoteHashes[size_t(k)].isEmpty())
                     facts.remoteHashes.insert(remotes.at(k), remoteHashes[size_t(k)]);
@@ -165,7 +165,7 @@ void RuleCompare::addRows(ErrorTrap& trap, const CompareLists& lists, const QStr
                         untold = true;
                     return time || !time.failure().isConnectionProblem();
                 },
-                yield);
+                yield, host_.sessionPool());
             for (qsizetype k = 0; k < needed.size(); ++k) {
                 if (times[size_t(k)])
                     facts.remoteTimes.insert(needed.at(k), *times[size_t(k)]);

@@ -9,6 +9,7 @@
 class FolderQueue;
 class ResultListModel;
 class RunProgress;
+class SessionPool;
 
 // The narrow window interface that the compare and sync runs talk to. The
 // main window implements it; tests and the command line may implement it
@@ -47,6 +48,10 @@ public:
     // this server (a rule that falls back to a simpler one), once each, at the
     // end of the run.
     virtual void compareNote(const QString& text) { MessageSeam::plain(text); }
+    // The extra sessions the host keeps between runs, as it keeps the main
+    // one: those of a compare serve the sync after it. Null where the host
+    // keeps none: each run then logs its own in and out.
+    virtual SessionPool* sessionPool() { return nullptr; }
 
     virtual ResultListModel& resultList() = 0;
     // Removes every column of the list and adds "Source", "Action" and

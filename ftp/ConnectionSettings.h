@@ -9,4 +9,6 @@ struct ConnectionSettings {
     QString portText;
     QString userName;
     QString password;
+
+    bool operator==(const ConnectionSettings&) const = default;
 };

@@ -1,5 +1,6 @@
 #include "ftp/ListingPrefetcher.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -8,18 +9,17 @@ namespace {
 constexpr std::chrono::milliseconds kWaitStep{10};
 
 // An extra session that failed this many listings the main session then made
-// is logged out: it costs time and brings nothing.
+// is let go: it costs time and brings nothing.
 constexpr int kStrikesToRetire = 2;
 
 } // namespace
 
-ListingPrefetcher::ListingPrefetcher(const Session& main, int extra)
-    : main_(main), pool_(main, extra) {
-    workers_.reserve(size_t(pool_.capacity()) + 1);
-    strikes_.assign(size_t(pool_.capacity()) + 1, 0);
-    awaitingVerdict_.assign(size_t(pool_.capacity()) + 1, false);
-    for (int worker = 0; worker <= pool_.capacity(); ++worker)
-        workers_.emplace_back([this, worker] { work(worker); });
+ListingPrefetcher::ListingPrefetcher(const Session& main, SessionPool& pool, int extra)
+    : main_(main), pool_(pool), extra_(std::max(extra, 0)) {
+    strikes_.assign(1, 0);
+    awaitingVerdict_.assign(1, false);
+    sinceStart_.start();
+    workers_.emplace_back([this] { work(0, &main_); });
 }
 
 ListingPrefetcher::~ListingPrefetcher() {
@@ -30,7 +30,7 @@ ListingPrefetcher::~ListingPrefetcher() {
     workAdded_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
-    // The pool logs the extra sessions out as it goes.
+    // Each worker has given its session back as it ended.
 }
 
 void ListingPrefetcher::add(const QString& pattern) {
@@ -46,16 +46,65 @@ int ListingPrefetcher::count() const {
     return int(tasks_.size());
 }
 
+void ListingPrefetcher::recruit() {
+    if (extra_ == 0)
+        return;
+    int working = 0;
+    int waiting = 0;
+    int fetching = 0;
+    qint64 perListingMs = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        working = int(workers_.size()) - 1;
+        waiting = int(tasks_.size() - nextQueued_ + retries_.size());
+        // The listings under way are work left too, however far they are.
+        fetching = fetching_;
+        // Before the first listing has come, the time it has taken so far is
+        // what one costs at least.
+        perListingMs = listed_ > 0 ? listingMs_ / listed_ : sinceStart_.elapsed();
+    }
+    if (waiting == 0)
+        return;
+    if (SessionPool::worthLoggingIn((waiting + fetching) * perListingMs, main_.logInMs()))
+        pool_.grow(std::min(extra_, working + waiting));
+    // Sessions that are logged in cost nothing more.
+    for (; working < extra_; ++working) {
+        Session* session = pool_.take();
+        if (!session)
+            break;
+        const int worker = working + 1;
+        {
+            const std::lock_guard lock(mutex_);
+            strikes_.push_back(0);
+            awaitingVerdict_.push_back(false);
+        }
+        workers_.emplace_back([this, worker, session] {
+            work(worker, session);
+            int strikes = 0;
+            {
+                const std::lock_guard lock(mutex_);
+                strikes = strikes_[size_t(worker)];
+            }
+            pool_.giveBack(session, strikes >= kStrikesToRetire);
+        });
+    }
+}
+
 Result<RemoteListing> ListingPrefetcher::take(int index,
                                               const std::function<void()>& whileWaiting) {
+    recruit();
     std::unique_lock lock(mutex_);
     Task& task = tasks_.at(size_t(index));
     const auto done = [&] { return task.state == State::Done; };
     while (!done()) {
         listingDone_.wait_for(lock, kWaitStep, done);
-        if (whileWaiting && !done()) {
+        if (!done()) {
             lock.unlock();
-            whileWaiting();
+            recruit();
+            if (whileWaiting)
+                whileWaiting();
             lock.lock();
         }
     }
@@ -85,13 +134,7 @@ int ListingPrefetcher::nextTask(int worker, std::unique_lock<std::mutex>& lock) 
     }
 }
 
-void ListingPrefetcher::work(int worker) {
-    const Session* session = &main_;
-    if (worker > 0) {
-        session = pool_.wait(worker - 1);
-        if (!session)
-            return;
-    }
+void ListingPrefetcher::work(int worker, const Session* session) {
     std::unique_lock lock(mutex_);
     for (;;) {
         const int index = nextTask(worker, lock);
@@ -99,20 +142,27 @@ void ListingPrefetcher::work(int worker) {
             break;
         Task& task = tasks_[size_t(index)];
         task.state = State::Fetching;
+        ++fetching_;
         const QString pattern = task.pattern;
         lock.unlock();
+        QElapsedTimer took;
+        took.start();
         Result<RemoteListing> listing =
             Failure{FailureKind::Local, 0, QStringLiteral("the listing failed")};
         try {
             listing = session->list(pattern);
         } catch (...) {
         }
+        const qint64 ms = took.elapsed();
         // An extra session that cannot list a folder says nothing about the
         // folder; a session that no longer answers at all is done.
         bool gone = false;
         if (!listing && worker > 0)
             gone = !session->currentDirectory();
         lock.lock();
+        --fetching_;
+        ++listed_;
+        listingMs_ += ms;
         if (!listing && worker > 0) {
             task.state = State::Queued;
             task.failedOn = worker;
@@ -135,7 +185,4 @@ void ListingPrefetcher::work(int worker) {
             listingDone_.notify_all();
         }
     }
-    lock.unlock();
-    if (worker > 0)
-        pool_.close(worker - 1);
 }

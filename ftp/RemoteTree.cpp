@@ -3,8 +3,10 @@
 #include "core/VbError.h"
 #include "ftp/ListingPrefetcher.h"
 #include "ftp/RemoteNames.h"
+#include "ftp/SessionPool.h"
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -119,9 +121,9 @@ void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QStrin
                         PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                         int transfers, const std::function<void()>& whileWaiting,
                         QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps& gaps,
-                        const RemoteWalkProgress& progress) {
+                        const RemoteWalkProgress& progress, SessionPool& pool) {
     const QString rootBase = baseOf(pattern);
-    ListingPrefetcher prefetcher(session, transfers - 1);
+    ListingPrefetcher prefetcher(session, pool, transfers - 1);
     // Listing i of the prefetcher is the pattern for i = 0, then queue
     // position nextPosition + i - 1: the order in which the walk lists them.
     prefetcher.add(pattern);
@@ -200,15 +202,25 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
                     PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting,
                     QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps* gaps,
-                    const RemoteWalkProgress& progress) {
+                    const RemoteWalkProgress& progress, SessionPool* pool) {
     if (transfers <= 1) {
         ListRemoteTree(session, queue, pattern, remotePaths, remoteSizes, nextPosition, remoteFacts,
                        gaps, progress);
         return;
     }
     RemoteWalkGaps seen;
-    walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition, transfers,
-                       whileWaiting, remoteFacts, seen, progress);
+    {
+        // Sessions of a pool of the walk's own are logged out as the walk
+        // ends; log-ins still under way are cut off.
+        std::optional<SessionPool> own;
+        if (!pool) {
+            own.emplace();
+            own->useSettings(session.settings());
+            pool = &*own;
+        }
+        walkWithPrefetcher(session, queue, pattern, remotePaths, remoteSizes, nextPosition,
+                           transfers, whileWaiting, remoteFacts, seen, progress, *pool);
+    }
     // The session is this thread's again once the prefetcher has gone.
     forgiveMissingRoot(session, pattern, seen);
     if (gaps)

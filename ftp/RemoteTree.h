@@ -3,6 +3,8 @@
 #include "core/PathTable.h"
 #include "ftp/Session.h"
 
+class SessionPool;
+
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -72,18 +74,19 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
                     const RemoteWalkProgress& progress = {});
 
 // The same walk with up to `transfers` sessions listing folders at once: the
-// session and transfers - 1 more logged in with its settings, for the length
-// of the walk. The queue and the lists come out exactly as the walk over the
-// one session leaves them, and with transfers <= 1 it is that walk. While a
-// listing is awaited, whileWaiting is called every few milliseconds on this
-// thread, and once after each folder is taken in (an exception from it ends
-// the walk). The session is used from
-// another thread meanwhile, so nothing else may use it until this returns.
+// session and up to transfers - 1 of the pool's, logged in with its settings
+// (see ListingPrefetcher for when they join). The queue and the lists come
+// out exactly as the walk over the one session leaves them, and with
+// transfers <= 1 it is that walk. Without a pool the walk has one of its own
+// for its length. While a listing is awaited, whileWaiting is called every few
+// milliseconds on this thread, and once after each folder is taken in (an
+// exception from it ends the walk). The session is used from another thread
+// meanwhile, so nothing else may use it until this returns.
 void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& pattern,
                     PathTable& remotePaths, QList<qint64>& remoteSizes, int nextPosition,
                     int transfers, const std::function<void()>& whileWaiting,
                     QList<RemoteFileFacts>* remoteFacts = nullptr, RemoteWalkGaps* gaps = nullptr,
-                    const RemoteWalkProgress& progress = {});
+                    const RemoteWalkProgress& progress = {}, SessionPool* pool = nullptr);
 
 // True when the queue holds exactly this pattern.
 bool IsQueued(const FolderQueue& queue, const QString& pattern);

@@ -9,6 +9,7 @@
 #include "ftp/RemoteNames.h"
 #include "ftp/RemoteUpload.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -110,7 +111,10 @@ bool Session::connect(const ConnectionSettings& settings) {
         return false;
     }
     auto connection = std::make_shared<FtpConnection>();
+    QElapsedTimer logInTime;
+    logInTime.start();
     const Result<> loggedIn = connection->logIn(*address, *user, *password);
+    logInMs_ = logInTime.elapsed();
     if (!loggedIn) {
         connectFailure_ = loggedIn.failure();
         return false;

@@ -88,6 +88,9 @@ public:
 
     // The settings of the last connect().
     const ConnectionSettings& settings() const { return settings_; }
+    // How long the last connect() took, in milliseconds: what another
+    // session of the same server costs before it can work.
+    qint64 logInMs() const { return logInMs_; }
 
     // A new session logged in with the same settings, or nullptr when it
     // cannot be opened. Never throws.
@@ -164,4 +167,5 @@ private:
     bool loggedIn_ = false;
     ConnectionSettings settings_;
     Failure connectFailure_;
+    qint64 logInMs_ = 0;
 };

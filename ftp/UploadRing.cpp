@@ -9,7 +9,7 @@ qsizetype UploadRing::append(const char* data, qsizetype size) {
     while (size > 0 && filled_ < capacity()) {
         const qsizetype tail = (head_ + filled_) % capacity();
         const qsizetype n = std::min({size, capacity() - filled_, capacity() - tail});
-        std::memcpy(buffer_.data() + tail, data, size_t(n));
+        std::memcpy(buffer_.get() + tail, data, size_t(n));
         filled_ += n;
         data += n;
         size -= n;
@@ -21,8 +21,8 @@ qsizetype UploadRing::append(const char* data, qsizetype size) {
 qsizetype UploadRing::take(char* out, qsizetype max) {
     const qsizetype n = std::min(filled_, max);
     const qsizetype first = std::min(n, capacity() - head_);
-    std::memcpy(out, buffer_.data() + head_, size_t(first));
-    std::memcpy(out + first, buffer_.data(), size_t(n - first));
+    std::memcpy(out, buffer_.get() + head_, size_t(first));
+    std::memcpy(out + first, buffer_.get(), size_t(n - first));
     head_ = (head_ + n) % capacity();
     filled_ -= n;
     if (filled_ == 0)

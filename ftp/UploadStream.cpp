@@ -22,7 +22,11 @@ Result<> UploadStream::begin() {
         return Failure{FailureKind::Local, 0, QStringLiteral("an upload is under way")};
     active_ = true;
     started_ = paused_ = finishing_ = false;
-    ring_ = std::make_unique<UploadRing>(kBufferSize);
+    // One buffer serves every upload of the connection: made afresh for each
+    // of a thousand small files, its megabyte cost more than sending them.
+    if (!ring_)
+        ring_ = std::make_unique<UploadRing>(kBufferSize);
+    ring_->clear();
     sinceDrained_.invalidate();
     transfer_.start(this);
     // The server has accepted the upload once curl asks for the first data.
@@ -33,13 +37,13 @@ Result<> UploadStream::begin() {
     }
     transfer_.leave(transfer_.ended() ? transfer_.result() : int(CURLE_SEND_ERROR));
     active_ = false;
-    ring_.reset();
+    ring_->clear();
     return transfer_.lastFailure();
 }
 
 size_t UploadStream::feed(char* data, size_t max) {
     started_ = true;
-    if (!ring_ || ring_->filled() == 0) {
+    if (!active_ || ring_->filled() == 0) {
         if (finishing_)
             return 0;
         paused_ = true;
@@ -145,7 +149,7 @@ Result<> UploadStream::finish() {
                     : transfer_.ended() ? transfer_.result()
                                         : int(CURLE_SEND_ERROR));
     active_ = false;
-    ring_.reset();
+    ring_->clear();
     dataSocket_ = -1;
     if (ok)
         return {};
@@ -157,6 +161,6 @@ void UploadStream::abort() {
         return;
     transfer_.cut();
     active_ = false;
-    ring_.reset();
+    ring_->clear();
     dataSocket_ = -1;
 }

@@ -9,6 +9,7 @@
 #include "sync/RowSink.h"
 #include "sync/SyncRunLines.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 
 #include <algorithm>
@@ -32,7 +33,7 @@ constexpr auto kNewsWait = std::chrono::milliseconds(10);
 
 // What a helper tells the user-interface thread.
 struct News {
-    enum class Kind { Joined, Action, Message, Report, Finished };
+    enum class Kind { Action, Message, Report, Finished };
     News() = default;
     News(Kind kind, int row, QString text = {}, int line = 0)
         : kind(kind), row(row), text(std::move(text)), line(line) {}
@@ -64,8 +65,6 @@ struct Board {
     // Helpers that have not retired. The last one never does: it carries on
     // as a single session would.
     int live = 0;
-    // Helpers that have not ended yet, waiting for their log-in included.
-    int left = 0;
 
     void post(News news) {
         {
@@ -100,42 +99,24 @@ bool stillConnected(const Session& session) {
     return session.currentDirectory().ok();
 }
 
-// Works for the run over the main session (slot -1) or over one of the
-// pool's, once its log-in has been answered.
-void helper(Board& board, const Session& main, SessionPool& pool, int slot, SyncRunState& state) {
-    // A session of the pool is logged out as its helper ends, so that the
-    // goodbyes of several overlap.
+// Works for the run over one session: the main one, or one taken from the
+// pool, which it gives back as it ends (as broken when its connection was
+// lost), so that the goodbyes of a pool that keeps nothing overlap.
+void helper(Board& board, const Session& main, Session* taken, SessionPool& pool,
+            SyncRunState& state) {
     struct Leave {
-        Board& board;
+        const Session& session;
+        Session* taken;
         SessionPool& pool;
-        const Session& main;
-        int slot;
+        bool lost = false;
         ~Leave() {
-            if (slot >= 0)
-                pool.close(slot);
-            else
-                main.sendCommandsTogether(false); // later runs may want one at a time
-            {
-                const std::lock_guard lock(board.mutex);
-                --board.left;
-            }
-            board.news.notify_one();
+            // Later runs may want one command at a time.
+            session.sendCommandsTogether(false);
+            if (taken)
+                pool.giveBack(taken, lost);
         }
-    } leave{board, pool, main, slot};
-    const Session* joined = &main;
-    if (slot >= 0) {
-        joined = pool.wait(slot);
-        if (!joined)
-            return;
-        {
-            const std::lock_guard lock(board.mutex);
-            if (board.closing || board.abort.load())
-                return;
-            ++board.live;
-        }
-        board.post({News::Kind::Joined, -1});
-    }
-    const Session& session = *joined;
+    } leave{taken ? *taken : main, taken, pool};
+    const Session& session = leave.session;
     // The point of several connections is fewer waits for replies; the two
     // commands of each rename then go out together too, where the server
     // copes.
@@ -177,8 +158,10 @@ void helper(Board& board, const Session& main, SessionPool& pool, int slot, Sync
         }
         const bool retired = done.retired;
         board.post(std::move(done));
-        if (retired)
+        if (retired) {
+            leave.lost = true;
             return;
+        }
     }
 }
 
@@ -193,16 +176,16 @@ bool within(const QString& outer, const QString& inner) {
 } // namespace
 
 ParallelRows::ParallelRows(ResultListModel& model, SyncRunState& state, const Session& main,
-                           SessionPool& pool)
-    : model_(model), state_(state), main_(main), pool_(pool) {}
+                           SessionPool& pool, int extra)
+    : model_(model), state_(state), main_(main), pool_(pool), extra_(std::max(extra, 0)) {}
 
 ParallelRows::Result ParallelRows::run() {
     ErrorTrap trap(SyncRunLines::location());
     Board board;
-    board.live = 1;
-    board.left = pool_.capacity() + 1;
     std::vector<std::thread> helpers;
-    helpers.reserve(size_t(pool_.capacity()) + 1);
+    helpers.reserve(size_t(extra_) + 1);
+    // Log-ins still under way when the work is done are nobody's concern
+    // here: the helpers at work end with their last rows.
     const auto end = [&](bool abort) {
         {
             const std::lock_guard lock(board.mutex);
@@ -211,17 +194,6 @@ ParallelRows::Result ParallelRows::run() {
                 board.abort.store(true);
         }
         board.work.notify_all();
-        if (!abort) {
-            // A log-in still under way ends only once the server has answered
-            // it (or the connect timeout passed): the window works meanwhile.
-            std::unique_lock lock(board.mutex);
-            while (board.left > 0) {
-                board.news.wait_for(lock, kNewsWait, [&] { return board.left == 0; });
-                lock.unlock();
-                UiYield::processPending();
-                lock.lock();
-            }
-        }
         for (std::thread& t : helpers) {
             if (t.joinable())
                 t.join();
@@ -237,8 +209,48 @@ ParallelRows::Result ParallelRows::run() {
     // starts its next one without waiting for this thread: up to this many
     // per helper are under way or waiting for one.
     constexpr int kRowsPerHelper = 2;
-    int working = 1; // helpers at work: the main one, and those that joined
+    int working = 0; // helpers at work: the main one, and those that joined
+    int extrasWorking = 0;
     bool listGone = false;
+    // What the rows cost so far, for the question whether more sessions pay.
+    int ticked = 0;
+    for (int i = 0; i < n; ++i)
+        ticked += model_.isChecked(i) ? 1 : 0;
+    int handedOut = 0;
+    int finished = 0;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+
+    const auto spawn = [&](Session* taken) {
+        {
+            const std::lock_guard lock(board.mutex);
+            ++board.live;
+        }
+        ++working;
+        helpers.emplace_back(helper, std::ref(board), std::cref(main_), taken, std::ref(pool_),
+                             std::ref(state_));
+    };
+    // The pool's logged-in sessions join at once; more log in only while the
+    // rows left would keep one session busy for longer than a log-in takes.
+    const auto recruit = [&] {
+        if (extra_ == 0 || result.stopped || listGone)
+            return;
+        const int left = std::max(ticked - handedOut, 0) + int(again.size());
+        if (left == 0)
+            return;
+        // Before a row has ended, the time the first one has taken so far is
+        // what a row costs at least.
+        const qint64 perRowMs =
+            finished > 0 ? sinceStart.elapsed() * working / finished : sinceStart.elapsed();
+        if (SessionPool::worthLoggingIn((left + running.size()) * perRowMs, main_.logInMs()))
+            pool_.grow(std::min(extra_, extrasWorking + left));
+        for (; extrasWorking < extra_; ++extrasWorking) {
+            Session* taken = pool_.take();
+            if (!taken)
+                break;
+            spawn(taken);
+        }
+    };
 
     const auto clashes = [&](const QString& path) {
         for (const QString& busy : running) {
@@ -272,6 +284,7 @@ ParallelRows::Result ParallelRows::run() {
                 again.erase(again.begin());
             else
                 ++next;
+            ++handedOut;
             running.insert(i, path);
             {
                 const std::lock_guard lock(board.mutex);
@@ -289,9 +302,6 @@ ParallelRows::Result ParallelRows::run() {
     };
     const auto take = [&](News& news) {
         switch (news.kind) {
-        case News::Kind::Joined:
-            ++working;
-            break;
         case News::Kind::Action:
             if (news.row < model_.rowCount())
                 model_.setAction(news.row, news.text);
@@ -304,6 +314,7 @@ ParallelRows::Result ParallelRows::run() {
             break;
         case News::Kind::Finished:
             running.remove(news.row);
+            ++finished;
             if (news.retired)
                 --working;
             if (news.again) {
@@ -326,9 +337,7 @@ ParallelRows::Result ParallelRows::run() {
     };
 
     try {
-        for (int slot = -1; slot < pool_.capacity(); ++slot)
-            helpers.emplace_back(helper, std::ref(board), std::cref(main_), std::ref(pool_), slot,
-                                 std::ref(state_));
+        spawn(nullptr);
         for (;;) {
             std::deque<News> inbox;
             {
@@ -337,6 +346,7 @@ ParallelRows::Result ParallelRows::run() {
             }
             for (News& news : inbox)
                 take(news);
+            recruit();
             if (!result.stopped && !listGone)
                 startRows();
             const bool noMore = result.stopped || listGone || (next >= n && again.empty());

@@ -9,12 +9,15 @@ class SessionPool;
 class SyncRunState;
 
 // The ticked rows of the result list carried out over several sessions at
-// once, one helper thread per session: the main one starts at once, each of
-// the pool's joins the run once its log-in has been answered, and one that
-// is refused never does. The calling (user-interface) thread
-// alone reads the list, writes the rows' texts and shows the boxes; the
-// helpers send it their progress, messages and error reports, and it lets the
-// window work while it waits.
+// once, one helper thread per session: the main one starts at once, and up to
+// `extra` of the pool's join as their log-ins answer: those logged in already
+// (a compare's) at once, and more are asked for only while the rows left
+// would keep one session busy for longer than a log-in takes. A log-in
+// refused never joins, and one still under way when the last row is done is
+// not waited for. The calling (user-interface) thread alone reads the list,
+// writes the rows' texts and shows the boxes; the helpers send it their
+// progress, messages and error reports, and it lets the window work while it
+// waits.
 //
 // Rows start in list order, each on the next free session. A row is handed
 // out (its tick read) a little ahead of its start, so that no session waits
@@ -32,10 +35,10 @@ public:
         QList<int> failed;    // the rows marked "Fail", in list order
     };
 
-    // The main session and the pool's are used by nobody else until run()
-    // has returned.
+    // The main session and the sessions taken from the pool are used by
+    // nobody else until run() has returned; the pool has them back by then.
     ParallelRows(ResultListModel& model, SyncRunState& state, const Session& main,
-                 SessionPool& pool);
+                 SessionPool& pool, int extra);
 
     // Throws RunAborted when the window was closed meanwhile, once every
     // helper has ended and every unfinished upload has been cut off and
@@ -47,4 +50,5 @@ private:
     SyncRunState& state_;
     const Session& main_;
     SessionPool& pool_;
+    const int extra_;
 };

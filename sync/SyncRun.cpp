@@ -17,6 +17,7 @@
 #include "sync/SyncSteps.h"
 
 #include <algorithm>
+#include <optional>
 
 using namespace SyncRunLines;
 
@@ -83,10 +84,15 @@ void SyncRun::run() {
     if (extra <= 0 || !session_.isConnected()) {
         result = runInOrder();
     } else {
-        // Every extra session is logged out when the pool goes, whichever way
-        // the run ends.
-        SessionPool pool(session_, extra);
-        result = ParallelRows(model_, state_, session_, pool).run();
+        // The host's sessions (a compare's) serve the run and stay; without
+        // them the run has a pool of its own, whose sessions are logged out
+        // as the run ends, whichever way it ends.
+        std::optional<SessionPool> own;
+        SessionPool* pool = host_.sessionPool();
+        if (!pool)
+            pool = &own.emplace();
+        pool->useSettings(session_.settings());
+        result = ParallelRows(model_, state_, session_, *pool, extra).run();
     }
     // Before the box, so that the line tells what was done while it shows.
     if (progress)

@@ -162,6 +162,13 @@ void TestSecure::everyOperation() {
     QCOMPARE(listNames(c->session, remote + QStringLiteral("www/sub/*.*")),
              QStringList{QStringLiteral("keep.txt")});
     QCOMPARE(boxes.boxes().size(), 1);
+    // Every data connection resumed a TLS session, so costing no full
+    // handshake (the server would refuse one that did not).
+    if (tls != FtpTestServer::Tls::None) {
+        const QList<bool> resumed = server->dataConnectionsResumed();
+        QVERIFY2(resumed.size() >= 3, qPrintable(QString::number(resumed.size())));
+        QVERIFY(!resumed.contains(false));
+    }
 }
 
 void TestSecure::firstUseAsksOnce_data() {

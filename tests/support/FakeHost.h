@@ -3,9 +3,12 @@
 #include "compare/ResultListModel.h"
 #include "compare/RunHost.h"
 #include "ftp/RemoteTree.h"
+#include "ftp/SessionPool.h"
 
 #include <QList>
 #include <QString>
+
+#include <memory>
 
 // A window stand-in for the compare and sync runs: the box texts are plain
 // fields a test sets, and everything the run does to the window is recorded.
@@ -23,6 +26,8 @@ public:
     Session mainSession;
     int transferCount = 1;
     CompareRules rules;
+    // Set, the host keeps extra sessions between runs as the window does.
+    std::unique_ptr<SessionPool> pool;
     bool busy = false;
     bool hourglass = false;
     int columnsRecreated = 0;
@@ -47,6 +52,7 @@ public:
     Session& session() override { return mainSession; }
     int transfers() const override { return transferCount; }
     CompareRules compareRules() const override { return rules; }
+    SessionPool* sessionPool() override { return pool.get(); }
     bool isBusy() const override { return busy; }
     void setBusy(bool b) override { busy = b; }
     void setHourglass(bool on) override { hourglass = on; }

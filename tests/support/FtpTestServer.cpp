@@ -96,6 +96,8 @@ bool FtpTestServer::startPyftpdlib(QString* reason) {
         args << QStringLiteral("--idle-timeout") << QString::number(options_.idleTimeoutS);
     if (options_.dropEvery > 0)
         args << QStringLiteral("--drop-every") << QString::number(options_.dropEvery);
+    if (options_.logInDelayMs > 0)
+        args << QStringLiteral("--login-delay-ms") << QString::number(options_.logInDelayMs);
     if (options_.tls != Tls::None) {
         if (!makeCertificate(reason))
             return false;
@@ -245,16 +247,20 @@ bool FtpTestServer::startVsftpd(QString* reason) {
             return false;
         // Log-ins and data both protected, and data connections must resume
         // the control connection's TLS session (vsftpd's default, kept on
-        // purpose so that the client is shown to do it).
+        // purpose so that the client is shown to do it). Its log tells of
+        // every handshake whether it resumed a session.
         tlsConfig =
             QStringLiteral("ssl_enable=YES\n"
                            "rsa_cert_file=%1\n"
                            "force_local_logins_ssl=YES\n"
                            "force_local_data_ssl=YES\n"
                            "require_ssl_reuse=YES\n"
-                           "implicit_ssl=%2\n")
+                           "implicit_ssl=%2\n"
+                           "debug_ssl=YES\n"
+                           "vsftpd_log_file=%3\n")
                 .arg(workDir_->filePath(QStringLiteral("server.pem")),
-                     options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"));
+                     options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"),
+                     workDir_->filePath(QStringLiteral("vsftpd.log")));
     }
     // vsftpd's rate limit holds for every transfer, uploads among them.
     QString rateConfig = options_.uploadBytesPerSecond > 0
@@ -289,10 +295,10 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                        "local_root=%5\n"
                        "pam_service_name=%6\n"
                        "utf8_filesystem=YES\n"
-                       "xferlog_enable=NO\n"
+                       "xferlog_enable=%9\n"
                        "syslog_enable=NO\n"
                        "use_localtime=NO\n"
-                       "mdtm_write=%9\n"
+                       "mdtm_write=%10\n"
                        "max_per_ip=%8\n")
             .arg(port)
             .arg(pasvMin)
@@ -301,6 +307,8 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                  QLatin1String(kPamService),
                  options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO"))
             .arg(options_.maxConnectionsPerAddress > 0 ? options_.maxConnectionsPerAddress : 50)
+            // The log is written only where transfers are logged.
+            .arg(options_.tls != Tls::None ? QStringLiteral("YES") : QStringLiteral("NO"))
             .arg(options_.mdtmWrite ? QStringLiteral("YES") : QStringLiteral("NO")) +
         tlsConfig + rateConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));
@@ -426,7 +434,11 @@ bool FtpTestServer::startRclone(QString* reason) {
                          QStringLiteral("--key"), workDir_->filePath(QStringLiteral("hostkey")),
                          QStringLiteral("--config"),
                          workDir_->filePath(QStringLiteral("rclone.conf")),
-                         QStringLiteral("--authorized-keys"), authorizedKeys},
+                         QStringLiteral("--authorized-keys"), authorizedKeys,
+                         // Listings come from the disk, as from any other
+                         // server, also after a test changed it behind the
+                         // server's back.
+                         QStringLiteral("--dir-cache-time"), QStringLiteral("0s")},
                         port, reason);
 }
 
@@ -632,6 +644,24 @@ QList<QByteArray> FtpTestServer::commandLog() const {
     if (!lines.isEmpty() && lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+QList<bool> FtpTestServer::dataConnectionsResumed() const {
+    QList<bool> resumed;
+    if (!workDir_)
+        return resumed;
+    QFile file(workDir_->filePath(QStringLiteral("vsftpd.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return resumed;
+    // "[pid 12] [user] DEBUG: Client "127.0.0.1", "SSL version: TLSv1.2, SSL
+    // cipher: ..., reused, no cert"", or "not reused". Handshakes after the
+    // log-in, which name the user, are those of data connections.
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.contains("SSL version:") || !line.contains("] [" + user().toUtf8() + "] "))
+            continue;
+        resumed.append(!line.contains(", not reused"));
+    }
+    return resumed;
 }
 
 quint16 FtpTestServer::freeLoopbackPort() {

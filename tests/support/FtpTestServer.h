@@ -66,6 +66,9 @@ public:
         QString hashCommands = QString();
         // Vsftpd: whether "MDTM time path" sets a file's time (its default).
         bool mdtmWrite = true;
+        // Pyftpdlib: every PASS is answered this much later, as by a server
+        // whose log-ins are slow (0: at once).
+        int logInDelayMs = 0;
     };
 
     // A fault for one FTP command (upper-case verb: "STOR", "DELE", "MKD",
@@ -154,6 +157,11 @@ public:
     // Every command line that reached the server so far, in order, as the
     // server received it (pyftpdlib only; passwords masked).
     QList<QByteArray> commandLog() const;
+
+    // For each TLS data connection the server has accepted so far, in order,
+    // whether its handshake resumed a session of the client's (vsftpd over
+    // TLS only, from its log).
+    QList<bool> dataConnectionsResumed() const;
 
 private:
     bool startPyftpdlib(QString* reason);

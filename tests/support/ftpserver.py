@@ -27,6 +27,9 @@ answered "421" and closed. With --drop-every N, every Nth command on a
 connection is answered "421" and the connection closed instead, as a server
 that drops connections now and then.
 
+With --login-delay-ms, every PASS is answered that much later, as a server
+whose log-ins are slow (a costly password hash, a delay on purpose).
+
 With --upload-bps, uploads are read no faster than that many bytes a second
 through a small receive buffer, so a client meets them as a slow line.
 
@@ -91,6 +94,7 @@ def parse_args():
     p.add_argument("--max-cons-per-ip", type=int, default=0)
     p.add_argument("--idle-timeout", type=int, default=0)
     p.add_argument("--drop-every", type=int, default=0)
+    p.add_argument("--login-delay-ms", type=int, default=0)
     p.add_argument("--faults", default="")
     p.add_argument("--log", default="")
     p.add_argument("--tls-cert", default="")
@@ -443,6 +447,14 @@ def make_handler(args, faults, log):
                 self.respond("421 Closing by test.")
                 self.close_when_done()
                 return
+            if cmd == "PASS" and args.login_delay_ms:
+                self.ioloop.call_later(
+                    args.login_delay_ms / 1000.0,
+                    lambda: None if self._closed else self.carry_out(line, cmd, arg))
+                return
+            self.carry_out(line, cmd, arg)
+
+        def carry_out(self, line, cmd, arg):
             fault = faults.take(cmd, arg, self.connection_number)
             if fault is None:
                 FTPHandler.pre_process_command(self, line, cmd, arg)

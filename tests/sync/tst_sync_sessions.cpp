@@ -148,28 +148,36 @@ private slots:
     // The same compare and sync of the same trees, once over one session and
     // once over several: the same rows, the same texts in each row, the same
     // messages and the server byte for byte the same; the extra sessions
-    // logged out at the end.
+    // logged out at the end. A server slow to log in gets no extra session
+    // for a sync that one session does in less time than a log-in takes.
     void severalSessionsEndLikeOne_data() {
         QTest::addColumn<FtpTestServer::Kind>("kind");
         QTest::addColumn<int>("transfers");
         QTest::addColumn<quint32>("seed");
         // A server that throws away commands sent before its reply.
         QTest::addColumn<bool>("losesAhead");
+        // How long the server holds each PASS.
+        QTest::addColumn<int>("logInDelayMs");
         const auto py = FtpTestServer::Kind::Pyftpdlib;
         for (int transfers : {1, 2, 8}) {
             for (quint32 seed : {11u, 23u, 37u})
                 QTest::addRow("transfers %d, tree %u", transfers, seed)
-                    << py << transfers << seed << false;
+                    << py << transfers << seed << false << 0;
         }
         QTest::newRow("vsftpd, transfers 4, tree 41")
-            << FtpTestServer::Kind::Vsftpd << 4 << 41u << false;
-        QTest::newRow("losing commands sent ahead, transfers 4, tree 53") << py << 4 << 53u << true;
+            << FtpTestServer::Kind::Vsftpd << 4 << 41u << false << 0;
+        QTest::newRow("losing commands sent ahead, transfers 4, tree 53")
+            << py << 4 << 53u << true << 0;
+        QTest::newRow("slow log-ins, transfers 4, tree 61") << py << 4 << 61u << false << 1500;
     }
     void severalSessionsEndLikeOne() {
         QFETCH(FtpTestServer::Kind, kind);
         QFETCH(int, transfers);
         QFETCH(quint32, seed);
         QFETCH(bool, losesAhead);
+        QFETCH(int, logInDelayMs);
+        FtpTestServer::Options options;
+        options.logInDelayMs = logInDelayMs;
         // Only pyftpdlib logs the commands it received.
         const bool logged = kind == FtpTestServer::Kind::Pyftpdlib;
         QRandomGenerator random(seed);
@@ -182,7 +190,7 @@ private slots:
         QStringList proposed[2];
         for (int run = 0; run < 2; ++run) {
             Site site;
-            if (!site.start(__FILE__, __LINE__, {}, kind))
+            if (!site.start(__FILE__, __LINE__, options, kind))
                 return;
             QRandomGenerator remoteRandom = remoteStart;
             makeRandomTree(site.server->rootPath(), remoteRandom, 50);
@@ -215,7 +223,7 @@ private slots:
             // (A connection that found commands sent ahead lost logs in
             // again.)
             if (logged && !losesAhead) {
-                QCOMPARE(extra, site.host->transferCount - 1);
+                QCOMPARE(extra, logInDelayMs > 0 ? 0 : site.host->transferCount - 1);
                 QCOMPARE(site.commands("QUIT") - logOutsBefore, extra);
             }
             QCOMPARE(site.server->openControlConnections(), 1);
@@ -320,6 +328,62 @@ private slots:
             else
                 QCOMPARE(state, clean);
         }
+    }
+
+    // A host that keeps its sessions, as the window does: those a compare
+    // logged in serve the sync after it, which logs in no more, and stay
+    // logged in until the host lets them go. Kept sessions that the server
+    // has closed meanwhile cost log-ins, not rows.
+    void compareSessionsServeTheSync_data() {
+        QTest::addColumn<FtpTestServer::Kind>("kind");
+        QTest::addColumn<int>("idleTimeoutS");
+        QTest::newRow("kept sessions") << FtpTestServer::Kind::Pyftpdlib << 0;
+        QTest::newRow("kept sessions the server closed meanwhile")
+            << FtpTestServer::Kind::Vsftpd << 1;
+    }
+    void compareSessionsServeTheSync() {
+        QFETCH(FtpTestServer::Kind, kind);
+        QFETCH(int, idleTimeoutS);
+        FtpTestServer::Options options;
+        options.idleTimeoutS = idleTimeoutS;
+        Site site;
+        if (!site.start(__FILE__, __LINE__, options, kind))
+            return;
+        site.host->pool = std::make_unique<SessionPool>(SessionPool::Keep::Sessions);
+        site.host->transferCount = 4;
+        // Enough files that the extra sessions log in with the compare's.
+        QMap<QString, QByteArray> local;
+        for (int i = 0; i < 120; ++i) {
+            const QString path = QStringLiteral("/d%1/f%2.bin").arg(i % 4).arg(i);
+            local.insert(path, everyByteValue(2000 + i));
+            QVERIFY(writeFile(local_->path() + path, local.value(path)));
+        }
+        site.host->localFolder = local_->path() + QLatin1Char('/');
+        site.host->remoteFolder = QStringLiteral("/");
+        MessageRecorder boxes;
+
+        RunCompare(*site.host);
+        QCOMPARE(site.rows().rowCount(), 120);
+        const int extra = site.host->transferCount - 1;
+        if (idleTimeoutS > 0)
+            QTRY_COMPARE(site.server->openControlConnections(), 0);
+        RunSync(*site.host);
+
+        QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Done.")});
+        QMap<QString, QByteArray> expected;
+        for (auto it = local.cbegin(); it != local.cend(); ++it) {
+            expected.insert(it.key().section(QLatin1Char('/'), 0, 1) + QLatin1Char('/'), {});
+            expected.insert(it.key(), sha256(it.value()));
+        }
+        QCOMPARE(serverState(site.server->rootPath()), expected);
+        if (idleTimeoutS == 0) {
+            // The first log-in is the test's own, then the compare's: the
+            // main session and the extra ones.
+            QCOMPARE(site.commands("USER"), 2 + extra);
+            QCOMPARE(site.server->openControlConnections(), 1 + extra);
+        }
+        site.host->pool.reset();
+        QCOMPARE(site.server->openControlConnections(), 1);
     }
 
     // A row that changes a remote path waits while an earlier row changes the
