@@ -228,15 +228,20 @@ double runTool(const QString& program, const QStringList& args,
     return t.nsecsElapsed() / 1e9;
 }
 
-QStringList lftpArgs(const FtpTestServer& s, const QString& command) {
+// `tls`: log-in and data over explicit TLS, the throwaway certificate trusted.
+QStringList lftpArgs(const FtpTestServer& s, const QString& command, bool tls = false) {
+    const QString security =
+        tls ? QStringLiteral("set ftp:ssl-force yes; set ftp:ssl-protect-data yes; "
+                             "set ssl:verify-certificate no")
+            : QStringLiteral("set ftp:ssl-allow no");
     return {QStringLiteral("-u"),
             s.user() + QLatin1Char(',') + s.password(),
             QStringLiteral("-p"),
             QString::number(s.port()),
             QStringLiteral("-e"),
-            QStringLiteral("set ftp:ssl-allow no; set ftp:passive-mode yes; set net:max-retries 1; "
+            QStringLiteral("%2; set ftp:passive-mode yes; set net:max-retries 1; "
                            "set cmd:fail-exit yes; %1; quit")
-                .arg(command),
+                .arg(command, security),
             QStringLiteral("127.0.0.1")};
 }
 
@@ -691,15 +696,26 @@ private:
                 return 1;
             }
         }
+        // Over TLS, the built program syncs the same tree over plain FTP too,
+        // in a second instance, as the in-process window does.
+        const bool plainProgram = plain_ && !o_.binary.isEmpty();
+        if (plainProgram) {
+            const QString home = work_ + QStringLiteral("/plain-config");
+            writeSettings(home, *plain_, QStringLiteral("/ours/"), tree + QLatin1Char('/'), o_);
+            if (!plainProgram_.start(o_.binary, work_ + QStringLiteral("/plain.log"), home, 660)) {
+                std::fprintf(stderr, "could not start a second %s\n", qPrintable(o_.binary));
+                return 1;
+            }
+        }
         const bool ftpPeers = !o_.ftpes() && !o_.sftp();
         const auto env = ftpPeers ? rcloneEnv(server_, work_) : QProcessEnvironment();
         QList<double> compare, sync, both, plainSync, lftp1, lftp4, rclone, vCompare, vSync, vBoth,
-            boxDelays;
+            pCompare, pBoth, boxDelays;
         // One compare and sync of the built program into a folder emptied
         // first; false when the server does not hold every file afterwards.
-        const auto program = [&](ProgramDriver& driver, const char* folder, QList<double>& c,
-                                 QList<double>& t, QList<double>& b) {
-            const QString remote = server_.rootPath() + QLatin1Char('/') + QLatin1String(folder);
+        const auto program = [&](ProgramDriver& driver, const FtpTestServer& s, const char* folder,
+                                 QList<double>& c, QList<double>& t, QList<double>& b) {
+            const QString remote = s.rootPath() + QLatin1Char('/') + QLatin1String(folder);
             QDir(remote).removeRecursively();
             c << driver.compare();
             t << driver.sync();
@@ -712,8 +728,10 @@ private:
         };
         const auto ours = [&] {
             if (!o_.binary.isEmpty())
-                return program(program_, "ours", compare, sync, both) &&
-                       (!versus || program(versus_, "versus", vCompare, vSync, vBoth));
+                return program(program_, server_, "ours", compare, sync, both) &&
+                       (!versus || program(versus_, server_, "versus", vCompare, vSync, vBoth)) &&
+                       (!plainProgram ||
+                        program(plainProgram_, *plain_, "ours", pCompare, plainSync, pBoth));
             double c = 0;
             const double t = syncAll(server_, &c);
             if (t < 0)
@@ -730,7 +748,22 @@ private:
             }
             return true;
         };
+        // Over TLS, lftp does the same job over TLS and over plain FTP, for
+        // what TLS costs a client that is not ours.
+        QList<double> lftpTls, lftpPlain;
         const auto peers = [&] {
+            if (o_.ftpes() && plain_) {
+                for (auto [list, s, tls] : {std::tuple{&lftpTls, &server_, true},
+                                            std::tuple{&lftpPlain, plain_, false}}) {
+                    QDir(s->rootPath() + QStringLiteral("/lftp")).removeRecursively();
+                    *list << runTool(QStringLiteral("lftp"),
+                                     lftpArgs(*s,
+                                              QStringLiteral("mirror -R --parallel=%1 %2 /lftp")
+                                                  .arg(o_.effectiveTransfers())
+                                                  .arg(tree),
+                                              tls));
+                }
+            }
             if (o_.sftp()) {
                 rclone << runTool(QStringLiteral("rclone"),
                                   rcloneSftpArgs(server_, tree,
@@ -783,6 +816,12 @@ private:
         if (plain_) {
             report("pellmor sync, plain", plainSync);
             std::printf("ftpes/plain time: %.2fx\n", median(sync) / median(plainSync));
+            if (!lftpTls.isEmpty()) {
+                std::printf("lftp --parallel=%d, ftpes and plain:\n", o_.effectiveTransfers());
+                report("lftp ftpes", lftpTls);
+                report("lftp plain", lftpPlain);
+                std::printf("lftp ftpes/plain time: %.2fx\n", median(lftpTls) / median(lftpPlain));
+            }
         }
         report("lftp mirror -R", lftp1);
         report("lftp --parallel=4", lftp4);
@@ -951,6 +990,7 @@ private:
     std::unique_ptr<Form1> form_;
     ProgramDriver program_;
     ProgramDriver versus_;
+    ProgramDriver plainProgram_;
 };
 
 } // namespace
@@ -1030,6 +1070,8 @@ int main(int argc, char** argv) {
     FtpTestServer::Options serverOptions;
     serverOptions.uploadBytesPerSecond = o.uploadBps;
     serverOptions.logInDelayMs = o.logInDelayMs;
+    // The TLS server writes no more logs than the plain one it is held against.
+    serverOptions.logTls = false;
     const FtpTestServer::Kind kind = o.server == QLatin1String("pyftpdlib")
                                          ? FtpTestServer::Kind::Pyftpdlib
                                      : o.sftp() ? FtpTestServer::Kind::RcloneSftp

@@ -256,11 +256,12 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                            "force_local_data_ssl=YES\n"
                            "require_ssl_reuse=YES\n"
                            "implicit_ssl=%2\n"
-                           "debug_ssl=YES\n"
+                           "debug_ssl=%4\n"
                            "vsftpd_log_file=%3\n")
                 .arg(workDir_->filePath(QStringLiteral("server.pem")),
                      options_.tls == Tls::Implicit ? QStringLiteral("YES") : QStringLiteral("NO"),
-                     workDir_->filePath(QStringLiteral("vsftpd.log")));
+                     workDir_->filePath(QStringLiteral("vsftpd.log")))
+                .arg(options_.logTls ? QStringLiteral("YES") : QStringLiteral("NO"));
     }
     // vsftpd's rate limit holds for every transfer, uploads among them.
     QString rateConfig = options_.uploadBytesPerSecond > 0
@@ -308,7 +309,8 @@ bool FtpTestServer::startVsftpd(QString* reason) {
                  options_.anonymous ? QStringLiteral("YES") : QStringLiteral("NO"))
             .arg(options_.maxConnectionsPerAddress > 0 ? options_.maxConnectionsPerAddress : 50)
             // The log is written only where transfers are logged.
-            .arg(options_.tls != Tls::None ? QStringLiteral("YES") : QStringLiteral("NO"))
+            .arg(options_.tls != Tls::None && options_.logTls ? QStringLiteral("YES")
+                                                              : QStringLiteral("NO"))
             .arg(options_.mdtmWrite ? QStringLiteral("YES") : QStringLiteral("NO")) +
         tlsConfig + rateConfig;
     const QString configPath = workDir_->filePath(QStringLiteral("vsftpd.conf"));

@@ -66,6 +66,10 @@ public:
         QString hashCommands = QString();
         // Vsftpd: whether "MDTM time path" sets a file's time (its default).
         bool mdtmWrite = true;
+        // Vsftpd over TLS: whether it logs every handshake and transfer, for
+        // dataConnectionsResumed(). Off, it does no more work per file than
+        // without TLS (benchmarks).
+        bool logTls = true;
         // Pyftpdlib: every PASS is answered this much later, as by a server
         // whose log-ins are slow (0: at once).
         int logInDelayMs = 0;
