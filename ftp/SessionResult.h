@@ -4,7 +4,6 @@
 
 #include <QString>
 
-
 // What went wrong with an operation on a server, in terms a caller can act
 // on: a refusal is the server's answer and will be the same next time; a lost
 // connection or a silent server says nothing about the file, and a fresh

@@ -1,5 +1,5 @@
-#include "ftp/ListingParsers.h"
 #include "core/Wildcard.h"
+#include "ftp/ListingParsers.h"
 #include "ftp/RemoteNames.h"
 
 #include <QtTest>

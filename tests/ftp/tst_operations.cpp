@@ -632,10 +632,10 @@ void TestOperations::lostConnectionIsRetriedRefusalIsNot() {
     const auto listed = r.session.list(QStringLiteral("/*.*"));
     const auto made = r.session.createDirectory(QStringLiteral("/d/"));
     const auto renamed = r.session.rename(QStringLiteral("/a.txt"), QStringLiteral("/b.txt"));
-    const auto deleted = r.session.deleteFile(failure < 0 ? QStringLiteral("/b.txt")
-                                                          : QStringLiteral("/a.txt"));
-    for (const Result<>& result : {Result<>(listed ? Result<>() : listed.failure()), made,
-                                   renamed, deleted}) {
+    const auto deleted =
+        r.session.deleteFile(failure < 0 ? QStringLiteral("/b.txt") : QStringLiteral("/a.txt"));
+    for (const Result<>& result :
+         {Result<>(listed ? Result<>() : listed.failure()), made, renamed, deleted}) {
         if (failure < 0)
             QVERIFY2(result.ok(), qPrintable(result.failure().describe()));
         else

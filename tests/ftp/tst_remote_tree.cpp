@@ -138,8 +138,7 @@ Walk TestRemoteTree::walk(const QString& remoteFolder, int transfers) {
     if (transfers == 1)
         ListRemoteTree(session_, w.queue, root, paths, w.sizes, 2);
     else
-        ListRemoteTree(session_, w.queue, root, paths, w.sizes, 2, transfers,
-                       [&w] { ++w.yields; });
+        ListRemoteTree(session_, w.queue, root, paths, w.sizes, 2, transfers, [&w] { ++w.yields; });
     w.paths = paths.toStringList();
     return w;
 }
