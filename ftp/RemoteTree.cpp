@@ -18,8 +18,7 @@ constexpr int kMaxDepth = 128;
 constexpr int kMaxPatternLength = 4096;
 
 QString baseOf(const QString& pattern) {
-    const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : pattern.left(slash + 1);
+    return splitSearchPattern(pattern).folder;
 }
 
 // Names that cannot stand for a real subfolder: descending into them would

@@ -293,14 +293,12 @@ Result<std::optional<RemoteEntry>> Session::entryOf(const QString& remotePath) c
     QString path = remotePath;
     while (path.size() > 1 && path.endsWith(u'/'))
         path.chop(1);
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const QString folder = path.left(slash + 1);
-    const QString name = path.mid(slash + 1);
-    const auto listing = list(folder + QStringLiteral("*.*"));
+    const SearchPattern parts = splitSearchPattern(path);
+    const auto listing = list(parts.folder + QStringLiteral("*.*"));
     if (!listing)
         return listing.failure();
     for (const RemoteEntry& entry : listing->entries) {
-        if (decodeRemoteName(entry.name) == name)
+        if (decodeRemoteName(entry.name) == parts.namePattern)
             return std::optional<RemoteEntry>(entry);
     }
     return std::optional<RemoteEntry>();
