@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -39,6 +40,25 @@ void yield() {
     UiYield::processPending();
 }
 
+// The first failure of those the server gave, with the path it was about,
+// and how many there were.
+struct Unanswered {
+    int count = 0;
+    QString first;
+};
+
+Unanswered unanswered(const std::vector<std::optional<Failure>>& failures,
+                      const std::function<QString(int)>& pathOf) {
+    Unanswered result;
+    for (size_t k = 0; k < failures.size(); ++k) {
+        if (!failures[k])
+            continue;
+        if (result.count++ == 0)
+            result.first = pathOf(int(k)) + QStringLiteral(": ") + failures[k]->describe();
+    }
+    return result;
+}
+
 // One question over the main session, asked on a thread of its own so that
 // the window works while the server answers.
 void askOnce(const Session& session, const std::function<void(const Session&)>& ask) {
@@ -63,6 +83,13 @@ QString RuleCompare::noExactTimesNote() {
     return QStringLiteral("The server does not tell exact modification times, so files of the "
                           "same size count as unchanged on it: the time rule falls back to size "
                           "for this server.");
+}
+
+QString RuleCompare::unaskedNote(const QString& what, int count, const QString& first,
+                                 const QString& fallback) {
+    return QStringLiteral("The server did not tell the %1 of %2 remote %3 (%4), so %5")
+        .arg(what, QString::number(count),
+             count == 1 ? QStringLiteral("file") : QStringLiteral("files"), first, fallback);
 }
 
 QString RuleCompare::noTimeSettingNote() {
@@ -130,15 +157,23 @@ void RuleCompare::addRows(ErrorTrap& trap, const CompareLists& lists, const QStr
             }
             hasher_->keepOnly(locals);
             std::vector<QByteArray> remoteHashes(size_t(remotes.size()));
+            std::vector<std::optional<Failure>> failures(size_t(remotes.size()));
             AskEach(
                 session, extraFor(remotes.size()), int(remotes.size()),
                 [&](const Session& s, int k) {
                     const auto hash = s.hashOf(lists.remotePaths.at(remotes.at(k)), hashMethod_);
                     if (hash)
                         remoteHashes[size_t(k)] = *hash;
+                    failures[size_t(k)] = hash ? std::nullopt : std::optional(hash.failure());
                     return hash || !hash.failure().isConnectionProblem();
                 },
                 yield, host_.sessionPool());
+            const Unanswered missed =
+                unanswered(failures, [&](int k) { return lists.remotePaths.at(remotes.at(k)); });
+            if (missed.count > 0)
+                note(unaskedNote(QStringLiteral("hash"), missed.count, missed.first,
+                                 QStringLiteral("they are compared by their modification times "
+                                                "instead of their contents.")));
             for (qsizetype k = 0; k < remotes.size(); ++k) {
                 if (!remoteHashes[size_t(k)].isEmpty())
                     facts.remoteHashes.insert(remotes.at(k), remoteHashes[size_t(k)]);
@@ -154,6 +189,7 @@ void RuleCompare::addRows(ErrorTrap& trap, const CompareLists& lists, const QStr
         trap.at(At::times, [&] {
             const QList<int> needed = match->remoteTimesNeeded(facts);
             std::vector<std::optional<qint64>> times(size_t(needed.size()));
+            std::vector<std::optional<Failure>> failures(size_t(needed.size()));
             std::atomic<bool> untold = false;
             AskEach(
                 session, extraFor(needed.size()), int(needed.size()),
@@ -163,9 +199,16 @@ void RuleCompare::addRows(ErrorTrap& trap, const CompareLists& lists, const QStr
                         times[size_t(k)] = time->toSecsSinceEpoch();
                     else if (time)
                         untold = true;
+                    failures[size_t(k)] = time ? std::nullopt : std::optional(time.failure());
                     return time || !time.failure().isConnectionProblem();
                 },
                 yield, host_.sessionPool());
+            const Unanswered missed =
+                unanswered(failures, [&](int k) { return lists.remotePaths.at(needed.at(k)); });
+            if (missed.count > 0)
+                note(unaskedNote(QStringLiteral("modification time"), missed.count, missed.first,
+                                 QStringLiteral("they count as unchanged unless their sizes "
+                                                "differ.")));
             for (qsizetype k = 0; k < needed.size(); ++k) {
                 if (times[size_t(k)])
                     facts.remoteTimes.insert(needed.at(k), *times[size_t(k)]);

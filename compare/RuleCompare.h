@@ -46,6 +46,10 @@ public:
     static QString noHashNote();
     static QString noExactTimesNote();
     static QString noTimeSettingNote();
+    // Some remote files' times or hashes could not be had: how many, the
+    // first with why, and what the rule does with them instead.
+    static QString unaskedNote(const QString& what, int count, const QString& first,
+                               const QString& fallback);
 
 private:
     void note(const QString& text);

@@ -63,6 +63,8 @@ struct ServerSetup {
     QString timeSetting;
     QString hashCommands;
     bool mdtmWrite = true;
+    // Pyftpdlib: no MLSD, so that times come to the minute from LIST.
+    bool hideMlsd = false;
 };
 
 ServerSetup pyftpdlib(const QString& timeSetting = {}, const QString& hashCommands = {}) {
@@ -104,6 +106,8 @@ private slots:
     void rulesFallBack();
     void contentsByHash_data();
     void contentsByHash();
+    void questionsTheServerRefuses_data();
+    void questionsTheServerRefuses();
     void syncLeavesNothingToDo_data();
     void syncLeavesNothingToDo();
 
@@ -138,6 +142,7 @@ bool TestRulesAgainstServers::start(const ServerSetup& setup) {
     options.timeSetting = setup.timeSetting;
     options.hashCommands = setup.hashCommands;
     options.mdtmWrite = setup.mdtmWrite;
+    options.hideMlsd = setup.hideMlsd;
     server_ = std::make_unique<FtpTestServer>(setup.kind, options);
     if (!TestServers::start(*server_, __FILE__, __LINE__))
         return false;
@@ -323,6 +328,55 @@ void TestRulesAgainstServers::rulesFallBack() {
     QCOMPARE(rows(),
              expected.contains(kIdentical) ? QStringList{} : QStringList{"overwrite|a.html"});
     QCOMPARE(timeOf(remoteRoot() + "/a.html"), kTime);
+}
+
+void TestRulesAgainstServers::questionsTheServerRefuses_data() {
+    QTest::addColumn<ServerSetup>("setup");
+    QTest::addColumn<Overwrite>("overwrite");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QStringList>("expectedRows");
+    ServerSetup listOnly = pyftpdlib();
+    listOnly.hideMlsd = true;
+    // Without its hash, the file is told by its newer time; without its
+    // exact time, it counts as unchanged.
+    QTest::newRow("HASH refused") << pyftpdlib({}, "hash") << Overwrite::Content << "HASH"
+                                  << "hash" << QStringList{"overwrite|a.html"};
+    QTest::newRow("MDTM refused") << listOnly << Overwrite::Time << "MDTM"
+                                  << "modification time" << QStringList{};
+}
+
+// A server that will not answer the question a rule asks of a file: the
+// compare says so, naming the file and the server's answer, and does what
+// the rule does without the answer.
+void TestRulesAgainstServers::questionsTheServerRefuses() {
+    QFETCH(ServerSetup, setup);
+    QFETCH(Overwrite, overwrite);
+    QFETCH(QString, command);
+    QFETCH(QString, what);
+    QFETCH(QStringList, expectedRows);
+    if (!start(setup))
+        return;
+    QVERIFY(put(local_->path(), {{"a.html", "<p>abc</p>"}}, {"a.html"}));
+    QVERIFY(put(remoteRoot(), {{"a.html", "<p>abd</p>"}}));
+    server_->ownFiles();
+    FtpTestServer::Fault refuse;
+    refuse.command = command;
+    refuse.action = QStringLiteral("refuse");
+    server_->addFault(refuse);
+    host_->rules = {CompareRules::Match::Path, overwrite};
+    MessageRecorder boxes;
+
+    RunCompare(*host_);
+
+    QVERIFY(!boxes.texts().isEmpty());
+    const QString said = boxes.texts().first();
+    QVERIFY2(said.startsWith(
+                 QStringLiteral("The server did not tell the %1 of 1 remote file (%2a.html: ")
+                     .arg(what, host_->remoteFolder)) &&
+                 said.contains(QStringLiteral("550")),
+             qPrintable(said));
+    QCOMPARE(rows(), expectedRows);
 }
 
 void TestRulesAgainstServers::contentsByHash_data() {
