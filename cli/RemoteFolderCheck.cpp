@@ -8,7 +8,7 @@ bool RemoteFolderExists(const Session& session, const QString& folder) {
         path.chop(1);
     if (path == QLatin1String("/"))
         return session.isConnected();
-    if (const auto listing = session.list(path + QStringLiteral("/*.*"));
+    if (const auto listing = session.list(path + QStringLiteral("/*.*"), ListedTimes::NotNeeded);
         listing && !listing->entries.isEmpty())
         return true;
     const auto entry = session.entryOf(path);

@@ -31,15 +31,17 @@ QByteArray sftpQuoted(const QByteArray& path) {
     return out;
 }
 
-// The facts of a folder listing the program reads are the type, the size and
-// the time. A server that lists more by default (permissions, owner, inode
-// numbers: work for the server on every file) is asked for these alone, as
-// the MLST feature line (facts the server offers, "*" after those it lists
-// now) allows. Nothing when it lists no more than these already.
-QByteArray factsToAskFor(const QByteArray& offered) {
-    static const QList<QByteArray> read{"type", "size", "modify"};
+// The facts of a folder listing the program reads are the type, the size and,
+// where the caller wants it, the time. A server that lists more by default
+// (permissions, owner, inode numbers, or a time nobody reads: work for the
+// server on every file) is asked for these alone, as the MLST feature line
+// allows: the facts the server offers, "*" after those it lists now.
+struct MlstFacts {
     QByteArray wanted;
-    bool more = false;
+    QByteArray listed;
+};
+MlstFacts mlstFacts(const QByteArray& offered, bool withTimes) {
+    MlstFacts facts;
     for (QByteArray fact : offered.split(';')) {
         fact = fact.trimmed();
         if (fact.isEmpty())
@@ -47,12 +49,13 @@ QByteArray factsToAskFor(const QByteArray& offered) {
         const bool listed = fact.endsWith('*');
         if (listed)
             fact.chop(1);
-        if (read.contains(fact.toLower()))
-            wanted += fact + ';';
-        else
-            more = more || listed;
+        const QByteArray name = fact.toLower();
+        if (name == "type" || name == "size" || (withTimes && name == "modify"))
+            facts.wanted += fact + ';';
+        if (listed)
+            facts.listed += fact + ';';
     }
-    return more ? wanted : QByteArray();
+    return facts;
 }
 
 } // namespace
@@ -118,7 +121,6 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
         return {};
 
     bool utf8 = false;
-    QByteArray mlstFacts;
     if (const auto* feat = transfer_.channel().replyTo("FEAT"); feat && feat->code == 211) {
         features_ = ServerFeatures::fromFeat(feat->lines);
         hashSelected_ = features_.hashSelected;
@@ -128,16 +130,28 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
                 utf8 = true;
             if (f == "MLSD" || f.startsWith("MLST"))
                 mlsd_ = true;
-            if (f.startsWith("MLST "))
-                mlstFacts = line.trimmed().mid(5);
+            if (f.startsWith("MLST ")) {
+                mlstOffered_ = line.trimmed().mid(5);
+                mlstListed_ = mlstFacts(mlstOffered_, true).listed;
+            }
         }
     }
     if (utf8) {
         // Servers that offer UTF8 may still want to be told.
         (void)command("OPTS", "UTF8 ON");
     }
-    if (const QByteArray wanted = factsToAskFor(mlstFacts); !wanted.isEmpty())
-        (void)command("OPTS", "MLST " + wanted);
+    return {};
+}
+
+Result<> FtpConnection::askForFacts(bool withTimes) {
+    const QByteArray wanted = mlstFacts(mlstOffered_, withTimes).wanted;
+    if (mlstOffered_.isEmpty() || wanted == mlstListed_)
+        return {};
+    const auto answer = command("OPTS", "MLST " + wanted);
+    if (!answer && answer.failure().isConnectionProblem())
+        return answer.failure();
+    // Asked once either way: a server that declines lists as it did.
+    mlstListed_ = wanted;
     return {};
 }
 
@@ -150,9 +164,13 @@ QByteArray FtpConnection::absolutePath(const QByteArray& path) const {
     return base + path;
 }
 
-Result<ParsedListing> FtpConnection::list(const QByteArray& folder) {
+Result<ParsedListing> FtpConnection::list(const QByteArray& folder, bool withTimes) {
     if (auto idle = busy(); !idle)
         return idle.failure();
+    if (mlsd_) {
+        if (auto asked = askForFacts(withTimes); !asked)
+            return asked.failure();
+    }
     QByteArray path = folder;
     if (!path.isEmpty() && !path.endsWith('/'))
         path.append('/');

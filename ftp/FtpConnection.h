@@ -39,7 +39,9 @@ public:
     Result<> logIn(const HostAddress& address, const QByteArray& user, const QByteArray& password);
 
     // The entries of a folder, and the lines no parser could read.
-    Result<ParsedListing> list(const QByteArray& folder);
+    // Entries without a time where the server lists facts and `withTimes`
+    // is false.
+    Result<ParsedListing> list(const QByteArray& folder, bool withTimes = true);
 
     Result<> makeDirectory(const QByteArray& path);
     Result<> deleteFile(const QByteArray& path);
@@ -109,6 +111,10 @@ private:
     UploadStream upload_{transfer_};
     QByteArray entryPath_;
     bool mlsd_ = false;
+    // The MLST facts the server offers, and those it lists now.
+    QByteArray mlstOffered_;
+    QByteArray mlstListed_;
+    Result<> askForFacts(bool withTimes);
     ServerFeatures features_;
     enum class TimeSetter { Unknown, Mfmt, MdtmWrite, SiteUtime, SiteUtimeLong, Attributes, None };
     TimeSetter timeSetter_ = TimeSetter::Unknown;

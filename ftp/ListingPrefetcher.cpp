@@ -14,8 +14,9 @@ constexpr int kStrikesToRetire = 2;
 
 } // namespace
 
-ListingPrefetcher::ListingPrefetcher(const Session& main, SessionPool& pool, int extra)
-    : main_(main), pool_(pool), extra_(std::max(extra, 0)) {
+ListingPrefetcher::ListingPrefetcher(const Session& main, SessionPool& pool, int extra,
+                                     ListedTimes times)
+    : main_(main), pool_(pool), extra_(std::max(extra, 0)), times_(times) {
     strikes_.assign(1, 0);
     awaitingVerdict_.assign(1, false);
     sinceStart_.start();
@@ -150,7 +151,7 @@ void ListingPrefetcher::work(int worker, const Session* session) {
         Result<RemoteListing> listing =
             Failure{FailureKind::Local, 0, QStringLiteral("the listing failed")};
         try {
-            listing = session->list(pattern);
+            listing = session->list(pattern, times_);
         } catch (...) {
         }
         const qint64 ms = took.elapsed();

@@ -38,7 +38,8 @@
 // from construction to destruction; its owner must leave it alone meanwhile.
 class ListingPrefetcher {
 public:
-    ListingPrefetcher(const Session& main, SessionPool& pool, int extra);
+    ListingPrefetcher(const Session& main, SessionPool& pool, int extra,
+                      ListedTimes times = ListedTimes::Wanted);
     ~ListingPrefetcher();
     ListingPrefetcher(const ListingPrefetcher&) = delete;
     ListingPrefetcher& operator=(const ListingPrefetcher&) = delete;
@@ -71,6 +72,7 @@ private:
     const Session& main_;
     SessionPool& pool_;
     const int extra_;
+    const ListedTimes times_;
 
     mutable std::mutex mutex_;
     std::condition_variable workAdded_;

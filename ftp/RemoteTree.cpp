@@ -122,7 +122,8 @@ void walkWithPrefetcher(const Session& session, FolderQueue& queue, const QStrin
                         QList<RemoteFileFacts>* remoteFacts, RemoteWalkGaps& gaps,
                         const RemoteWalkProgress& progress, SessionPool& pool) {
     const QString rootBase = baseOf(pattern);
-    ListingPrefetcher prefetcher(session, pool, transfers - 1);
+    ListingPrefetcher prefetcher(session, pool, transfers - 1,
+                                 remoteFacts ? ListedTimes::Wanted : ListedTimes::NotNeeded);
     // Listing i of the prefetcher is the pattern for i = 0, then queue
     // position nextPosition + i - 1: the order in which the walk lists them.
     prefetcher.add(pattern);
@@ -182,8 +183,10 @@ void ListRemoteTree(const Session& session, FolderQueue& queue, const QString& p
     QString current = pattern;
     int position = nextPosition;
     for (int folders = 1;; ++folders) {
-        if (!takeListing(queue, rootBase, current, session.list(current), remotePaths, remoteSizes,
-                         remoteFacts, seen))
+        const auto listing =
+            session.list(current, remoteFacts ? ListedTimes::Wanted : ListedTimes::NotNeeded);
+        if (!takeListing(queue, rootBase, current, listing, remotePaths, remoteSizes, remoteFacts,
+                         seen))
             break;
         if (progress)
             progress(baseOf(current), folders, remotePaths.size());

@@ -187,7 +187,7 @@ template <typename Op> auto Session::retrying(FtpConnection& connection, Op op) 
     return retrying(connection, op, [](FtpConnection&) { return false; });
 }
 
-Result<RemoteListing> Session::list(const QString& pattern) const {
+Result<RemoteListing> Session::list(const QString& pattern, ListedTimes times) const {
     const auto c = connection();
     if (!c)
         return c.failure();
@@ -195,7 +195,8 @@ Result<RemoteListing> Session::list(const QString& pattern) const {
     const auto folder = remoteBytes(split.folder, Use::Read);
     if (!folder)
         return folder.failure();
-    auto parsed = retrying(**c, [&](FtpConnection& fc) { return fc.list(*folder); });
+    auto parsed = retrying(
+        **c, [&](FtpConnection& fc) { return fc.list(*folder, times == ListedTimes::Wanted); });
     if (!parsed)
         return parsed.failure();
     RemoteListing listing;

@@ -30,6 +30,10 @@ struct RemoteListing {
     QList<QByteArray> unreadable;
 };
 
+// Whether a listing's caller reads the entries' times. A server that lists
+// in facts (MLSD) is then spared formatting a time for every file.
+enum class ListedTimes { Wanted, NotNeeded };
+
 // One session with a server: a connection opened in two steps, as every
 // opener reports them separately (openInternet(), then connect()), and the
 // operations the program carries out over it. Whatever the session holds is
@@ -99,7 +103,8 @@ public:
     // The entries of the folder of a listing pattern (a folder path followed
     // by a name pattern such as "*.*") whose names match the name pattern.
     // An empty folder is an empty listing; "." and ".." never appear.
-    Result<RemoteListing> list(const QString& pattern) const;
+    Result<RemoteListing> list(const QString& pattern,
+                               ListedTimes times = ListedTimes::Wanted) const;
     // The log-in folder, once the connection answers.
     Result<QString> currentDirectory() const;
     // Starts an upload; the server has accepted it once this succeeds. The

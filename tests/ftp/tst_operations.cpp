@@ -238,6 +238,18 @@ void TestOperations::listsFolderEntries() {
         listed.erase(link);
     }
     QCOMPARE(listed, expected);
+    // Where nobody reads the times, a server that lists in facts is spared
+    // them; the same connection lists them again when they are wanted.
+    const bool facts = kind == FtpTestServer::Kind::Pyftpdlib && !hideMlsd;
+    for (const ListedTimes times :
+         {ListedTimes::NotNeeded, ListedTimes::Wanted, ListedTimes::NotNeeded}) {
+        const auto again = r.session.list(QStringLiteral("/www/*.*"), times);
+        QVERIFY(again);
+        QCOMPARE(again->entries.size(), listed.size() + (dos ? 0 : 1));
+        const bool timed = std::all_of(again->entries.begin(), again->entries.end(),
+                                       [](const RemoteEntry& e) { return e.modified.isValid(); });
+        QCOMPARE(timed, times == ListedTimes::Wanted || !facts);
+    }
 }
 
 void TestOperations::patternSplitsFolderAndNames_data() {
