@@ -1096,6 +1096,9 @@ int main(int argc, char** argv) {
             server.addFault({QLatin1String(verb), QStringLiteral("delay"), 0, o.delayMs, -1, {}});
     }
     QTemporaryDir work;
+    // PELLMOR_BENCH_KEEP=1 keeps the transcripts and trees for a look afterwards.
+    work.setAutoRemove(qEnvironmentVariableIntValue("PELLMOR_BENCH_KEEP") == 0);
+    std::printf("work folder %s\n", qPrintable(work.path()));
     std::printf("platform %s, server %s on port %d\n", qPrintable(QGuiApplication::platformName()),
                 qPrintable(o.server), server.port());
     const int status = Bench(o, server, plain.get(), work.path()).run();
