@@ -144,8 +144,10 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
 }
 
 Result<> FtpConnection::askForFacts(bool withTimes) {
+    if (mlstOffered_.isEmpty())
+        return {};
     const QByteArray wanted = mlstFacts(mlstOffered_, withTimes).wanted;
-    if (mlstOffered_.isEmpty() || wanted == mlstListed_)
+    if (wanted == mlstListed_)
         return {};
     const auto answer = command("OPTS", "MLST " + wanted);
     if (!answer && answer.failure().isConnectionProblem())

@@ -106,6 +106,9 @@ private:
     Result<> busy() const;
     // The whole reply to one FTP command outside a transfer.
     Result<ControlChannel::Reply> ask(const QByteArray& line);
+    // Has the server list the facts a listing reads (with or without times)
+    // where it lists others now.
+    Result<> askForFacts(bool withTimes);
 
     CurlTransfer transfer_;
     UploadStream upload_{transfer_};
@@ -114,7 +117,6 @@ private:
     // The MLST facts the server offers, and those it lists now.
     QByteArray mlstOffered_;
     QByteArray mlstListed_;
-    Result<> askForFacts(bool withTimes);
     ServerFeatures features_;
     enum class TimeSetter { Unknown, Mfmt, MdtmWrite, SiteUtime, SiteUtimeLong, Attributes, None };
     TimeSetter timeSetter_ = TimeSetter::Unknown;
