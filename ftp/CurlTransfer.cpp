@@ -411,6 +411,9 @@ void CurlTransfer::leave(int result) {
     lastFailure_ = lastFailed_ ? failureOf(result) : Failure();
     if (lastFailed_)
         FtpTranscript::failure(result, curl_easy_strerror(CURLcode(result)), number_);
+    // A connection lost is one curl replaces at the next transfer.
+    if (lastFailed_ && lastFailure_.isConnectionProblem())
+        ++letGo_;
     if (!lastFailed_ || isSftp() || !CurlResults::leavesControlOutOfStep(result))
         return;
     // The connection is dropped, and the next transfer logs in afresh.
@@ -425,6 +428,7 @@ void CurlTransfer::cut() {
     inMulti_ = false;
     upload_ = nullptr;
     controlSocket_ = kNoSocket;
+    ++letGo_;
 }
 
 void CurlTransfer::dropConnection(const char* why) {
@@ -455,6 +459,7 @@ void CurlTransfer::cutSocket() {
 }
 
 void CurlTransfer::replaceMulti() {
+    ++letGo_;
     // A fresh multi handle in place of the old one, whose cached connection
     // goes with it.
     if (inMulti_) {

@@ -99,6 +99,10 @@ public:
     // Lets go of the connection libcurl keeps, whatever its state: the next
     // transfer logs in afresh.
     void forgetConnection();
+    // Counts the control connections let go of, by any of the above or by a
+    // transfer that lost its connection or left it out of step: where it
+    // changed, the next transfer logs in afresh.
+    int connectionsLetGo() const { return letGo_; }
 
     // The control connection's socket as the last transfer left it, and the
     // last socket libcurl opened (an upload's data connection).
@@ -136,6 +140,7 @@ private:
     void replaceMulti();
 
     const int number_;
+    int letGo_ = 0;
     CURL* easy_ = nullptr;
     CURLM* multi_ = nullptr;
     bool inMulti_ = false;

@@ -66,9 +66,28 @@ FtpConnection::~FtpConnection() {
     upload_.abort();
 }
 
-Result<> FtpConnection::busy() const {
+Result<> FtpConnection::ready() {
     if (upload_.active())
         return Failure{FailureKind::Local, 0, QStringLiteral("an upload is under way")};
+    if (isSftp())
+        return {};
+    // A server that closed the connection while it was idle (with a "421" or
+    // without) has it let go here rather than by curl unnoticed.
+    if (const int socket = transfer_.controlSocket();
+        socket >= 0 && ControlChannel::hasUnread(socket))
+        transfer_.forgetConnection();
+    if (transfer_.connectionsLetGo() != settledAt_) {
+        // The next command logs in afresh, and the new connection knows
+        // nothing of what was asked of the old one: a server that wants to be
+        // told of UTF-8 would read the next names in another encoding.
+        settledAt_ = transfer_.connectionsLetGo();
+        mlstListed_ = mlstByDefault_;
+        if (utf8_) {
+            const auto told = command("OPTS", "UTF8 ON");
+            if (!told && told.failure().isConnectionProblem())
+                return told.failure();
+        }
+    }
     return {};
 }
 
@@ -120,23 +139,23 @@ Result<> FtpConnection::logIn(const HostAddress& address, const QByteArray& user
     if (isSftp())
         return {};
 
-    bool utf8 = false;
     if (const auto* feat = transfer_.channel().replyTo("FEAT"); feat && feat->code == 211) {
         features_ = ServerFeatures::fromFeat(feat->lines);
         hashSelected_ = features_.hashSelected;
         for (const QByteArray& line : feat->lines) {
             const QByteArray f = line.trimmed().toUpper();
             if (f == "UTF8")
-                utf8 = true;
+                utf8_ = true;
             if (f == "MLSD" || f.startsWith("MLST"))
                 mlsd_ = true;
             if (f.startsWith("MLST ")) {
                 mlstOffered_ = line.trimmed().mid(5);
-                mlstListed_ = mlstFacts(mlstOffered_, true).listed;
+                mlstByDefault_ = mlstListed_ = mlstFacts(mlstOffered_, true).listed;
             }
         }
     }
-    if (utf8) {
+    settledAt_ = transfer_.connectionsLetGo();
+    if (utf8_) {
         // Servers that offer UTF8 may still want to be told.
         (void)command("OPTS", "UTF8 ON");
     }
@@ -167,7 +186,7 @@ QByteArray FtpConnection::absolutePath(const QByteArray& path) const {
 }
 
 Result<ParsedListing> FtpConnection::list(const QByteArray& folder, bool withTimes) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle.failure();
     if (mlsd_) {
         if (auto asked = askForFacts(withTimes); !asked)
@@ -219,7 +238,7 @@ int FtpConnection::performCommands(const QList<QByteArray>& commands) {
 }
 
 Result<int> FtpConnection::command(const QByteArray& verb, const QByteArray& argument) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle.failure();
     transfer_.resetOptions();
     const QByteArray cmd = argument.isEmpty() ? verb : verb + ' ' + argument;
@@ -271,7 +290,7 @@ Result<> FtpConnection::sftpOutcome(int result) const {
 }
 
 Result<> FtpConnection::makeDirectory(const QByteArray& path) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle;
     if (isSftp())
         return sftpOutcome(sftpQuote("mkdir " + sftpQuoted(path)));
@@ -279,7 +298,7 @@ Result<> FtpConnection::makeDirectory(const QByteArray& path) {
 }
 
 Result<> FtpConnection::deleteFile(const QByteArray& path) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle;
     if (isSftp())
         return sftpOutcome(sftpQuote("rm " + sftpQuoted(path)));
@@ -287,7 +306,7 @@ Result<> FtpConnection::deleteFile(const QByteArray& path) {
 }
 
 Result<bool> FtpConnection::fileExists(const QByteArray& path) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle.failure();
     if (isSftp()) {
         transfer_.resetOptions();
@@ -313,7 +332,7 @@ Result<bool> FtpConnection::fileExists(const QByteArray& path) {
 }
 
 Result<> FtpConnection::rename(const QByteArray& from, const QByteArray& to) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle;
     if (isSftp())
         return sftpOutcome(sftpQuote("rename " + sftpQuoted(from) + ' ' + sftpQuoted(to)));
@@ -380,7 +399,7 @@ Result<> FtpConnection::sendTogether(const QList<QByteArray>& commands, qint64 l
 }
 
 Result<> FtpConnection::checkAlive() {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle;
     if (isSftp()) {
         transfer_.resetOptions();
@@ -393,7 +412,7 @@ Result<> FtpConnection::checkAlive() {
 }
 
 Result<> FtpConnection::beginUpload(const QByteArray& path) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle;
     transfer_.resetOptions();
     CURL* e = transfer_.easy();
@@ -414,7 +433,7 @@ Result<> FtpConnection::beginUpload(const QByteArray& path) {
 }
 
 Result<ControlChannel::Reply> FtpConnection::ask(const QByteArray& line) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle.failure();
     transfer_.resetOptions();
     if (performCommands({line}) != CURLE_OK)
@@ -429,7 +448,7 @@ Result<ControlChannel::Reply> FtpConnection::ask(const QByteArray& line) {
 }
 
 Result<QDateTime> FtpConnection::modifiedTime(const QByteArray& path) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle.failure();
     if (isSftp()) {
         transfer_.resetOptions();
@@ -470,7 +489,7 @@ Result<QDateTime> FtpConnection::modifiedTime(const QByteArray& path) {
 }
 
 Result<bool> FtpConnection::setModifiedTime(const QByteArray& path, const QDateTime& utc) {
-    if (auto idle = busy(); !idle)
+    if (auto idle = ready(); !idle)
         return idle.failure();
     if (timeSetter_ == TimeSetter::None)
         return false;

@@ -103,7 +103,9 @@ private:
     bool isSftp() const { return transfer_.isSftp(); }
     bool canSendTogether();
     Result<> sendTogether(const QList<QByteArray>& commands, qint64 limitMs);
-    Result<> busy() const;
+    // Fails while an upload is under way; after the connection was let go,
+    // tells the next one what the log-in told the first.
+    Result<> ready();
     // The whole reply to one FTP command outside a transfer.
     Result<ControlChannel::Reply> ask(const QByteArray& line);
     // Has the server list the facts a listing reads (with or without times)
@@ -114,9 +116,15 @@ private:
     UploadStream upload_{transfer_};
     QByteArray entryPath_;
     bool mlsd_ = false;
-    // The MLST facts the server offers, and those it lists now.
+    // Whether the server offers UTF8 (and is told at every log-in).
+    bool utf8_ = false;
+    // The MLST facts the server offers, those it lists at log-in, and those
+    // it lists now.
     QByteArray mlstOffered_;
+    QByteArray mlstByDefault_;
     QByteArray mlstListed_;
+    // The transfer's count of connections let go at the last log-in.
+    int settledAt_ = 0;
     ServerFeatures features_;
     enum class TimeSetter { Unknown, Mfmt, MdtmWrite, SiteUtime, SiteUtimeLong, Attributes, None };
     TimeSetter timeSetter_ = TimeSetter::Unknown;

@@ -658,6 +658,8 @@ void TestOperations::lostConnectionIsRetriedRefusalIsNot() {
     QCOMPARE(QFileInfo::exists(r.local(QStringLiteral("d"))), failure < 0);
     QCOMPARE(QFileInfo::exists(r.local(QStringLiteral("a.txt"))), failure >= 0);
     QVERIFY(!QFileInfo::exists(r.local(QStringLiteral("b.txt"))));
+    // Every log-in, the retries' too, tells the server it speaks UTF-8.
+    QCOMPARE(countCommands(*r.server, "OPTS UTF8"), countCommands(*r.server, "USER"));
 }
 
 void TestOperations::currentDirectory() {
